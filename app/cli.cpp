@@ -1,0 +1,48 @@
+#include "app/cli.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/globals.h"
+#include "core/storage.h"
+#include "core/ui.h"
+
+namespace qb {
+
+std::string resolveHome(const std::string& option) {
+    if (!option.empty()) return option;
+    if (const char* h = std::getenv("QUILLBOX_HOME"); h && *h) return h;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/share/quillbox";
+}
+
+namespace {
+void usage() {
+    std::fprintf(stderr,
+                 "usage: qbox [--home DIR] [COMMAND ...]\n"
+                 "commands:\n"
+                 "  version     print the version and the home directory\n");
+}
+} // namespace
+
+int runCommandLine(const std::vector<std::string>& args) {
+    std::string homeOpt;
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--home" && i + 1 < args.size()) homeOpt = args[++i];
+        else if (args[i].rfind("--home=", 0) == 0) homeOpt = args[i].substr(7);
+        else rest.push_back(args[i]);
+    }
+    std::string home = resolveHome(homeOpt);
+    if (rest.empty() || rest[0] == "version" || rest[0] == "--version") {
+        std::printf("Quillbox %s\nhome\t%s\n", QB_VERSION, home.c_str());
+        return 0;
+    }
+    if (rest[0] == "help" || rest[0] == "--help") { usage(); return 0; }
+    std::fprintf(stderr, "qbox: unknown command '%s'\n", rest[0].c_str());
+    usage();
+    return 2;
+}
+
+} // namespace qb

@@ -1,0 +1,23 @@
+// qbox: the command line and (without a command) the main window.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "core/ui.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return qb::runCommandLine(args);
+    } catch (const qb::ProgramStop& stop) {
+        std::fprintf(stderr, "qbox: %s\n", stop.what());
+        if (!stop.haltText.empty()) std::fprintf(stderr, "qbox: %s\n", stop.haltText.c_str());
+        return 3;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qbox: %s\n", e.what());
+        return 2;
+    }
+}

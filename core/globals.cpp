@@ -1,0 +1,8 @@
+#include "core/globals.h"
+
+namespace qb {
+MemGlobals Mem;
+std::string MasIdxPath;
+std::string FileTmpName;
+std::string FileName;
+} // namespace qb

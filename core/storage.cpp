@@ -1,0 +1,1325 @@
+// The storage engine over SQLite.
+//
+// Every table file is an SQLite database holding the rows in table "r", the
+// stored layout in "qb_meta", and one index per key. A table normally has a
+// connection of its own. A transaction over several tables attaches their files
+// to one process-wide connection whose main file lies in the engine directory;
+// SQLite then commits all files through one super-journal, so a commit is
+// either present in every file or in none, also when the process dies midway.
+//
+// Open modes, record holds and table locks are open-file-description locks on a
+// companion file "<table file>-lock": they are seen by every process and vanish
+// with the process that holds them.
+#include "core/storage.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <thread>
+#include <tuple>
+
+#include "core/text.h"
+
+namespace fs = std::filesystem;
+
+namespace qb {
+
+// ---------------------------------------------------------------- errors
+
+namespace {
+int gErr = 0;
+std::string gErrDetail;
+}
+
+int errorCode() { return gErr; }
+
+void setError(int code, std::string detail) {
+    gErr = code;
+    gErrDetail = std::move(detail);
+}
+
+std::string errorText(int code) {
+    switch (code) {
+    case NoError: return "No error";
+    case ErrFileNotFound: return "File not found";
+    case ErrPathNotFound: return "Path not found";
+    case ErrAccessDenied: return "Access denied";
+    case ErrNoMemory: return "Insufficient memory";
+    case ErrEntryNotFound: return "Entry not found";
+    case ErrRecordNotAvailable: return "Record not available";
+    case ErrRecordNotFound: return "Record not found";
+    case ErrDuplicateKey: return "Creates duplicate key";
+    case ErrRecordHeld: return "Record is already held";
+    case ErrInvalidFileName: return "Invalid filename";
+    case ErrKeysNeedRebuild: return "Data file has bad keys - rebuild needed";
+    case ErrInvalidDeclaration: return "Invalid record declaration";
+    case ErrFileAlreadyOpen: return "File already open";
+    case ErrInvalidFieldType: return "Invalid field type descriptor";
+    case ErrFileSystem: return "File system error";
+    default: return "Error " + std::to_string(code);
+    }
+}
+
+std::string errorText() {
+    std::string t = errorText(gErr);
+    if (!gErrDetail.empty()) t += " (" + gErrDetail + ")";
+    return t;
+}
+
+// ---------------------------------------------------------------- helpers
+
+namespace {
+
+int collateNoCase(void*, int na, const void* a, int nb, const void* b) {
+    return compare1252(std::string_view(static_cast<const char*>(a), na),
+                       std::string_view(static_cast<const char*>(b), nb), true);
+}
+
+void setupConnection(sqlite3* db) {
+    sqlite3_create_collation_v2(db, "QBNOCASE", SQLITE_UTF8, nullptr, collateNoCase, nullptr);
+    sqlite3_extended_result_codes(db, 1);
+}
+
+// Map an SQLite result to a storage error.
+int mapSqlite(int rc) {
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE: return NoError;
+    case SQLITE_CONSTRAINT: return ErrDuplicateKey;
+    case SQLITE_NOMEM: return ErrNoMemory;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return ErrAccessDenied;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ErrRecordHeld;
+    case SQLITE_CANTOPEN: return ErrFileNotFound;
+    default: return ErrFileSystem;
+    }
+}
+
+bool failSqlite(sqlite3* db, int rc) {
+    setError(mapSqlite(rc), db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    return false;
+}
+
+std::string quoteId(const std::string& s) { return "\"" + s + "\""; }
+
+std::string sqlString(const std::string& s) {
+    std::string r = "'";
+    for (char c : s) {
+        if (c == '\'') r += '\'';
+        r += c;
+    }
+    return r + "'";
+}
+
+std::string fileUri(const std::string& path, bool readOnly) {
+    std::string r = "file:";
+    for (unsigned char c : path) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            r += buf;
+        } else r += static_cast<char>(c);
+    }
+    if (readOnly) r += "?mode=ro";
+    return r;
+}
+
+std::string columnName(const std::string& field) {
+    auto p = field.find(':');
+    std::string n = p == std::string::npos ? field : field.substr(p + 1);
+    for (auto& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+}
+
+struct Val {
+    bool text = false;
+    int64_t i = 0;
+    std::string s;
+};
+
+// Lock offsets in the companion lock file.
+constexpr off_t kModeM = 1, kModeW = 2, kTableLock = 3, kRowBase = off_t(1) << 32;
+
+bool lockByte(int fd, short type, off_t off) {
+    if (fd < 0) return true;
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+bool lockByteWait(int fd, off_t off, std::chrono::milliseconds wait) {
+    auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (lockByte(fd, F_WRLCK, off)) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+std::vector<Table*>& registry() {
+    static std::vector<Table*> r;
+    return r;
+}
+
+std::string engineDir;
+int schemaCounter = 0;
+
+constexpr int kStreamBatch = 50000;
+
+} // namespace
+
+// ---------------------------------------------------------------- connections
+
+struct Conn {
+    sqlite3* db = nullptr;
+    bool shared = false;        // the transaction connection
+    bool batchOpen = false;     // an implicit batch of streamed writes is open
+    int batchWrites = 0;
+    bool userTxn = false;
+    std::vector<Table*> members;
+
+    bool exec(const std::string& sql) {
+        char* err = nullptr;
+        int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+        if (rc != SQLITE_OK) {
+            setError(mapSqlite(rc), err ? err : sqlite3_errstr(rc));
+            sqlite3_free(err);
+            return false;
+        }
+        return true;
+    }
+    void commitBatch() {
+        if (batchOpen && !userTxn) exec("COMMIT");
+        batchOpen = false;
+        batchWrites = 0;
+    }
+};
+
+namespace {
+Conn* txnConn = nullptr;
+
+Conn* sharedConn(const std::string& hintDir) {
+    if (txnConn) return txnConn;
+    std::string dir = engineDir.empty() ? hintDir : engineDir;
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    std::string path = dir + "/qbtxn-" + std::to_string(getpid()) + ".db";
+    auto* c = new Conn;
+    c->shared = true;
+    if (sqlite3_open_v2(path.c_str(), &c->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI,
+                        nullptr) != SQLITE_OK) {
+        failSqlite(c->db, SQLITE_CANTOPEN);
+        sqlite3_close(c->db);
+        delete c;
+        return nullptr;
+    }
+    setupConnection(c->db);
+    sqlite3_busy_timeout(c->db, 5000);
+    c->exec("PRAGMA journal_mode=DELETE");
+    txnConn = c;
+    return c;
+}
+} // namespace
+
+void setEngineDirectory(const std::string& dir) { engineDir = dir; }
+
+// ---------------------------------------------------------------- table internals
+
+struct Table::Impl {
+    Table* t;
+    Conn* conn = nullptr;
+    bool own = false;           // conn belongs to this table alone
+    std::string schema = "main";
+    std::vector<std::string> cols;   // one per stored element
+    std::vector<int> fieldCol;       // first column of each field
+    int memoCol = -1;
+    int ncols = 0;
+    bool readOnly = false;
+    bool keysDropped = false;        // appends left the keys to be built
+    int lockFd = -1;
+    Position heldRow = 0;
+    bool tableLocked = false;
+
+    std::map<std::string, sqlite3_stmt*> stmts;
+    sqlite3_stmt* cur = nullptr;     // live cursor
+    int curKey = -1, curDir = 0;
+    enum Pending { None, Start, FromValues, AfterRow } pending = None;
+    int seekKey = -1;
+    std::vector<Val> seekVals;
+
+    explicit Impl(Table* table) : t(table) {
+        for (size_t f = 0; f < t->fields_.size(); ++f) {
+            const auto& fd = t->fields_[f];
+            fieldCol.push_back(ncols);
+            std::string base = columnName(fd.name);
+            if (fd.dim <= 1) cols.push_back(base);
+            else
+                for (uint32_t j = 1; j <= fd.dim; ++j) cols.push_back(base + "_" + std::to_string(j));
+            ncols += fd.dim ? fd.dim : 1;
+        }
+        if (t->memo_) {
+            memoCol = ncols;
+            cols.push_back(t->memoName_.empty() ? "MEMO" : columnName(t->memoName_));
+        }
+    }
+
+    std::string tab() const { return quoteId(schema) + ".r"; }
+    int totalCols() const { return static_cast<int>(cols.size()); }
+
+    void finalizeAll() {
+        for (auto& [k, s] : stmts) sqlite3_finalize(s);
+        stmts.clear();
+        cur = nullptr;
+        curDir = 0;
+    }
+
+    sqlite3_stmt* prepare(const std::string& id, const std::string& sql) {
+        auto it = stmts.find(id);
+        if (it != stmts.end()) {
+            sqlite3_reset(it->second);
+            sqlite3_clear_bindings(it->second);
+            return it->second;
+        }
+        sqlite3_stmt* s = nullptr;
+        int rc = sqlite3_prepare_v3(conn->db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+        if (rc != SQLITE_OK) {
+            failSqlite(conn->db, rc);
+            return nullptr;
+        }
+        stmts[id] = s;
+        return s;
+    }
+
+    // Expression of a key component, with the key's collation.
+    std::string compExpr(const KeyDef& k, const KeyComp& c) const {
+        std::string e = quoteId(cols[fieldCol[c.field]]);
+        if (k.nocase && t->fields_[c.field].type == FieldType::String) e += " COLLATE QBNOCASE";
+        return e;
+    }
+
+    std::string optionalCond(const KeyDef& k) const {
+        std::string r;
+        for (auto& c : k.comps) {
+            if (!r.empty()) r += " OR ";
+            r += quoteId(cols[fieldCol[c.field]]) +
+                 (t->fields_[c.field].type == FieldType::String ? " <> ''" : " <> 0");
+        }
+        return "(" + r + ")";
+    }
+
+    std::string indexSql(size_t ki) const {
+        const KeyDef& k = t->keys_[ki];
+        std::string sql = std::string("CREATE ") + (k.unique ? "UNIQUE " : "") + "INDEX " + quoteId(schema) +
+                          ".k" + std::to_string(ki) + " ON r (";
+        for (size_t i = 0; i < k.comps.size(); ++i) {
+            if (i) sql += ", ";
+            sql += compExpr(k, k.comps[i]) + (k.comps[i].descending ? " DESC" : "");
+        }
+        sql += ")";
+        if (k.optional) sql += " WHERE " + optionalCond(k);
+        return sql;
+    }
+
+    std::string selectList(bool withMemo) const {
+        std::string s = "rowid";
+        for (int i = 0; i < totalCols(); ++i) {
+            if (i == memoCol && !withMemo) continue;
+            s += ", " + quoteId(cols[i]);
+        }
+        return s;
+    }
+
+    // ---- buffer <-> row
+
+    void bindField(sqlite3_stmt* s, int param, int f, uint32_t elem) const {
+        const auto& fd = t->fields_[f];
+        const char* p = static_cast<const char*>(t->buffer_) + fd.offset;
+        switch (fd.type) {
+        case FieldType::Byte: sqlite3_bind_int64(s, param, reinterpret_cast<const uint8_t*>(p)[elem]); break;
+        case FieldType::Short: {
+            int16_t v;
+            std::memcpy(&v, p + 2 * elem, 2);
+            sqlite3_bind_int64(s, param, v);
+            break;
+        }
+        case FieldType::Long: {
+            int32_t v;
+            std::memcpy(&v, p + 4 * elem, 4);
+            sqlite3_bind_int64(s, param, v);
+            break;
+        }
+        case FieldType::ULong: {
+            uint32_t v;
+            std::memcpy(&v, p + 4 * elem, 4);
+            sqlite3_bind_int64(s, param, v);
+            break;
+        }
+        case FieldType::String: {
+            const char* sp = p + size_t(fd.width) * elem;
+            sqlite3_bind_text(s, param, sp, static_cast<int>(trimmedLength(sp, fd.width)), SQLITE_TRANSIENT);
+            break;
+        }
+        }
+    }
+
+    void bindRow(sqlite3_stmt* s) const {
+        int param = 1;
+        for (size_t f = 0; f < t->fields_.size(); ++f) {
+            uint32_t dim = t->fields_[f].dim ? t->fields_[f].dim : 1;
+            for (uint32_t e = 0; e < dim; ++e) bindField(s, param++, static_cast<int>(f), e);
+        }
+        if (memoCol >= 0) {
+            std::string& m = *t->memo_;
+            size_t n = t->memoMax_ && m.size() > t->memoMax_ ? t->memoMax_ : m.size();
+            sqlite3_bind_blob(s, param, m.data(), static_cast<int>(n), SQLITE_TRANSIENT);
+        }
+    }
+
+    void readField(sqlite3_stmt* s, int col, int f, uint32_t elem) const {
+        const auto& fd = t->fields_[f];
+        char* p = static_cast<char*>(t->buffer_) + fd.offset;
+        switch (fd.type) {
+        case FieldType::Byte: reinterpret_cast<uint8_t*>(p)[elem] = static_cast<uint8_t>(sqlite3_column_int64(s, col)); break;
+        case FieldType::Short: {
+            int16_t v = static_cast<int16_t>(sqlite3_column_int64(s, col));
+            std::memcpy(p + 2 * elem, &v, 2);
+            break;
+        }
+        case FieldType::Long: {
+            int32_t v = static_cast<int32_t>(sqlite3_column_int64(s, col));
+            std::memcpy(p + 4 * elem, &v, 4);
+            break;
+        }
+        case FieldType::ULong: {
+            uint32_t v = static_cast<uint32_t>(sqlite3_column_int64(s, col));
+            std::memcpy(p + 4 * elem, &v, 4);
+            break;
+        }
+        case FieldType::String: {
+            char* sp = p + size_t(fd.width) * elem;
+            const unsigned char* v = sqlite3_column_text(s, col);
+            size_t n = static_cast<size_t>(sqlite3_column_bytes(s, col));
+            if (n > fd.width) n = fd.width;
+            if (n) std::memcpy(sp, v, n);
+            std::memset(sp + n, ' ', fd.width - n);
+            break;
+        }
+        }
+    }
+
+    // Columns of s: rowid, then the selected columns.
+    void readRow(sqlite3_stmt* s, bool withMemo) {
+        int col = 1;
+        for (size_t f = 0; f < t->fields_.size(); ++f) {
+            uint32_t dim = t->fields_[f].dim ? t->fields_[f].dim : 1;
+            for (uint32_t e = 0; e < dim; ++e) readField(s, col++, static_cast<int>(f), e);
+        }
+        if (memoCol >= 0 && withMemo) {
+            const void* b = sqlite3_column_blob(s, col);
+            int n = sqlite3_column_bytes(s, col);
+            t->memo_->assign(static_cast<const char*>(b ? b : ""), static_cast<size_t>(n));
+        }
+        t->current_ = sqlite3_column_int64(s, 0);
+    }
+
+    Val keyValFromBuffer(const KeyComp& c) const {
+        const auto& fd = t->fields_[c.field];
+        const char* p = static_cast<const char*>(t->buffer_) + fd.offset;
+        Val v;
+        switch (fd.type) {
+        case FieldType::Byte: v.i = *reinterpret_cast<const uint8_t*>(p); break;
+        case FieldType::Short: { int16_t x; std::memcpy(&x, p, 2); v.i = x; break; }
+        case FieldType::Long: { int32_t x; std::memcpy(&x, p, 4); v.i = x; break; }
+        case FieldType::ULong: { uint32_t x; std::memcpy(&x, p, 4); v.i = x; break; }
+        case FieldType::String: v.text = true; v.s.assign(p, trimmedLength(p, fd.width)); break;
+        }
+        return v;
+    }
+
+    std::vector<Val> keyValsFromBuffer(int key) const {
+        std::vector<Val> r;
+        for (auto& c : t->keys_[key].comps) r.push_back(keyValFromBuffer(c));
+        return r;
+    }
+
+    // Key values of the row the statement stands on.
+    std::vector<Val> keyValsFromRow(sqlite3_stmt* s, int key) const {
+        std::vector<Val> r;
+        for (auto& c : t->keys_[key].comps) {
+            int col = 1 + fieldCol[c.field];
+            Val v;
+            if (t->fields_[c.field].type == FieldType::String) {
+                v.text = true;
+                const unsigned char* x = sqlite3_column_text(s, col);
+                v.s.assign(reinterpret_cast<const char*>(x ? x : reinterpret_cast<const unsigned char*>("")),
+                           static_cast<size_t>(sqlite3_column_bytes(s, col)));
+            } else v.i = sqlite3_column_int64(s, col);
+            r.push_back(std::move(v));
+        }
+        return r;
+    }
+
+    static void bindVal(sqlite3_stmt* s, int param, const Val& v) {
+        if (v.text) sqlite3_bind_text(s, param, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
+        else sqlite3_bind_int64(s, param, v.i);
+    }
+
+    // ---- cursor SQL
+
+    // Condition "at or after" (inclusive) or "after the row" (exclusive, with the
+    // rowid as the last component) in the direction dir.
+    std::string seekCond(const KeyDef& k, size_t i, int dir, bool after) const {
+        const KeyComp& c = k.comps[i];
+        bool up = (dir > 0) != c.descending;
+        std::string e = compExpr(k, c), p = "?" + std::to_string(i + 1);
+        std::string op = up ? " >= " : " <= ", strict = up ? " > " : " < ";
+        if (i + 1 == k.comps.size()) {
+            if (!after) return e + op + p;
+            return "(" + e + strict + p + " OR (" + e + " = " + p + " AND rowid " + (dir > 0 ? ">" : "<") + " ?" +
+                   std::to_string(k.comps.size() + 1) + "))";
+        }
+        return e + op + p + " AND (" + e + strict + p + " OR (" + seekCond(k, i + 1, dir, after) + "))";
+    }
+
+    std::string orderBy(int key, int dir) const {
+        if (key < 0) return std::string(" ORDER BY rowid") + (dir > 0 ? "" : " DESC");
+        const KeyDef& k = t->keys_[key];
+        std::string s = " ORDER BY ";
+        for (auto& c : k.comps) {
+            bool desc = c.descending != (dir < 0);
+            s += compExpr(k, c) + (desc ? " DESC, " : ", ");
+        }
+        return s + (dir > 0 ? "rowid" : "rowid DESC");
+    }
+
+    // mode: 0 from the start, 1 at or after values, 2 after the current row
+    sqlite3_stmt* cursorStmt(int key, int dir, int mode, bool withMemo) {
+        std::string id = "cur" + std::to_string(key) + "/" + std::to_string(dir) + "/" + std::to_string(mode) +
+                         (withMemo ? "m" : "");
+        auto it = stmts.find(id);
+        if (it != stmts.end()) {
+            sqlite3_reset(it->second);
+            sqlite3_clear_bindings(it->second);
+            return it->second;
+        }
+        std::string where;
+        if (key < 0) {
+            if (mode == 1) where = dir > 0 ? "rowid >= ?1" : "rowid <= ?1";
+            if (mode == 2) where = dir > 0 ? "rowid > ?1" : "rowid < ?1";
+        } else {
+            const KeyDef& k = t->keys_[key];
+            if (k.optional) where = optionalCond(k);
+            if (mode) {
+                if (!where.empty()) where += " AND ";
+                where += seekCond(k, 0, dir, mode == 2);
+            }
+        }
+        std::string sql = "SELECT " + selectList(withMemo) + " FROM " + tab();
+        if (!where.empty()) sql += " WHERE " + where;
+        sql += orderBy(key, dir);
+        return prepare(id, sql);
+    }
+
+    void invalidateCursor() {
+        if (cur) sqlite3_reset(cur);
+        cur = nullptr;
+        curDir = 0;
+    }
+
+    // ---- writes
+
+    bool writable() {
+        if (!t->open_) { setError(ErrRecordNotAvailable, "table not open"); return false; }
+        if (readOnly) { setError(ErrAccessDenied, "opened read-only"); return false; }
+        return true;
+    }
+
+    void beforeWrite() {
+        invalidateCursor();
+        if (t->streaming_ && !conn->userTxn && !conn->batchOpen) {
+            if (sqlite3_get_autocommit(conn->db)) conn->exec("BEGIN");
+            conn->batchOpen = true;
+            conn->batchWrites = 0;
+        }
+    }
+
+    void afterWrite() {
+        if (conn->batchOpen && !conn->userTxn && ++conn->batchWrites >= kStreamBatch) {
+            conn->exec("COMMIT");
+            conn->exec("BEGIN");
+            conn->batchWrites = 0;
+        }
+    }
+
+    bool stepWrite(sqlite3_stmt* s) {
+        int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        if (rc != SQLITE_DONE) return failSqlite(conn->db, rc);
+        return true;
+    }
+
+    std::string insertSql() const {
+        std::string sql = "INSERT INTO " + tab() + " (";
+        std::string vals;
+        for (int i = 0; i < totalCols(); ++i) {
+            if (i) { sql += ", "; vals += ", "; }
+            sql += quoteId(cols[i]);
+            vals += "?" + std::to_string(i + 1);
+        }
+        return sql + ") VALUES (" + vals + ")";
+    }
+
+    bool dropKeys() {
+        for (size_t k = 0; k < t->keys_.size(); ++k)
+            if (!conn->exec("DROP INDEX IF EXISTS " + quoteId(schema) + ".k" + std::to_string(k))) return false;
+        return conn->exec("INSERT OR REPLACE INTO " + quoteId(schema) + ".qb_meta VALUES ('keys_pending', '1')");
+    }
+
+    // ---- placement of the file on a connection
+
+    bool attachOwn(const std::string& path) {
+        sqlite3* db = nullptr;
+        int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_URI;
+        int rc = sqlite3_open_v2(fileUri(path, false).c_str(), &db, flags, nullptr);
+        if (rc != SQLITE_OK) {
+            failSqlite(db, rc);
+            sqlite3_close(db);
+            return false;
+        }
+        setupConnection(db);
+        sqlite3_busy_timeout(db, 5000);
+        conn = new Conn;
+        conn->db = db;
+        own = true;
+        schema = "main";
+        return true;
+    }
+
+    void detach() {
+        finalizeAll();
+        if (!conn) return;
+        if (own) {
+            conn->commitBatch();
+            sqlite3_close_v2(conn->db);
+            delete conn;
+        } else {
+            conn->commitBatch();
+            conn->exec("DETACH " + quoteId(schema));
+            auto& m = conn->members;
+            m.erase(std::remove(m.begin(), m.end(), t), m.end());
+        }
+        conn = nullptr;
+        own = false;
+    }
+
+    bool moveToShared(Conn* c) {
+        if (conn == c) return true;
+        detach();
+        schema = "s" + std::to_string(++schemaCounter);
+        if (!c->exec("ATTACH " + sqlString(fileUri(t->path_, readOnly)) + " AS " + quoteId(schema))) {
+            attachOwn(t->path_);
+            return false;
+        }
+        conn = c;
+        own = false;
+        c->members.push_back(t);
+        if (t->streaming_) c->exec("PRAGMA " + quoteId(schema) + ".synchronous=OFF");
+        return true;
+    }
+};
+
+// ---------------------------------------------------------------- Table
+
+Table::Table(int number, std::string name, std::string prefix, StorageKind kind, void* buffer, size_t recordSize,
+             std::vector<FieldDef> fields, std::vector<KeyDef> keys, std::string* memo, uint32_t memoMax,
+             std::string memoName)
+    : number_(number), name_(std::move(name)), prefix_(std::move(prefix)), kind_(kind), buffer_(buffer),
+      recordSize_(recordSize), fields_(std::move(fields)), keys_(std::move(keys)), memo_(memo), memoMax_(memoMax),
+      memoName_(std::move(memoName)) {
+    impl_ = std::make_unique<Impl>(this);
+    registry().push_back(this);
+}
+
+Table::~Table() {
+    if (open_) close();
+    auto& r = registry();
+    r.erase(std::remove(r.begin(), r.end(), this), r.end());
+}
+
+const KeyDef& Table::key(const std::string& n) const {
+    int k = keyIndex(n);
+    if (k < 0) throw std::out_of_range("no key " + n + " in " + name_);
+    return keys_[k];
+}
+
+int Table::keyIndex(const std::string& n) const {
+    for (size_t i = 0; i < keys_.size(); ++i)
+        if (keys_[i].name == n) return static_cast<int>(i);
+    return -1;
+}
+
+int Table::fieldIndex(const std::string& n) const {
+    for (size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i].name == n) return static_cast<int>(i);
+    return -1;
+}
+
+void Table::clearBuffer() {
+    for (auto& f : fields_) {
+        char* p = static_cast<char*>(buffer_) + f.offset;
+        uint32_t dim = f.dim ? f.dim : 1;
+        if (f.type == FieldType::String) std::memset(p, ' ', size_t(f.width) * dim);
+        else std::memset(p, 0, detail::elemSize(f.type, 0) * dim);
+    }
+    if (memo_) memo_->clear();
+}
+
+std::string layoutSignature(const Table& t) {
+    std::string s = t.kind() == StorageKind::Flat ? "flat;" : "keyed;";
+    for (auto& f : t.fields())
+        s += f.name + ":" + std::to_string(int(f.type)) + ":" + std::to_string(f.width) + ":" +
+             std::to_string(f.dim) + ";";
+    if (t.memo()) s += "memo:" + t.memoName() + ":" + std::to_string(t.memoMax()) + ";";
+    return s;
+}
+
+namespace {
+
+int checkPath(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/') return ErrInvalidFileName;
+    fs::path p(path);
+    fs::path dir = p.parent_path();
+    std::error_code ec;
+    if (!dir.empty() && !fs::is_directory(dir, ec)) return ErrPathNotFound;
+    return NoError;
+}
+
+} // namespace
+
+void Table::create(const std::string& path) {
+    setError(NoError);
+    if (int e = checkPath(path)) { setError(e, path); return; }
+    if (open_) close();
+    std::error_code ec;
+    fs::remove(path, ec);
+    fs::remove(path + "-journal", ec);
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        int e = errno == EACCES ? ErrAccessDenied : mapSqlite(rc);
+        setError(e == ErrFileNotFound ? ErrAccessDenied : e, sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return;
+    }
+    setupConnection(db);
+    Impl& im = *impl_;
+    std::string sql = "BEGIN; CREATE TABLE r (";
+    for (int i = 0; i < im.totalCols(); ++i) {
+        if (i) sql += ", ";
+        sql += quoteId(im.cols[i]);
+        sql += i == im.memoCol ? " BLOB" : "";
+    }
+    sql += "); CREATE TABLE qb_meta (k TEXT PRIMARY KEY, v TEXT);";
+    sql += "INSERT INTO qb_meta VALUES ('layout', " + sqlString(layoutSignature(*this)) + ");";
+    sql += "INSERT INTO qb_meta VALUES ('keys_pending', '0');";
+    std::string saved = im.schema;
+    im.schema = "main";
+    for (size_t k = 0; k < keys_.size(); ++k) sql += im.indexSql(k) + ";";
+    im.schema = saved;
+    sql += "COMMIT;";
+    char* err = nullptr;
+    rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) setError(mapSqlite(rc), err ? err : "");
+    sqlite3_free(err);
+    sqlite3_close(db);
+}
+
+int64_t storedRowCount(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return -1;
+    }
+    setupConnection(db);
+    sqlite3_stmt* s = nullptr;
+    int64_t n = -1;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM r", -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+        n = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return n;
+}
+
+void Table::open(const std::string& path, OpenMode mode) {
+    setError(NoError);
+    if (open_) { setError(ErrFileAlreadyOpen, path_); return; }
+    if (int e = checkPath(path)) { setError(e, path); return; }
+    std::error_code ec;
+    if (!fs::exists(path, ec)) { setError(ErrFileNotFound, path); return; }
+    Impl& im = *impl_;
+    im.readOnly = mode == OpenMode::SharedReadOnly;
+    if (access(path.c_str(), R_OK) != 0 || (!im.readOnly && access(path.c_str(), W_OK) != 0)) {
+        setError(ErrAccessDenied, path);
+        return;
+    }
+    path_ = path;
+    if (!im.attachOwn(path)) { path_.clear(); return; }
+
+    // The stored layout and the state of the keys.
+    int err = NoError;
+    std::string detail;
+    {
+        sqlite3_stmt* s = nullptr;
+        int rc = sqlite3_prepare_v2(im.conn->db, "SELECT k, v FROM qb_meta", -1, &s, nullptr);
+        if (rc != SQLITE_OK) {
+            std::string m = sqlite3_errmsg(im.conn->db);
+            err = (rc & 0xFF) == SQLITE_ERROR ? ErrInvalidDeclaration : mapSqlite(rc);
+            if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) err = ErrFileSystem;
+            if ((rc & 0xFF) == SQLITE_BUSY) err = ErrAccessDenied;
+            detail = m;
+        } else {
+            std::string layout;
+            bool pending = false;
+            while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+                std::string k = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+                const unsigned char* v = sqlite3_column_text(s, 1);
+                std::string vs = v ? reinterpret_cast<const char*>(v) : "";
+                if (k == "layout") layout = vs;
+                if (k == "keys_pending") pending = vs == "1";
+            }
+            if (rc != SQLITE_DONE) { err = ErrFileSystem; detail = sqlite3_errmsg(im.conn->db); }
+            else if (layout != layoutSignature(*this)) err = ErrInvalidDeclaration;
+            else if (pending) err = ErrKeysNeedRebuild;
+        }
+        sqlite3_finalize(s);
+    }
+    if (!err) {
+        // Every declared key must be stored as declared.
+        sqlite3_stmt* s = nullptr;
+        std::map<std::string, std::string> have;
+        if (sqlite3_prepare_v2(im.conn->db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL",
+                               -1, &s, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(s) == SQLITE_ROW)
+                have[reinterpret_cast<const char*>(sqlite3_column_text(s, 0))] =
+                    reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+        }
+        sqlite3_finalize(s);
+        for (size_t k = 0; k < keys_.size() && !err; ++k) {
+            std::string want = im.indexSql(k);
+            // sqlite_master keeps the statement without the schema prefix
+            auto pos = want.find("\"main\".");
+            if (pos != std::string::npos) want.erase(pos, 7);
+            auto it = have.find("k" + std::to_string(k));
+            if (it == have.end() || it->second != want) err = ErrKeysNeedRebuild;
+        }
+    }
+    // Access mode against the other openers.
+    if (!err || err == ErrKeysNeedRebuild) {
+        im.lockFd = ::open((path + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        bool ok = true;
+        switch (mode) {
+        case OpenMode::SharedReadWrite: ok = lockByte(im.lockFd, F_RDLCK, kModeM) && lockByte(im.lockFd, F_RDLCK, kModeW); break;
+        case OpenMode::SharedReadOnly: ok = lockByte(im.lockFd, F_RDLCK, kModeM); break;
+        case OpenMode::DenyWrite: ok = lockByte(im.lockFd, F_RDLCK, kModeM) && lockByte(im.lockFd, F_WRLCK, kModeW); break;
+        case OpenMode::Exclusive: ok = lockByte(im.lockFd, F_WRLCK, kModeM) && lockByte(im.lockFd, F_WRLCK, kModeW); break;
+        }
+        if (!ok) { err = ErrAccessDenied; detail = "in use by another user"; }
+    }
+    if (err && err != ErrKeysNeedRebuild) {
+        im.detach();
+        if (im.lockFd >= 0) ::close(im.lockFd);
+        im.lockFd = -1;
+        path_.clear();
+        setError(err, detail);
+        return;
+    }
+    open_ = true;
+    im.keysDropped = err == ErrKeysNeedRebuild;
+    current_ = 0;
+    im.pending = Impl::None;
+    if (err) {
+        // The table stays open so that its keys can be built.
+        setError(err, detail);
+    }
+}
+
+void Table::close() {
+    setError(NoError);
+    if (!open_) return;
+    Impl& im = *impl_;
+    if (streaming_) flush();
+    release();
+    unlock();
+    if (!im.own && im.conn && im.conn->userTxn) {
+        // Detached after the transaction ends.
+        im.finalizeAll();
+    } else im.detach();
+    if (im.lockFd >= 0) ::close(im.lockFd);
+    im.lockFd = -1;
+    open_ = false;
+    streaming_ = false;
+}
+
+void closeAllTables() {
+    if (txnConn && txnConn->userTxn) rollbackTransaction();
+    for (Table* t : registry())
+        if (t->isOpen()) t->close();
+    for (Table* t : registry()) t->impl()->detach();
+    if (txnConn) {
+        sqlite3_close_v2(txnConn->db);
+        delete txnConn;
+        txnConn = nullptr;
+    }
+}
+
+// ---- reading
+
+bool Table::get(int key) {
+    setError(NoError);
+    if (!open_) { setError(ErrRecordNotAvailable, "table not open"); return false; }
+    if (key < 0 || key >= static_cast<int>(keys_.size())) { setError(ErrInvalidFieldType, "no such key"); return false; }
+    Impl& im = *impl_;
+    const KeyDef& k = keys_[key];
+    std::string id = "get" + std::to_string(key) + (skipMemo_ ? "" : "m");
+    sqlite3_stmt* s = nullptr;
+    auto it = im.stmts.find(id);
+    if (it == im.stmts.end()) {
+        std::string where = k.optional ? im.optionalCond(k) : "";
+        for (size_t i = 0; i < k.comps.size(); ++i) {
+            if (!where.empty()) where += " AND ";
+            where += im.compExpr(k, k.comps[i]) + " = ?" + std::to_string(i + 1);
+        }
+        s = im.prepare(id, "SELECT " + im.selectList(!skipMemo_) + " FROM " + im.tab() + " WHERE " + where +
+                               im.orderBy(key, 1) + " LIMIT 1");
+    } else s = im.prepare(id, "");
+    if (!s) return false;
+    auto vals = im.keyValsFromBuffer(key);
+    for (size_t i = 0; i < vals.size(); ++i) Impl::bindVal(s, static_cast<int>(i + 1), vals[i]);
+    int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+        im.readRow(s, !skipMemo_);
+        sqlite3_reset(s);
+        im.invalidateCursor();
+        im.pending = Impl::AfterRow;
+        im.seekKey = key;
+        im.seekVals = std::move(vals);
+        return true;
+    }
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) return failSqlite(im.conn->db, rc);
+    setError(ErrRecordNotFound);
+    return false;
+}
+
+void Table::set(int key) {
+    setError(NoError);
+    Impl& im = *impl_;
+    im.invalidateCursor();
+    im.pending = Impl::Start;
+    im.seekKey = key;
+    im.seekVals.clear();
+}
+
+void Table::setFrom(int key) {
+    setError(NoError);
+    Impl& im = *impl_;
+    im.invalidateCursor();
+    im.pending = Impl::FromValues;
+    im.seekKey = key;
+    im.seekVals = key >= 0 ? im.keyValsFromBuffer(key) : std::vector<Val>{};
+}
+
+void Table::setFile() { set(-1); }
+
+void Table::setRecord(Position p) {
+    Impl& im = *impl_;
+    im.invalidateCursor();
+    im.pending = Impl::FromValues;
+    im.seekKey = -1;
+    im.seekVals = {Val{false, p, {}}};
+}
+
+namespace {
+bool step(Table& t, Table::Impl& im, int dir, bool skipMemo) {
+    setError(NoError);
+    if (!t.isOpen()) { setError(ErrRecordNotAvailable, "table not open"); return false; }
+    if (im.pending == Table::Impl::None) { setError(ErrRecordNotAvailable, "no position set"); return false; }
+    bool withMemo = !skipMemo;
+    if (!im.cur || im.curDir != dir) {
+        int mode = im.pending == Table::Impl::Start ? 0 : im.pending == Table::Impl::FromValues ? 1 : 2;
+        sqlite3_stmt* s = im.cursorStmt(im.seekKey, dir, mode, withMemo);
+        if (!s) return false;
+        if (im.seekKey < 0) {
+            if (mode == 1) sqlite3_bind_int64(s, 1, im.seekVals.empty() ? 0 : im.seekVals[0].i);
+            if (mode == 2) sqlite3_bind_int64(s, 1, t.position());
+        } else if (mode) {
+            for (size_t i = 0; i < im.seekVals.size(); ++i) Table::Impl::bindVal(s, static_cast<int>(i + 1), im.seekVals[i]);
+            if (mode == 2) sqlite3_bind_int64(s, static_cast<int>(im.seekVals.size() + 1), t.position());
+        }
+        im.cur = s;
+        im.curDir = dir;
+        im.curKey = im.seekKey;
+    }
+    int rc = sqlite3_step(im.cur);
+    if (rc == SQLITE_ROW) {
+        im.readRow(im.cur, withMemo);
+        if (im.seekKey >= 0) im.seekVals = im.keyValsFromRow(im.cur, im.seekKey);
+        im.pending = Table::Impl::AfterRow;
+        return true;
+    }
+    im.invalidateCursor();
+    if (rc != SQLITE_DONE) return failSqlite(im.conn->db, rc);
+    setError(ErrRecordNotAvailable, "end of table");
+    return false;
+}
+} // namespace
+
+bool Table::next() { return step(*this, *impl_, 1, skipMemo_); }
+bool Table::previous() { return step(*this, *impl_, -1, skipMemo_); }
+
+bool Table::reget(Position p) { return reget(p, skipMemo_); }
+
+bool Table::reget(Position p, bool withoutMemo) {
+    setError(NoError);
+    if (!open_) { setError(ErrRecordNotAvailable, "table not open"); return false; }
+    Impl& im = *impl_;
+    std::string id = std::string("row") + (withoutMemo ? "" : "m");
+    sqlite3_stmt* s = im.prepare(id, "SELECT " + im.selectList(!withoutMemo) + " FROM " + im.tab() + " WHERE rowid = ?1");
+    if (!s) return false;
+    sqlite3_bind_int64(s, 1, p);
+    int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+        im.readRow(s, !withoutMemo);
+        sqlite3_reset(s);
+        im.invalidateCursor();
+        im.pending = Impl::FromValues;  // next continues after this row in file order
+        im.seekKey = -1;
+        im.seekVals = {Val{false, p + 1, {}}};
+        return true;
+    }
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) return failSqlite(im.conn->db, rc);
+    setError(ErrRecordNotFound);
+    return false;
+}
+
+// ---- writing
+
+bool Table::add() {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    im.beforeWrite();
+    sqlite3_stmt* s = im.prepare("ins", im.insertSql());
+    if (!s) return false;
+    im.bindRow(s);
+    if (!im.stepWrite(s)) return false;
+    current_ = sqlite3_last_insert_rowid(im.conn->db);
+    im.afterWrite();
+    return true;
+}
+
+bool Table::append() {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    if (!im.keysDropped) {
+        if (!im.dropKeys()) return false;
+        im.keysDropped = true;
+    }
+    return add();
+}
+
+bool Table::put() {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    if (current_ <= 0) { setError(ErrRecordNotAvailable, "no record read"); return false; }
+    im.beforeWrite();
+    std::string sql = "UPDATE " + im.tab() + " SET ";
+    for (int i = 0; i < im.totalCols(); ++i) sql += (i ? ", " : "") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
+    sql += " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
+    sqlite3_stmt* s = im.prepare("upd", sql);
+    if (!s) return false;
+    im.bindRow(s);
+    sqlite3_bind_int64(s, im.totalCols() + 1, current_);
+    if (!im.stepWrite(s)) return false;
+    if (sqlite3_changes(im.conn->db) == 0) { setError(ErrRecordNotFound); return false; }
+    im.afterWrite();
+    return true;
+}
+
+bool Table::erase() {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    if (current_ <= 0) { setError(ErrRecordNotAvailable, "no record read"); return false; }
+    im.beforeWrite();
+    sqlite3_stmt* s = im.prepare("del", "DELETE FROM " + im.tab() + " WHERE rowid = ?1");
+    if (!s) return false;
+    sqlite3_bind_int64(s, 1, current_);
+    if (!im.stepWrite(s)) return false;
+    if (sqlite3_changes(im.conn->db) == 0) { setError(ErrRecordNotFound); return false; }
+    if (im.heldRow == current_) release();
+    im.afterWrite();
+    return true;
+}
+
+int64_t Table::records() {
+    setError(NoError);
+    if (!open_) { setError(ErrRecordNotAvailable, "table not open"); return 0; }
+    Impl& im = *impl_;
+    sqlite3_stmt* s = im.prepare("count", "SELECT count(*) FROM " + im.tab());
+    if (!s) return 0;
+    int64_t n = 0;
+    if (sqlite3_step(s) == SQLITE_ROW) n = sqlite3_column_int64(s, 0);
+    sqlite3_reset(s);
+    return n;
+}
+
+bool Table::empty() {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    im.beforeWrite();
+    if (!im.conn->exec("DELETE FROM " + im.tab())) return false;
+    current_ = 0;
+    return true;
+}
+
+bool Table::pack() {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    im.invalidateCursor();
+    im.conn->commitBatch();
+    if (!sqlite3_get_autocommit(im.conn->db)) return true;  // packed after the transaction
+    return im.conn->exec("VACUUM " + quoteId(im.schema));
+}
+
+bool Table::remove() {
+    setError(NoError);
+    std::string p = path_;
+    if (open_) close();
+    if (p.empty()) { setError(ErrInvalidFileName); return false; }
+    std::error_code ec;
+    if (!fs::exists(p, ec)) { setError(ErrFileNotFound, p); return false; }
+    if (::unlink(p.c_str()) != 0) {
+        setError(errno == EACCES || errno == EPERM ? ErrAccessDenied : ErrFileSystem, std::strerror(errno));
+        return false;
+    }
+    fs::remove(p + "-journal", ec);
+    fs::remove(p + "-lock", ec);
+    return true;
+}
+
+bool Table::build() {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    im.invalidateCursor();
+    im.conn->commitBatch();
+    bool own = sqlite3_get_autocommit(im.conn->db);
+    if (own && !im.conn->exec("SAVEPOINT qbbuild")) return false;
+    bool ok = true;
+    for (size_t k = 0; k < keys_.size() && ok; ++k)
+        ok = im.conn->exec("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(k)) &&
+             im.conn->exec(im.indexSql(k));
+    ok = ok && im.conn->exec("INSERT OR REPLACE INTO " + quoteId(im.schema) + ".qb_meta VALUES ('keys_pending', '0')");
+    if (own) {
+        int keep = errorCode();
+        std::string text = errorText();
+        im.conn->exec(ok ? "RELEASE qbbuild" : "ROLLBACK TO qbbuild; RELEASE qbbuild");
+        if (!ok) setError(keep, text);
+    }
+    if (ok) im.keysDropped = false;
+    return ok;
+}
+
+bool Table::buildKey(int key) {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!im.writable()) return false;
+    if (key < 0 || key >= static_cast<int>(keys_.size())) { setError(ErrInvalidFieldType, "no such key"); return false; }
+    if (im.keysDropped) return build();
+    im.invalidateCursor();
+    im.conn->commitBatch();
+    return im.conn->exec("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(key)) &&
+           im.conn->exec(im.indexSql(static_cast<size_t>(key)));
+}
+
+// ---- holds and locks
+
+bool Table::hold() {
+    setError(NoError);
+    if (!open_ || current_ <= 0) { setError(ErrRecordNotAvailable); return false; }
+    Impl& im = *impl_;
+    if (im.heldRow == current_) return true;
+    release();
+    if (!lockByteWait(im.lockFd, kRowBase + current_, std::chrono::milliseconds(1000))) {
+        setError(ErrRecordHeld);
+        return false;
+    }
+    im.heldRow = current_;
+    return true;
+}
+
+bool Table::holdPosition(Position p) {
+    setError(NoError);
+    if (!open_) { setError(ErrRecordNotAvailable); return false; }
+    Impl& im = *impl_;
+    if (im.heldRow != p) {
+        release();
+        if (!lockByteWait(im.lockFd, kRowBase + p, std::chrono::milliseconds(1000))) {
+            setError(ErrRecordHeld);
+            return false;
+        }
+        im.heldRow = p;
+    }
+    if (!reget(p)) {
+        int e = errorCode();
+        release();
+        setError(e);
+        return false;
+    }
+    return true;
+}
+
+void Table::release() {
+    Impl& im = *impl_;
+    if (im.heldRow) lockByte(im.lockFd, F_UNLCK, kRowBase + im.heldRow);
+    im.heldRow = 0;
+}
+
+bool Table::lock(int seconds) {
+    setError(NoError);
+    Impl& im = *impl_;
+    if (!open_) { setError(ErrRecordNotAvailable); return false; }
+    if (!lockByteWait(im.lockFd, kTableLock, std::chrono::seconds(seconds))) {
+        setError(ErrRecordHeld, "table locked by another user");
+        return false;
+    }
+    im.tableLocked = true;
+    return true;
+}
+
+void Table::unlock() {
+    Impl& im = *impl_;
+    if (im.tableLocked) lockByte(im.lockFd, F_UNLCK, kTableLock);
+    im.tableLocked = false;
+}
+
+// ---- batch mode
+
+void Table::stream() {
+    setError(NoError);
+    if (!open_ || streaming_) return;
+    streaming_ = true;
+    Impl& im = *impl_;
+    im.conn->exec("PRAGMA " + quoteId(im.schema) + ".synchronous=OFF");
+}
+
+void Table::flush() {
+    setError(NoError);
+    if (!open_ || !streaming_) return;
+    Impl& im = *impl_;
+    streaming_ = false;
+    im.conn->commitBatch();
+    im.conn->exec("PRAGMA " + quoteId(im.schema) + ".synchronous=FULL");
+}
+
+// ---------------------------------------------------------------- transactions
+
+bool inTransaction() { return txnConn && txnConn->userTxn; }
+
+bool beginTransaction(const std::vector<Table*>& tables, int timeoutSeconds) {
+    setError(NoError);
+    if (inTransaction()) { setError(ErrFileSystem, "a transaction is already open"); return false; }
+    if (tables.empty()) { setError(ErrFileSystem, "no tables named"); return false; }
+    if (tables.size() > 10) { setError(ErrFileSystem, "more than 10 tables in one transaction"); return false; }
+    for (Table* t : tables)
+        if (!t->isOpen()) { setError(ErrRecordNotAvailable, "table " + t->name() + " not open"); return false; }
+    Conn* c = sharedConn(fs::path(tables.front()->path()).parent_path().string());
+    if (!c) return false;
+    c->commitBatch();
+    // Make room: files not in this transaction leave the shared connection.
+    auto inList = [&](Table* t) { return std::find(tables.begin(), tables.end(), t) != tables.end(); };
+    size_t needed = 0;
+    for (Table* t : tables)
+        if (t->impl()->conn != c) ++needed;
+    if (c->members.size() + needed > 10) {
+        auto members = c->members;
+        for (Table* t : members) {
+            if (inList(t)) continue;
+            auto* im = t->impl();
+            im->detach();
+            if (t->isOpen()) im->attachOwn(t->path());
+            if (c->members.size() + needed <= 10) break;
+        }
+    }
+    for (Table* t : tables) {
+        if (!t->impl()->moveToShared(c)) return false;
+    }
+    sqlite3_busy_timeout(c->db, timeoutSeconds * 1000);
+    bool ok = c->exec("BEGIN IMMEDIATE");
+    sqlite3_busy_timeout(c->db, 5000);
+    if (!ok) {
+        if (errorCode() == ErrRecordHeld) setError(ErrFileSystem, "the tables are in use by another user (time-out)");
+        return false;
+    }
+    c->userTxn = true;
+    return true;
+}
+
+namespace {
+void afterTransaction() {
+    txnConn->userTxn = false;
+    // Tables closed during the transaction leave the connection now.
+    auto members = txnConn->members;
+    for (Table* t : members)
+        if (!t->isOpen()) t->impl()->detach();
+}
+} // namespace
+
+bool commitTransaction() {
+    setError(NoError);
+    if (!inTransaction()) { setError(ErrFileSystem, "no transaction open"); return false; }
+    for (Table* t : txnConn->members) t->impl()->invalidateCursor();
+    if (!txnConn->exec("COMMIT")) {
+        int e = errorCode();
+        std::string text = errorText();
+        txnConn->exec("ROLLBACK");
+        afterTransaction();
+        setError(e, text);
+        return false;
+    }
+    afterTransaction();
+    return true;
+}
+
+bool rollbackTransaction() {
+    setError(NoError);
+    if (!inTransaction()) { setError(ErrFileSystem, "no transaction open"); return false; }
+    for (Table* t : txnConn->members) t->impl()->invalidateCursor();
+    bool ok = txnConn->exec("ROLLBACK");
+    afterTransaction();
+    return ok;
+}
+
+} // namespace qb

@@ -1,0 +1,380 @@
+// The storage engine: keys and orders, strings, bulk modes, layouts,
+// transactions across files (also when the writer is killed) and holds between
+// processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "core/storage.h"
+#include "tests/testutil.h"
+
+using namespace qb;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct MsgRec {
+    uint32_t NUMBER;
+    Str<10> ALPHA;
+    int32_t DATE;
+    uint8_t DUMMY;
+    Str<4> TAGS[2];
+};
+
+struct TextRec {
+    uint32_t NUMBER;
+};
+
+enum { K_Id, K_Alpha, K_Date, K_Status };
+
+MsgRec M;
+TextRec T;
+std::string T_Memo;
+
+std::vector<FieldDef> msgFields() {
+    return {QB_FIELD(MsgRec, NUMBER, "M", ULong, 0), QB_FIELD(MsgRec, ALPHA, "M", String, 10),
+            QB_FIELD(MsgRec, DATE, "M", Long, 0), QB_FIELD(MsgRec, DUMMY, "M", Byte, 0),
+            QB_FIELD(MsgRec, TAGS, "M", String, 4)};
+}
+
+std::vector<KeyDef> msgKeys() {
+    return {KeyDef{"M:IdKey", {{0, true}}, true, false, true},
+            KeyDef{"M:AlphaKey", {{1, false}, {0, false}}, true, true},
+            KeyDef{"M:DateKey", {{2, true}, {0, true}}, false},
+            KeyDef{"M:StatusKey", {{3, false}}, false, false, false, true}};
+}
+
+Table Msgs(901, "Msgs", "M", StorageKind::Keyed, &M, sizeof M, msgFields(), msgKeys());
+Table Texts(902, "Texts", "T", StorageKind::Keyed, &T, sizeof T, {QB_FIELD(TextRec, NUMBER, "T", ULong, 0)},
+            {KeyDef{"T:IdKey", {{0, false}}, true, false, true}}, &T_Memo, 64000, "T:Text");
+
+class Storage : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string msgs, texts;
+    void SetUp() override {
+        msgs = dir.path + "/IDX003.TPS";
+        texts = dir.path + "/IDX004.TPS";
+        setEngineDirectory(dir.path);
+        Msgs.create(msgs);
+        ASSERT_EQ(errorCode(), 0) << errorText();
+        Texts.create(texts);
+        Msgs.open(msgs, OpenMode::SharedReadWrite);
+        ASSERT_EQ(errorCode(), 0) << errorText();
+        Texts.open(texts, OpenMode::SharedReadWrite);
+        ASSERT_EQ(errorCode(), 0) << errorText();
+    }
+    void TearDown() override { closeAllTables(); }
+
+    void addMsg(uint32_t n, const std::string& alpha, int32_t date, uint8_t dummy = 0) {
+        Msgs.clearBuffer();
+        M.NUMBER = n;
+        M.ALPHA = alpha;
+        M.DATE = date;
+        M.DUMMY = dummy;
+        ASSERT_TRUE(Msgs.add()) << errorText();
+    }
+    std::vector<uint32_t> readAll(int key, bool backward = false) {
+        std::vector<uint32_t> r;
+        Msgs.set(key);
+        while (backward ? Msgs.previous() : Msgs.next()) r.push_back(M.NUMBER);
+        EXPECT_EQ(errorCode(), ErrRecordNotAvailable);
+        return r;
+    }
+};
+
+} // namespace
+
+TEST_F(Storage, KeyOrdersAscendingDescendingAndMixed) {
+    addMsg(5, "beta", 100);
+    addMsg(9, "alpha", 100);
+    addMsg(7, "Gamma", 300);
+    addMsg(1, "alpha2", 50);
+    EXPECT_EQ(readAll(K_Id), (std::vector<uint32_t>{9, 7, 5, 1}));
+    EXPECT_EQ(readAll(K_Id, true), (std::vector<uint32_t>{1, 5, 7, 9}));
+    EXPECT_EQ(readAll(K_Alpha), (std::vector<uint32_t>{9, 1, 5, 7}));
+    // date descending, then number descending
+    EXPECT_EQ(readAll(K_Date), (std::vector<uint32_t>{7, 9, 5, 1}));
+
+    // position at values, then next and previous
+    M.DATE = 100;
+    M.NUMBER = 6;
+    Msgs.setFrom(K_Date);
+    ASSERT_TRUE(Msgs.next());
+    EXPECT_EQ(M.NUMBER, 5u);
+    ASSERT_TRUE(Msgs.next());
+    EXPECT_EQ(M.NUMBER, 1u);
+    ASSERT_TRUE(Msgs.previous());
+    EXPECT_EQ(M.NUMBER, 5u);
+    ASSERT_TRUE(Msgs.previous());
+    EXPECT_EQ(M.NUMBER, 9u);
+    EXPECT_FALSE(Msgs.next() && M.NUMBER != 5u);
+}
+
+TEST_F(Storage, StringsAreCutPaddedAndCompareWithoutCaseOrTrailingBlanks) {
+    addMsg(1, "M\xFCller", 1);
+    addMsg(2, "abcdefghijKLMNOP", 2);
+    Msgs.clearBuffer();
+    M.ALPHA = "M\xDCLLER   ";  // Windows-1252 \xDC folds with \xFC
+    M.NUMBER = 1;
+    ASSERT_TRUE(Msgs.get(K_Alpha)) << errorText();
+    EXPECT_EQ(M.NUMBER, 1u);
+    Msgs.clearBuffer();
+    M.NUMBER = 2;
+    ASSERT_TRUE(Msgs.get(K_Id));
+    EXPECT_EQ(M.ALPHA.str(), "abcdefghij");  // cut at the width of 10
+    // unique case-insensitive key: same name in other case is a duplicate
+    Msgs.clearBuffer();
+    M.NUMBER = 1;
+    M.ALPHA = "m\xFCLLER";
+    EXPECT_FALSE(Msgs.add());
+    EXPECT_EQ(errorCode(), ErrDuplicateKey);
+    M.NUMBER = 2;
+    M.ALPHA = "other";
+    EXPECT_FALSE(Msgs.add());  // primary key repeats
+    EXPECT_EQ(errorCode(), ErrDuplicateKey);
+}
+
+TEST_F(Storage, ArraysMemoPutEraseAndPositions) {
+    Msgs.clearBuffer();
+    M.NUMBER = 3;
+    M.TAGS[0] = "ab";
+    M.TAGS[1] = "cdefg";
+    ASSERT_TRUE(Msgs.add());
+    Position p = Msgs.position();
+    Msgs.clearBuffer();
+    ASSERT_TRUE(Msgs.reget(p));
+    EXPECT_EQ(M.TAGS[1].str(), "cdef");
+    M.DATE = 77;
+    ASSERT_TRUE(Msgs.put());
+    Msgs.clearBuffer();
+    M.NUMBER = 3;
+    ASSERT_TRUE(Msgs.get(K_Id));
+    EXPECT_EQ(M.DATE, 77);
+    ASSERT_TRUE(Msgs.erase());
+    EXPECT_FALSE(Msgs.reget(p));
+    EXPECT_EQ(errorCode(), ErrRecordNotFound);
+
+    Texts.clearBuffer();
+    T.NUMBER = 1;
+    T_Memo = std::string(70000, 'x');  // more than the memo holds
+    ASSERT_TRUE(Texts.add());
+    T_Memo.clear();
+    ASSERT_TRUE(Texts.get(0));
+    EXPECT_EQ(T_Memo.size(), 64000u);
+    Texts.skipMemo(true);
+    T_Memo = "kept";
+    ASSERT_TRUE(Texts.get(0));
+    EXPECT_EQ(T_Memo, "kept");
+    Texts.skipMemo(false);
+    EXPECT_EQ(Texts.records(), 1);
+}
+
+TEST_F(Storage, OptionalKeyLeavesOutZeroRows) {
+    addMsg(1, "a", 1, 0);
+    addMsg(2, "b", 1, 2);
+    addMsg(3, "c", 1, 1);
+    EXPECT_EQ(readAll(K_Status), (std::vector<uint32_t>{3, 2}));
+}
+
+TEST_F(Storage, ModifyingWhileIteratingVisitsEveryRowOnce) {
+    for (uint32_t i = 1; i <= 50; ++i) addMsg(i, "n" + std::to_string(i), 1, 2);
+    // Lowering the status moves each row behind the cursor in StatusKey order.
+    Msgs.set(K_Status);
+    std::set<uint32_t> seen;
+    while (Msgs.next()) {
+        ASSERT_TRUE(seen.insert(M.NUMBER).second) << "visited twice: " << M.NUMBER;
+        if (M.DUMMY == 2) {
+            M.DUMMY = 1;
+            ASSERT_TRUE(Msgs.put());
+        }
+    }
+    EXPECT_EQ(seen.size(), 50u);
+}
+
+TEST_F(Storage, AppendThenBuildAndKeysNeedRebuildOnOpen) {
+    Msgs.stream();
+    for (uint32_t i = 1; i <= 1000; ++i) {
+        Msgs.clearBuffer();
+        M.NUMBER = i;
+        M.ALPHA = "x" + std::to_string(i);
+        ASSERT_TRUE(Msgs.append());
+    }
+    Msgs.flush();
+    Msgs.close();
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrKeysNeedRebuild);
+    ASSERT_TRUE(Msgs.build()) << errorText();
+    Msgs.close();
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0);
+    EXPECT_EQ(Msgs.records(), 1000);
+    auto all = readAll(K_Id);
+    ASSERT_EQ(all.size(), 1000u);
+    EXPECT_EQ(all.front(), 1000u);
+
+    // duplicates among appended rows make the build fail
+    Msgs.clearBuffer();
+    M.NUMBER = 5;
+    M.ALPHA = "dup";
+    ASSERT_TRUE(Msgs.append());
+    EXPECT_FALSE(Msgs.build());
+    EXPECT_EQ(errorCode(), ErrDuplicateKey);
+}
+
+TEST_F(Storage, OtherLayoutIsInvalidDeclarationAndRowCountStillReadable) {
+    addMsg(1, "a", 1);
+    Msgs.close();
+    struct Other { uint32_t X; } o{};
+    Table other(903, "Other", "O", StorageKind::Keyed, &o, sizeof o, {QB_FIELD(Other, X, "O", ULong, 0)}, {});
+    other.open(msgs, OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrInvalidDeclaration);
+    EXPECT_FALSE(other.isOpen());
+    EXPECT_EQ(storedRowCount(msgs), 1);
+    // a file that is no table at all
+    std::string junk = dir.path + "/junk.TPS";
+    writeFile(junk, std::string(4096, 'j'));
+    other.open(junk, OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrFileSystem);
+    other.open(dir.path + "/missing.TPS", OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrFileNotFound);
+    other.open(dir.path + "/nodir/x.TPS", OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrPathNotFound);
+    other.open("", OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrInvalidFileName);
+}
+
+TEST_F(Storage, TransactionRollbackUndoesBothFiles) {
+    ASSERT_TRUE(beginTransaction({&Msgs, &Texts}));
+    addMsg(1, "a", 1);
+    T.NUMBER = 1;
+    T_Memo = "hello";
+    ASSERT_TRUE(Texts.add());
+    ASSERT_TRUE(rollbackTransaction());
+    EXPECT_EQ(Msgs.records(), 0);
+    EXPECT_EQ(Texts.records(), 0);
+    ASSERT_TRUE(beginTransaction({&Msgs, &Texts}));
+    EXPECT_FALSE(beginTransaction({&Msgs}));  // one at a time
+    addMsg(2, "b", 1);
+    T.NUMBER = 2;
+    ASSERT_TRUE(Texts.add());
+    ASSERT_TRUE(commitTransaction());
+    EXPECT_EQ(Msgs.records(), 1);
+    EXPECT_EQ(Texts.records(), 1);
+}
+
+TEST_F(Storage, OpenModesBetweenProcesses) {
+    Msgs.close();
+    Msgs.open(msgs, OpenMode::Exclusive);
+    ASSERT_EQ(errorCode(), 0);
+    int rc = runChild([&] {
+        MsgRec r{};
+        Table again(904, "Msgs", "M", StorageKind::Keyed, &r, sizeof r, msgFields(), msgKeys());
+        again.open(msgs, OpenMode::SharedReadOnly);
+        return errorCode() == ErrAccessDenied ? 0 : 1;
+    });
+    EXPECT_EQ(rc, 0);
+    Msgs.close();
+    Msgs.open(msgs, OpenMode::DenyWrite);
+    rc = runChild([&] {
+        MsgRec r{};
+        Table again(904, "Msgs", "M", StorageKind::Keyed, &r, sizeof r, msgFields(), msgKeys());
+        again.open(msgs, OpenMode::SharedReadOnly);
+        if (errorCode() != 0) return 1;
+        again.close();
+        again.open(msgs, OpenMode::SharedReadWrite);
+        return errorCode() == ErrAccessDenied ? 0 : 2;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+TEST_F(Storage, HoldIsSeenByAnotherProcessAndVanishesWithIt) {
+    addMsg(1, "a", 1);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        MsgRec r{};
+        Table again(904, "Msgs", "M", StorageKind::Keyed, &r, sizeof r, msgFields(), msgKeys());
+        again.open(msgs, OpenMode::SharedReadWrite);
+        r.NUMBER = 1;
+        bool ok = again.get(K_Id) && again.hold();
+        char c = ok ? 'y' : 'n';
+        if (write(ready[1], &c, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    M.NUMBER = 1;
+    ASSERT_TRUE(Msgs.get(K_Id));
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Msgs.hold());
+    EXPECT_EQ(errorCode(), ErrRecordHeld);
+    auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_TRUE(Msgs.hold()) << "the hold of a dead process must vanish";
+    Msgs.release();
+    close(ready[0]);
+    close(ready[1]);
+}
+
+// A writer commits pairs of rows into two files in a loop and is killed at a
+// random moment; every pair must then be wholly present or wholly absent.
+TEST_F(Storage, CommitsAcrossFilesSurviveKillDuringCommit) {
+    closeAllTables();
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = fork();
+        if (child == 0) {
+            Msgs.open(msgs, OpenMode::SharedReadWrite);
+            Texts.open(texts, OpenMode::SharedReadWrite);
+            if (errorCode()) _exit(1);
+            Msgs.clearBuffer();
+            M.NUMBER = 0;
+            Msgs.set(K_Id);
+            uint32_t n = Msgs.next() ? M.NUMBER : 0;
+            for (;;) {
+                ++n;
+                if (!beginTransaction({&Msgs, &Texts})) continue;
+                for (int k = 0; k < 5; ++k) {
+                    Msgs.clearBuffer();
+                    M.NUMBER = n * 10 + k;
+                    M.ALPHA = "m" + std::to_string(n);
+                    Msgs.add();
+                    T.NUMBER = n * 10 + k;
+                    T_Memo = std::string(3000, char('a' + k));
+                    Texts.add();
+                }
+                commitTransaction();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(40 + 37 * round));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        Msgs.open(msgs, OpenMode::SharedReadWrite);
+        ASSERT_EQ(errorCode(), 0) << errorText();
+        Texts.open(texts, OpenMode::SharedReadWrite);
+        ASSERT_EQ(errorCode(), 0) << errorText();
+        std::set<uint32_t> a, b;
+        Msgs.set(K_Id);
+        while (Msgs.next()) a.insert(M.NUMBER);
+        Texts.set(0);
+        while (Texts.next()) {
+            b.insert(T.NUMBER);
+            ASSERT_EQ(T_Memo.size(), 3000u);
+        }
+        ASSERT_EQ(a, b) << "round " << round;
+        ASSERT_EQ(a.size() % 5, 0u);
+        closeAllTables();
+    }
+}
