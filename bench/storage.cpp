@@ -23,6 +23,7 @@ static void check(bool ok, const char* what) {
 }
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::string dir = argc > 1 ? argv[1] : (std::filesystem::temp_directory_path() / "qb-bench-storage").string();
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     MasIdx.stream();
     for (int i = 0; i < nMas; ++i) {
         MAS.SYSID = 250000 + i / 50;
-        MAS.WORDID = 1 + (i * 7919) % 100000;
+        MAS.WORDID = static_cast<uint32_t>(1 + (int64_t(i) * 7919) % 100000);
         check(MasIdx.append(), "append");
     }
     MasIdx.flush();

@@ -1026,7 +1026,8 @@ bool Table::add() {
     Impl& im = *impl_;
     if (!im.writable()) return false;
     im.beforeWrite();
-    sqlite3_stmt* s = im.prepare("ins", im.insertSql());
+    auto found = im.stmts.find("ins");
+    sqlite3_stmt* s = found != im.stmts.end() ? im.prepare("ins", {}) : im.prepare("ins", im.insertSql());
     if (!s) return false;
     im.bindRow(s);
     if (!im.stepWrite(s)) return false;
