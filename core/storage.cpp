@@ -289,7 +289,10 @@ struct Table::Impl {
         curDir = 0;
     }
 
-    sqlite3_stmt* prepare(const std::string& id, const std::string& sql) {
+    // The cached statement id, reset; buildSql() is called only when it is
+    // not prepared yet.
+    template <class BuildSql>
+    sqlite3_stmt* prepare(const std::string& id, BuildSql&& buildSql) {
         auto it = stmts.find(id);
         if (it != stmts.end()) {
             sqlite3_reset(it->second);
@@ -297,6 +300,7 @@ struct Table::Impl {
             return it->second;
         }
         sqlite3_stmt* s = nullptr;
+        std::string sql = buildSql();
         int rc = sqlite3_prepare_v3(conn->db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
         if (rc != SQLITE_OK) {
             failSqlite(conn->db, rc);
@@ -512,28 +516,24 @@ struct Table::Impl {
     sqlite3_stmt* cursorStmt(int key, int dir, int mode, bool withMemo) {
         std::string id = "cur" + std::to_string(key) + "/" + std::to_string(dir) + "/" + std::to_string(mode) +
                          (withMemo ? "m" : "");
-        auto it = stmts.find(id);
-        if (it != stmts.end()) {
-            sqlite3_reset(it->second);
-            sqlite3_clear_bindings(it->second);
-            return it->second;
-        }
-        std::string where;
-        if (key < 0) {
-            if (mode == 1) where = dir > 0 ? "rowid >= ?1" : "rowid <= ?1";
-            if (mode == 2) where = dir > 0 ? "rowid > ?1" : "rowid < ?1";
-        } else {
-            const KeyDef& k = t->keys_[key];
-            if (k.optional) where = optionalCond(k);
-            if (mode) {
-                if (!where.empty()) where += " AND ";
-                where += seekCond(k, 0, dir, mode == 2);
+        return prepare(id, [&] {
+            std::string where;
+            if (key < 0) {
+                if (mode == 1) where = dir > 0 ? "rowid >= ?1" : "rowid <= ?1";
+                if (mode == 2) where = dir > 0 ? "rowid > ?1" : "rowid < ?1";
+            } else {
+                const KeyDef& k = t->keys_[key];
+                if (k.optional) where = optionalCond(k);
+                if (mode) {
+                    if (!where.empty()) where += " AND ";
+                    where += seekCond(k, 0, dir, mode == 2);
+                }
             }
-        }
-        std::string sql = "SELECT " + selectList(withMemo) + " FROM " + tab();
-        if (!where.empty()) sql += " WHERE " + where;
-        sql += orderBy(key, dir);
-        return prepare(id, sql);
+            std::string sql = "SELECT " + selectList(withMemo) + " FROM " + tab();
+            if (!where.empty()) sql += " WHERE " + where;
+            sql += orderBy(key, dir);
+            return sql;
+        });
     }
 
     void invalidateCursor() {
@@ -897,17 +897,15 @@ bool Table::get(int key) {
     Impl& im = *impl_;
     const KeyDef& k = keys_[key];
     std::string id = "get" + std::to_string(key) + (skipMemo_ ? "" : "m");
-    sqlite3_stmt* s = nullptr;
-    auto it = im.stmts.find(id);
-    if (it == im.stmts.end()) {
+    sqlite3_stmt* s = im.prepare(id, [&] {
         std::string where = k.optional ? im.optionalCond(k) : "";
         for (size_t i = 0; i < k.comps.size(); ++i) {
             if (!where.empty()) where += " AND ";
             where += im.compExpr(k, k.comps[i]) + " = ?" + std::to_string(i + 1);
         }
-        s = im.prepare(id, "SELECT " + im.selectList(!skipMemo_) + " FROM " + im.tab() + " WHERE " + where +
-                               im.orderBy(key, 1) + " LIMIT 1");
-    } else s = im.prepare(id, "");
+        return "SELECT " + im.selectList(!skipMemo_) + " FROM " + im.tab() + " WHERE " + where + im.orderBy(key, 1) +
+               " LIMIT 1";
+    });
     if (!s) return false;
     auto vals = im.keyValsFromBuffer(key);
     for (size_t i = 0; i < vals.size(); ++i) Impl::bindVal(s, static_cast<int>(i + 1), vals[i]);
@@ -1000,7 +998,8 @@ bool Table::reget(Position p, bool withoutMemo) {
     if (!open_) { setError(ErrRecordNotAvailable, "table not open"); return false; }
     Impl& im = *impl_;
     std::string id = std::string("row") + (withoutMemo ? "" : "m");
-    sqlite3_stmt* s = im.prepare(id, "SELECT " + im.selectList(!withoutMemo) + " FROM " + im.tab() + " WHERE rowid = ?1");
+    sqlite3_stmt* s = im.prepare(
+        id, [&] { return "SELECT " + im.selectList(!withoutMemo) + " FROM " + im.tab() + " WHERE rowid = ?1"; });
     if (!s) return false;
     sqlite3_bind_int64(s, 1, p);
     int rc = sqlite3_step(s);
@@ -1026,8 +1025,7 @@ bool Table::add() {
     Impl& im = *impl_;
     if (!im.writable()) return false;
     im.beforeWrite();
-    auto found = im.stmts.find("ins");
-    sqlite3_stmt* s = found != im.stmts.end() ? im.prepare("ins", {}) : im.prepare("ins", im.insertSql());
+    sqlite3_stmt* s = im.prepare("ins", [&] { return im.insertSql(); });
     if (!s) return false;
     im.bindRow(s);
     if (!im.stepWrite(s)) return false;
@@ -1053,10 +1051,12 @@ bool Table::put() {
     if (!im.writable()) return false;
     if (current_ <= 0) { setError(ErrRecordNotAvailable, "no record read"); return false; }
     im.beforeWrite();
-    std::string sql = "UPDATE " + im.tab() + " SET ";
-    for (int i = 0; i < im.totalCols(); ++i) sql += (i ? ", " : "") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
-    sql += " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
-    sqlite3_stmt* s = im.prepare("upd", sql);
+    sqlite3_stmt* s = im.prepare("upd", [&] {
+        std::string sql = "UPDATE " + im.tab() + " SET ";
+        for (int i = 0; i < im.totalCols(); ++i)
+            sql += (i ? ", " : "") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
+        return sql + " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
+    });
     if (!s) return false;
     im.bindRow(s);
     sqlite3_bind_int64(s, im.totalCols() + 1, current_);
@@ -1072,7 +1072,7 @@ bool Table::erase() {
     if (!im.writable()) return false;
     if (current_ <= 0) { setError(ErrRecordNotAvailable, "no record read"); return false; }
     im.beforeWrite();
-    sqlite3_stmt* s = im.prepare("del", "DELETE FROM " + im.tab() + " WHERE rowid = ?1");
+    sqlite3_stmt* s = im.prepare("del", [&] { return "DELETE FROM " + im.tab() + " WHERE rowid = ?1"; });
     if (!s) return false;
     sqlite3_bind_int64(s, 1, current_);
     if (!im.stepWrite(s)) return false;
@@ -1086,7 +1086,7 @@ int64_t Table::records() {
     setError(NoError);
     if (!open_) { setError(ErrRecordNotAvailable, "table not open"); return 0; }
     Impl& im = *impl_;
-    sqlite3_stmt* s = im.prepare("count", "SELECT count(*) FROM " + im.tab());
+    sqlite3_stmt* s = im.prepare("count", [&] { return "SELECT count(*) FROM " + im.tab(); });
     if (!s) return 0;
     int64_t n = 0;
     if (sqlite3_step(s) == SQLITE_ROW) n = sqlite3_column_int64(s, 0);
