@@ -1,5 +1,7 @@
 #include "app/cli.h"
 
+#include "app/commands.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +24,8 @@ void usage() {
     std::fprintf(stderr,
                  "usage: qbox [--home DIR] [COMMAND ...]\n"
                  "commands:\n"
-                 "  version     print the version and the home directory\n");
+                 "  version     print the version and the home directory\n%s",
+                 commandUsage().c_str());
 }
 } // namespace
 
@@ -40,6 +43,13 @@ int runCommandLine(const std::vector<std::string>& args) {
         return 0;
     }
     if (rest[0] == "help" || rest[0] == "--help") { usage(); return 0; }
+    if (const CommandFn* fn = findCommand(rest[0])) {
+        CliContext ctx;
+        ctx.home = home;
+        ctx.args.assign(rest.begin() + 1, rest.end());
+        startHeadless(home);
+        return (*fn)(ctx);
+    }
     std::fprintf(stderr, "qbox: unknown command '%s'\n", rest[0].c_str());
     usage();
     return 2;

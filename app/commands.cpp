@@ -1,0 +1,118 @@
+#include "app/commands.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+
+#include "core/globals.h"
+#include "core/storage.h"
+
+namespace qb {
+
+namespace {
+struct Entry {
+    std::string usage;
+    CommandFn fn;
+};
+std::map<std::string, Entry>& commandMap() {
+    static std::map<std::string, Entry> m;
+    return m;
+}
+} // namespace
+
+bool registerCommand(const std::string& name, const std::string& usage, CommandFn fn) {
+    commandMap()[name] = Entry{usage, std::move(fn)};
+    return true;
+}
+
+const CommandFn* findCommand(const std::string& name) {
+    auto it = commandMap().find(name);
+    return it == commandMap().end() ? nullptr : &it->second.fn;
+}
+
+std::string commandUsage() {
+    std::string out;
+    for (auto& [name, e] : commandMap()) out += "  " + e.usage + "\n";
+    return out;
+}
+
+void startHeadless(const std::string& home) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(home, ec);
+    if (!fs::is_directory(home)) throw std::runtime_error("cannot use home directory " + home);
+    std::string abs = fs::absolute(home).lexically_normal().string();
+    while (abs.size() > 1 && abs.back() == '/') abs.pop_back();
+    Mem.Net = abs;
+    Mem.FileDir = abs;
+    Mem.TempDir = abs + "/TEMP";
+    MasIdxPath = abs;
+    for (const std::string& d : {abs + "/CFG", Mem.TempDir}) {
+        fs::create_directories(d, ec);
+        if (!fs::is_directory(d)) throw std::runtime_error("cannot create directory " + d);
+    }
+    setEngineDirectory(abs + "/CFG");
+}
+
+bool takeOption(std::vector<std::string>& args, const std::string& name, std::string& value) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == name && i + 1 < args.size()) {
+            value = args[i + 1];
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+            return true;
+        }
+        if (args[i].rfind(name + "=", 0) == 0) {
+            value = args[i].substr(name.size() + 1);
+            args.erase(args.begin() + static_cast<long>(i));
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> takeOptions(std::vector<std::string>& args, const std::string& name) {
+    std::vector<std::string> out;
+    std::string v;
+    while (takeOption(args, name, v)) out.push_back(v);
+    return out;
+}
+
+bool takeFlag(std::vector<std::string>& args, const std::string& name) {
+    for (size_t i = 0; i < args.size(); ++i)
+        if (args[i] == name) {
+            args.erase(args.begin() + static_cast<long>(i));
+            return true;
+        }
+    return false;
+}
+
+namespace {
+std::chrono::steady_clock::time_point lastDraw;
+bool drawn = false;
+} // namespace
+
+void cliProgress(const std::string& text, uint64_t done, uint64_t total) {
+    auto now = std::chrono::steady_clock::now();
+    if (drawn && now - lastDraw < std::chrono::milliseconds(100) && done < total) return;
+    lastDraw = now;
+    drawn = true;
+    const int width = 30;
+    int fill = total ? static_cast<int>(width * std::min<uint64_t>(done, total) / total) : 0;
+    std::string bar(static_cast<size_t>(fill), '#');
+    bar.resize(width, '.');
+    if (total)
+        std::fprintf(stderr, "\r%-32.32s [%s] %llu/%llu", text.c_str(), bar.c_str(),
+                     static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+    else
+        std::fprintf(stderr, "\r%-32.32s %llu", text.c_str(), static_cast<unsigned long long>(done));
+    std::fflush(stderr);
+}
+
+void cliProgressEnd() {
+    if (drawn) std::fprintf(stderr, "\n");
+    drawn = false;
+}
+
+} // namespace qb
