@@ -5,4 +5,6 @@ MemGlobals Mem;
 std::string MasIdxPath;
 std::string FileTmpName;
 std::string FileName;
+bool IndexingInProgress = false;
+int GlobalResponse = 0;
 } // namespace qb
