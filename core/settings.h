@@ -1,7 +1,14 @@
-// The control record: the ID generator and the settings groups.
+// The control record: the ID generator and the settings groups, and the small
+// services the two deliverables share.
+//
+// The settings operations return 1 on success and 0 when the control file is
+// not available (after "The control file is not available - no access to
+// application!" titled "Fatal Error!").
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace qb {
 
@@ -10,5 +17,67 @@ namespace qb {
 // inside the caller's transaction, which covers Control. Opens Control when
 // it is not open (and leaves it open for the caller's OP_CLOSE pairing).
 uint32_t NextNr();
+
+// Groups A (modes 1-4), B (6-9) and C (23-26): load, set, get, save. Set and
+// get move numbers through `number` and strings (items 14, 33-36) through
+// `text` (fonts: name in text, size in number).
+int Konfig(int mode, int item, int32_t& number, std::string& text);
+// Convenience readers of the loaded groups.
+int32_t konfigNumber(int item);
+std::string konfigString(int item);
+
+// Row 4: 1 load, 2 set item 17 (temporary directory) or 18 (data
+// directory), 3 get, 4 save.
+int AutoPath(int mode, int item, std::string& text);
+
+// Row 10, the word-index settings: 1 load, 2 set, 3 get, 4 save.
+int WSVars(int mode, int item, int32_t& number, std::string& text);
+
+// Rows 5 and 6: 1 load, 2 set the widths of list n, 3 get them, 4 save row
+// 6, 5 reset to the defaults. Up to 5 widths a list.
+int ListCol(int mode, int list, std::vector<int16_t>& widths);
+
+// Rows 2/3 and 7/8: 1 load, 2 set window n (a value of 2000 or more is not
+// taken), 3 get, 4 save, 5 reset to the defaults.
+int WindowPos(int mode, int window, int16_t& x, int16_t& y, int16_t& w, int16_t& h);
+int WindowPos2(int mode, int window, int16_t& x, int16_t& y, int16_t& w, int16_t& h);
+
+// Writes the active database's ForumRef record from the FOR buffer (mode as
+// for UppDat). 1 unless the write failed.
+int UpdREF(int mode);
+
+// Directory checks: kinds 1/3 take the directory from `path` (must be
+// absolute), kinds 2/4 the directory of table `tableNumber`; 3 and 4 create
+// a missing directory (one level). 1 when the directory exists.
+int ExistPath(int kind, int tableNumber, const std::string& path, const std::string& message, bool quiet);
+
+// Total size of the files matching the name or mask.
+uint64_t GetFSize(const std::string& pattern);
+
+// 0 clear all slots, 1 note the start in slot n, 2 note the stop and give
+// the elapsed whole seconds.
+int32_t StartStop(int mode, int slot);
+
+// Smallest divisor n >= 1 with value / n <= 32767, and the scaled value.
+void CalcMax(int32_t& divisor, int16_t& scaled, double value);
+
+// Mode 2 turns the speed items 26-30 into batch sizes (1); mode 3 gives the
+// batch size of kind 26-31.
+int32_t SpeedVal(int mode, int kind);
+
+// The list-box locator: `key` is the key code of the last key, `nowHundredths`
+// the clock (hundredths of a second; clockNow() when -1).
+int IncrementStep(int key, std::string& locator, int64_t nowHundredths = -1);
+
+// The name and picture of the stored date (item 10) or time (item 13)
+// format; returns the number.
+int32_t SetDate(std::string& name, std::string& picture);
+int32_t SetTime(std::string& name, std::string& picture);
+
+// Starts one of the library's procedures by code. The program registers
+// what each code does (windows live in the program); an unregistered code
+// does nothing and gives 0.
+int SemaFore(int code);
+void registerSemaFore(int code, std::function<int()> handler);
 
 } // namespace qb
