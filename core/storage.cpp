@@ -639,6 +639,9 @@ struct Table::Impl {
         conn = c;
         own = false;
         c->members.push_back(t);
+        // Room for the index pages that a batch of several hundred rows dirties
+        // across a large file, so that they are not spilled before the commit.
+        c->exec("PRAGMA " + quoteId(schema) + ".cache_size=-16384");
         if (t->streaming_) c->exec("PRAGMA " + quoteId(schema) + ".synchronous=OFF");
         return true;
     }
