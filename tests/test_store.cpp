@@ -499,7 +499,8 @@ TEST_F(StoreMailDb, AddMakesRowDirectoryAndOwner) {
     EXPECT_EQ(FOR.TYPE, 2);
     EXPECT_EQ(FOR.MAILADDRESS.str(), "76543,210");
     EXPECT_EQ(FOR.ALTADDRESS[0].str(), "kim@home.org");
-    EXPECT_EQ(FOR.ALTADDRESS[2].str(), "kim@work.com");
+    EXPECT_EQ(FOR.ALTADDRESS[1].str(), "kim@work.com");  // no gaps
+    EXPECT_TRUE(FOR.ALTADDRESS[2].empty());
     // F1 exists already with files of the test's own database? It is empty, so it is used.
     const uint32_t dir = FOR.DIRNUMBER;
     const uint32_t owner = FOR.PERSONID;
@@ -515,6 +516,17 @@ TEST_F(StoreMailDb, AddMakesRowDirectoryAndOwner) {
     EXPECT_EQ(PER.PERSONSTRING.str(), "KIM OWNER 76543,210");
     EXPECT_EQ(PER.LASTNAME.str(), "Owner");
     OP_CLOSE(OpClose, Person.number());
+    // The directory describes itself for a rebuild of the registry.
+    OP_CLOSE(OpOpenShared, ForumRef.number());
+    ForumRef.setFile();
+    ASSERT_TRUE(ForumRef.next());
+    EXPECT_EQ(REF.TYPE, 2);
+    EXPECT_EQ(REF.DESCRIPTION.str(), "Kim Owner");
+    EXPECT_EQ(static_cast<uint32_t>(REF.PERSONID), owner);
+    EXPECT_EQ(REF.MAILADDRESS.str(), "76543,210");
+    EXPECT_EQ(REF.ALTADDRESS[1].str(), "kim@work.com");
+    EXPECT_FALSE(ForumRef.next());
+    OP_CLOSE(OpClose, ForumRef.number());
 
     // The next one gets the next directory; a taken name is refused.
     const uint32_t b = addMailDatabase("Second Box", "x@y.z", {}, &error);
@@ -575,8 +587,17 @@ TEST_F(StoreMailDb, UpdateAlternativeAddresses) {
     ASSERT_TRUE(Forums.get(FOR_ForumKey));
     EXPECT_EQ(FOR.ALTADDRESS[0].str(), "three@x");
     EXPECT_TRUE(FOR.ALTADDRESS[1].empty());
+    const uint32_t dir = FOR.DIRNUMBER;
     OP_CLOSE(OpClose, Forums.number());
     EXPECT_FALSE(updateAltAddresses(a + 1000, {}, &error));
+    Mem.Dirnamn = "F" + std::to_string(dir);
+    OP_CLOSE(OpOpenShared, ForumRef.number());
+    ForumRef.setFile();
+    ASSERT_TRUE(ForumRef.next());
+    EXPECT_EQ(REF.ALTADDRESS[0].str(), "three@x");
+    EXPECT_TRUE(REF.ALTADDRESS[1].empty());
+    EXPECT_EQ(ForumRef.records(), 1);
+    OP_CLOSE(OpClose, ForumRef.number());
 }
 
 } // namespace
