@@ -158,6 +158,28 @@ TEST_F(StoreMail, OutboxMailComesFromTheOwnerEvenUnderAnotherName) {
     EXPECT_EQ(Person.records(), 2);
 }
 
+TEST_F(StoreMail, MissingOwnerPersonIsMadeAgain) {
+    Person.clearBuffer();
+    PER.PERSONID = ownerId;
+    ASSERT_TRUE(Person.get(PER_PersonKey));
+    ASSERT_TRUE(Person.erase());
+    mailRecord(900004, MailInbox, "Hi", "Pat Friend", "pat@else.net", "Kim Owner", "kim@home.org", kBody);
+    StoreOutput out = store();
+    ASSERT_EQ(last, StoreStored);
+    // The message refers to a person that exists, with its own alpha copy.
+    EXPECT_NE(out.toId, ownerId);
+    EXPECT_EQ(personName(out.toId), "KIM OWNER KIM@HOME.ORG");
+    Mail.clearBuffer();
+    MAI.MAILID = 900004;
+    ASSERT_TRUE(Mail.get(MAI_IdKey));
+    EXPECT_EQ(MAI.TOID, out.toId);
+    EXPECT_EQ(MAI.TOALPHA.str(), "Owner");
+    // The next mail uses the cached owner.
+    mailRecord(900005, MailInbox, "Hi again", "Sam Other", "sam@else.net", "Kim Owner", "kim@home.org", kBody);
+    EXPECT_EQ(store().toId, out.toId);
+    EXPECT_EQ(Person.records(), 3);
+}
+
 TEST_F(StoreMail, EmptyNamesBecomeNameUnknown) {
     mailRecord(900003, MailInbox, "Anon", "", "ghost@nowhere", "", "kim@home.org", kBody);
     StoreOutput out = store();
