@@ -505,6 +505,34 @@ TEST_F(StoreNews, ParentArrivingLaterTakesTheReferencedNumber) {
     EXPECT_EQ(textOf(2001), "article 3000");
 }
 
+TEST_F(StoreNews, RepliesToAnAbsentParentShareItsNumber) {
+    tempId(4000, "<c1@h>");
+    tempId(4001, "<p@h>");
+    tempId(4002, "<c2@h>");
+    tempId(4003, "<p@h>");
+    article(4000, 4001, "Topic one", "Ann Other", "ann@host.org");
+    store();
+    ASSERT_EQ(last, StoreStored);
+    article(4002, 4003, "Topic two", "Ann Other", "ann@host.org");
+    store();
+    ASSERT_EQ(last, StoreStored);
+    ASSERT_TRUE(getMsg(4002));
+    EXPECT_EQ(MSG.REFNUMBER, 4001u);
+    EXPECT_EQ(MessageIds.records(), 3);  // c1, p, c2
+
+    // The parent arrives: both replies point at it, and it is not found twice.
+    tempId(5000, "<p@h>");
+    article(5000, 0, "Topic one", "Bob Parent", "bob@host.org");
+    StoreOutput parent = store();
+    ASSERT_EQ(last, StoreStored);
+    EXPECT_EQ(parent.msgNumber, 4001u);
+    tempId(5001, "<p@h>");
+    article(5001, 0, "Topic one", "Bob Parent", "bob@host.org");
+    store();
+    EXPECT_EQ(last, StoreSkipped);
+    EXPECT_EQ(MsgNmbr.records(), 3);
+}
+
 // ---- Mail database settings ------------------------------------------------------
 
 class StoreMailDb : public qb::testing::DbHome {};
