@@ -198,6 +198,31 @@ TEST_F(PersonsDb, FailedAddRollsBackAndReports) {
     EXPECT_EQ(Person.records(), 2);
 }
 
+TEST_F(PersonsDb, NoIdMeansNoPerson) {
+    ASSERT_TRUE(commitTransaction());
+    // A control file that cannot be written hands out no ID.
+    const std::string path = Control.path();
+    OP_CLOSE(OpForceClose, Control.number());
+    Control.open(path, OpenMode::SharedReadOnly);
+    ASSERT_TRUE(Control.isOpen()) << errorText();
+    ASSERT_TRUE(beginTransaction({&Person, &PLINK}, 5));
+    EXPECT_EQ(AddPers("x@y", "Nobody Yet"), 1);
+    EXPECT_FALSE(inTransaction());
+    bool told = false;
+    for (const ShownBox& b : headless.shown)
+        if (b.title == Person.path() && b.text.find("A new person ID could not be generated") == 0) told = true;
+    EXPECT_TRUE(told);
+    EXPECT_EQ(Person.records(), 0);
+
+    // Unattended, the box is left out but the result is the same.
+    headless.shown.clear();
+    Mem.DoTask = 2;
+    ASSERT_TRUE(beginTransaction({&Person, &PLINK}, 5));
+    EXPECT_EQ(AddPers("x@y", "Nobody Yet"), 1);
+    EXPECT_TRUE(headless.shown.empty());
+    Control.close();
+}
+
 // ---- Owner of a mail database ----------------------------------------------------
 
 class PersonsOwner : public qb::testing::DbHome {};

@@ -404,6 +404,32 @@ TEST_F(StoreForum, SenderAndReceiverArePersons) {
     EXPECT_EQ(MSG.TOID, out.toId);
 }
 
+TEST_F(StoreForum, NoThreadIdFailsTheStore) {
+    forumRecord(450, 0, "Known heading");
+    store();
+    ASSERT_EQ(last, StoreStored);
+    ASSERT_TRUE(commitTransaction());
+    const std::string path = Control.path();
+    OP_CLOSE(OpForceClose, Control.number());
+    Control.open(path, OpenMode::SharedReadOnly);
+    ASSERT_TRUE(beginTransaction({&MsgNmbr, &MsgText, &Threads, &SavedMsg, &Person, &PLINK}, 5));
+    // A known thread and person need no ID.
+    forumRecord(451, 0, "Known heading");
+    store();
+    EXPECT_EQ(last, StoreStored);
+    forumRecord(452, 0, "A heading never seen");
+    store();
+    EXPECT_EQ(last, StoreFailed);
+    EXPECT_FALSE(inTransaction());
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_EQ(headless.shown.back().title, "Warning!");
+    EXPECT_EQ(headless.shown.back().text, "Transaction Frame Error!");
+    EXPECT_FALSE(getMsg(452));
+    EXPECT_FALSE(getMsg(451));  // rolled back with the transaction
+    EXPECT_TRUE(getMsg(450));
+    Control.close();
+}
+
 TEST_F(StoreForum, TablesNotOpenFailClearly) {
     OP_CLOSE(OpForceClose, Threads.number());
     forumRecord(500, 0, "x");
