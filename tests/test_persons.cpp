@@ -95,13 +95,6 @@ TEST(PersonsAddress, GatewayAddressOfMail) {
     EXPECT_EQ(cis(1, "Jane CSINET"), std::make_pair(std::string(), std::string("Jane CSINET")));
 }
 
-TEST(PersonsAddress, CompuServeIdTest) {
-    EXPECT_TRUE(isCompuServeId("12345,678"));
-    EXPECT_FALSE(isCompuServeId("12345.678"));
-    EXPECT_FALSE(isCompuServeId("a@b,c"));
-    EXPECT_FALSE(isCompuServeId(",678"));
-}
-
 // ---- Persons in a database -------------------------------------------------------
 
 class PersonsDb : public qb::testing::DbHome {
@@ -159,17 +152,6 @@ TEST_F(PersonsDb, StaleAliasMakesThePersonAndGoes) {
     ASSERT_EQ(AddPers("1,2", "gone person"), 0);
     EXPECT_EQ(PER.PERSONID, id);
     EXPECT_EQ(Person.records(), 1);
-}
-
-TEST_F(PersonsDb, PersonIdsComeFromTheGenerator) {
-    ASSERT_EQ(AddPers("a@b", "A"), 0);
-    const uint32_t first = PER.PERSONID;
-    ASSERT_EQ(AddPers("c@d", "C"), 0);
-    EXPECT_EQ(PER.PERSONID, first + 1);
-    Control.clearBuffer();
-    CTL.ID = 1;
-    ASSERT_TRUE(Control.get(CTL_IdKey));
-    EXPECT_EQ(CTL.NEXTNUMBER, first + 2);
 }
 
 TEST_F(PersonsDb, FailedAddRollsBackAndReports) {

@@ -391,19 +391,6 @@ TEST_F(StoreForum, ReimportOverwritesAndIsNotNew) {
     EXPECT_EQ(textOf(300), "second text");
 }
 
-TEST_F(StoreForum, SenderAndReceiverArePersons) {
-    forumRecord(400, 0, "Hello");
-    NHR.R_NAME = "Mary Jones";
-    NHR.R_CISADRESS = "11111,222";
-    StoreOutput out = store();
-    ASSERT_EQ(last, StoreStored);
-    EXPECT_EQ(personName(out.fromId), "JOHN SMITH 12345,678");
-    EXPECT_EQ(personName(out.toId), "MARY JONES 11111,222");
-    ASSERT_TRUE(getMsg(400));
-    EXPECT_EQ(MSG.TOALPHA.str(), "Jones");
-    EXPECT_EQ(MSG.TOID, out.toId);
-}
-
 TEST_F(StoreForum, NoThreadIdFailsTheStore) {
     forumRecord(450, 0, "Known heading");
     store();
