@@ -172,12 +172,11 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
         toolbarToggle_->setChecked(on);
     });
 
-    auto* centre = new QLabel(this);
-    centre->setObjectName(QStringLiteral("FrameBackground"));
-    centre->setAlignment(Qt::AlignCenter);
-    centre->setText(QStringLiteral("Quillbox"));
-    centre->setStyleSheet(QStringLiteral("QLabel { color: palette(mid); font-size: 28pt; font-weight: bold; }"));
-    setCentralWidget(centre);
+    centre_ = new QLabel(this);
+    centre_->setObjectName(QStringLiteral("FrameBackground"));
+    centre_->setAlignment(Qt::AlignCenter);
+    centre_->setTextFormat(Qt::RichText);
+    setCentralWidget(centre_);
 
     databaseLabel_ = new QLabel(this);
     dateLabel_ = new QLabel(this);
@@ -260,6 +259,18 @@ void MainFrame::refreshDatabase() {
     databaseMenu_->menuAction()->setEnabled(active);
 
     databaseLabel_->setText(active ? fromLatin(Mem.Description) : QStringLiteral("No active database"));
+    QString kind;
+    switch (active ? Mem.ForumType : 0) {
+    case 1: kind = QStringLiteral("Forum database"); break;
+    case 2: kind = QStringLiteral("Mail database"); break;
+    case 3: kind = QStringLiteral("Newsgroup database"); break;
+    default: kind = QStringLiteral("Database"); break;
+    }
+    const QString line = active ? kind + QStringLiteral(": ") + fromLatin(Mem.Description).toHtmlEscaped()
+                                : QStringLiteral("No active database &mdash; File &gt; Select Database opens one");
+    centre_->setText(QStringLiteral("<div style='color:#9a9a9a; font-size:30pt; font-weight:bold'>Quillbox</div>"
+                                    "<div style='color:#707070; font-size:12pt'>%1</div>")
+                         .arg(line));
 }
 
 QString MainFrame::statusDate() const { return dateLabel_->text(); }
