@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPointer>
@@ -17,6 +20,7 @@
 
 #include "app/mainframe.h"
 #include "app/procedures.h"
+#include "app/qtui.h"
 #include "app/startup.h"
 #include "core/access.h"
 #include "core/dates.h"
@@ -257,6 +261,46 @@ TEST_F(MainFrameTest, ScreenshotWithActiveDatabase) {
     if (const char* out = std::getenv("QB_WRITE_SCREENSHOTS"); out && *out) {
         EXPECT_TRUE(shot.save(QString::fromUtf8(QB_SOURCE_DIR "/docs/mainframe.png")));
     }
+}
+
+// Answers the next message box: clicks the button, or closes it like Escape.
+void answerNextBox(QMessageBox::StandardButton button, QString* title = nullptr, QString* text = nullptr) {
+    QTimer::singleShot(0, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        if (title) *title = box->windowTitle();
+        if (text) *text = box->text();
+        if (button == QMessageBox::NoButton) box->reject();
+        else if (QAbstractButton* b = box->button(button)) b->click();
+        else box->reject();
+    });
+}
+
+TEST(QtUiTest, BoxesShowTheTextAndGiveTheChosenButton) {
+    ensureApp();
+    EXPECT_EQ(QtUi::displayText("Line one\r\nLine two|Line three"), "Line one\nLine two\nLine three");
+    EXPECT_EQ(QtUi::displayText("Caf\xE9 \x93quoted\x94"), QString::fromUtf8("Caf\u00e9 \u201cquoted\u201d"));
+    EXPECT_EQ(QtUi::displayTitle(" Path Not Found"), "Path Not Found");
+    EXPECT_EQ(QtUi::displayTitle(""), "Quillbox");
+
+    QtUi qt;
+    QString title, text;
+    answerNextBox(QMessageBox::Ok, &title, &text);
+    qt.message("Exit Not Allowed", "You May NOT Exit until Indexing Is Done.|This is to Avoid Corruption.",
+               Icon::Exclamation);
+    EXPECT_EQ(title, "Exit Not Allowed");
+    EXPECT_EQ(text, "You May NOT Exit until Indexing Is Done.\nThis is to Avoid Corruption.");
+
+    answerNextBox(QMessageBox::No);
+    EXPECT_EQ(qt.ask("Question", "Delete?", BtnYes | BtnNo, BtnYes, Icon::Question), unsigned(BtnNo));
+    answerNextBox(QMessageBox::Retry);
+    EXPECT_EQ(qt.ask("Question", "Again?", BtnAbort | BtnRetry | BtnIgnore, BtnAbort, Icon::Question),
+              unsigned(BtnRetry));
+    // Escape gives the cancelling answer of the buttons offered.
+    answerNextBox(QMessageBox::NoButton);
+    EXPECT_EQ(qt.ask("Question", "Save?", BtnYes | BtnNo | BtnCancel, BtnYes, Icon::Question), unsigned(BtnCancel));
+    answerNextBox(QMessageBox::NoButton);
+    EXPECT_EQ(qt.ask("Question", "Go on?", BtnYes | BtnNo, BtnYes, Icon::Question), unsigned(BtnNo));
 }
 
 } // namespace

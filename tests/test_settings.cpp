@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#include <sqlite3.h>
 
 #include "core/access.h"
 #include "core/dates.h"
@@ -227,6 +228,24 @@ TEST_F(SettingsTest, GroupCLivesInItsOwnRowBesideTheWordTables) {
     }
     uint8_t none[200];
     EXPECT_EQ(readControlArea(99, none), 2);
+}
+
+TEST_F(SettingsTest, UnreadableControlFileIsFatalAndGivesZero) {
+    ASSERT_EQ(load(1), 1);
+    // Control stays open while another program ruins its file.
+    OP_CLOSE(OpOpenShared, Control.number());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path + "/CFG/IDX008.TPS").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE r", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    headless.shown.clear();
+    EXPECT_EQ(load(6), 0);
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_EQ(headless.shown.back().title, "Fatal Error!");
+    EXPECT_EQ(headless.shown.back().text, "The control file is not available - no access to application!");
+    uint8_t area[200];
+    EXPECT_EQ(readControlArea(CtlRowGroupB, area), 0);
+    OP_CLOSE(OpClose, Control.number());
 }
 
 // ---- Directories and word-index settings ---------------------------------------------
