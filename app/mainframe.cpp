@@ -71,6 +71,29 @@ QWidget* makeAbout(QWidget* parent) {
 }
 const bool aboutRegistered = registerProcedure("About", makeAbout);
 
+// The program's application object: a stop of the library inside any event
+// handler ends the event loop instead of unwinding through Qt.
+class StoppingApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool stopped = false;
+    std::string stopText, haltText;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const ProgramStop& stop) {
+            if (!stopped) {
+                stopped = true;
+                stopText = stop.what();
+                haltText = stop.haltText;
+                closeEveryTable();
+                QApplication::exit(3);
+            }
+            return true;
+        }
+    }
+};
+
 void showWelcome(QWidget* parent) {
     QMessageBox::information(
         parent, QStringLiteral("Welcome to Quillbox"),
@@ -356,7 +379,7 @@ int runMainWindow(const std::string& home) {
     static char arg0[] = "qbox";
     static char* argv[] = {arg0, nullptr};
     QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!app) app = new QApplication(argc, argv);
+    if (!app) app = new StoppingApplication(argc, argv);
     app->setApplicationName(QStringLiteral("Quillbox"));
 
     QtUi qtUi;
@@ -386,6 +409,11 @@ int runMainWindow(const std::string& home) {
     }
     const int rc = app->exec();
     closeEveryTable();
+    if (auto* s = dynamic_cast<StoppingApplication*>(app); s && s->stopped) {
+        std::fprintf(stderr, "qbox: %s\n", s->stopText.c_str());
+        if (!s->haltText.empty()) std::fprintf(stderr, "qbox: %s\n", s->haltText.c_str());
+        return 3;
+    }
     return rc;
 }
 

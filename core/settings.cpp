@@ -697,6 +697,9 @@ int WindowPos2(int mode, int window, int16_t& x, int16_t& y, int16_t& w, int16_t
 // ---- The self-description of the active database --------------------------------
 
 int UpdREF(int mode) {
+    // Without an active database the name would point into the data
+    // directory itself.
+    if (rtrim(Mem.Dirnamn).empty()) return 0;
     ForumRefRec want{};
     want.TYPE = FOR.TYPE;
     want.DESCRIPTION = FOR.DESCRIPTION.view();

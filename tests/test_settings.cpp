@@ -392,6 +392,10 @@ TEST_F(SettingsTest, ListColumnsRoundTripAndReset) {
 // ---- The self-description -------------------------------------------------------------
 
 TEST_F(SettingsTest, UpdREFWritesOneRecordAndCopiesAddressesUpToTheFirstGap) {
+    Mem.Dirnamn = "";
+    FOR.TYPE = 1;
+    EXPECT_EQ(UpdREF(7), 0);  // no active database: nothing written beside the databases
+    EXPECT_FALSE(fs::exists(dir.path + "/IDX022.DAT"));
     Mem.Dirnamn = "F7";
     fs::create_directories(dir.path + "/F7");
     Forums.clearBuffer();
