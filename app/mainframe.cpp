@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/layout.h"
 #include "app/procedures.h"
 #include "app/qtui.h"
 #include "app/startup.h"
@@ -310,12 +311,7 @@ void MainFrame::refreshClock() {
 }
 
 void MainFrame::restoreLayout() {
-    int16_t x = 0, y = 0, w = 0, h = 0;
-    WindowPos(3, kFrameWindow, x, y, w, h);
-    if (w > 0 && h > 0) {
-        resize(w, h);
-        move(x, y);
-    }
+    restoreWindowPos(1, kFrameWindow, this);
     const bool toolbar = konfigNumber(kItemToolbarHidden) == 0;
     toolBar_->setVisible(toolbar);
     toolbarToggle_->setChecked(toolbar);
@@ -323,12 +319,7 @@ void MainFrame::restoreLayout() {
 }
 
 void MainFrame::storeLayout() {
-    const QRect g = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
-    int16_t x = static_cast<int16_t>(std::clamp(g.x(), -32768, 32767));
-    int16_t y = static_cast<int16_t>(std::clamp(g.y(), -32768, 32767));
-    int16_t w = static_cast<int16_t>(std::clamp(g.width(), 0, 32767));
-    int16_t h = static_cast<int16_t>(std::clamp(g.height(), 0, 32767));
-    WindowPos(2, kFrameWindow, x, y, w, h);
+    storeWindowPos(1, kFrameWindow, this);
     int32_t n = toolbarToggle_->isChecked() ? 0 : 1;
     std::string text;
     Konfig(7, kItemToolbarHidden, n, text);

@@ -14,10 +14,13 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QToolBar>
+#include <QTreeWidget>
+#include <QHeaderView>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "app/layout.h"
 #include "app/mainframe.h"
 #include "app/procedures.h"
 #include "app/qtui.h"
@@ -239,6 +242,49 @@ TEST_F(MainFrameTest, CloseSavesTheLayoutAndTheActiveDatabase) {
     EXPECT_EQ(again.size(), QSize(720, 510));
     EXPECT_EQ(again.windowTitle(), "[Mail: Saved Mail] - Quillbox");
     EXPECT_TRUE(again.toolBar()->isHidden());
+}
+
+TEST_F(MainFrameTest, WindowAndColumnLayoutOfOtherWindows) {
+    QTreeWidget tree;
+    tree.setColumnCount(3);
+    tree.header()->setStretchLastSection(false);
+    tree.header()->resizeSection(0, 90);
+    // Factory widths of 0 leave the list as it lays itself out.
+    ASSERT_TRUE(restoreListColumns(7, tree.header()));
+    EXPECT_EQ(tree.header()->sectionSize(0), 90);
+
+    std::vector<int16_t> before;
+    ListCol(3, 7, before);
+    tree.header()->resizeSection(0, 140);
+    tree.header()->resizeSection(1, 60);
+    tree.header()->resizeSection(2, 45);
+    ASSERT_TRUE(storeListColumns(7, tree.header()));
+    std::vector<int16_t> widths;
+    ListCol(3, 7, widths);
+    EXPECT_EQ(widths, (std::vector<int16_t>{140, 60, 45, before[3], before[4]}));
+
+    QTreeWidget other;
+    other.setColumnCount(3);
+    other.header()->setStretchLastSection(false);
+    ASSERT_TRUE(restoreListColumns(7, other.header()));
+    EXPECT_EQ(other.header()->sectionSize(0), 140);
+    EXPECT_EQ(other.header()->sectionSize(2), 45);
+    EXPECT_FALSE(restoreListColumns(21, other.header()));
+
+    QWidget window;
+    window.resize(500, 300);
+    window.move(10, 20);
+    ASSERT_TRUE(storeWindowPos(2, 7, &window));
+    int16_t x, y, w, h;
+    WindowPos2(3, 7, x, y, w, h);
+    EXPECT_EQ(w, 500);
+    EXPECT_EQ(h, 300);
+    WindowPos(3, 7, x, y, w, h);
+    EXPECT_NE(w, 500);  // the first set is apart
+    QWidget again;
+    ASSERT_TRUE(restoreWindowPos(2, 7, &again));
+    EXPECT_EQ(again.size(), QSize(500, 300));
+    EXPECT_FALSE(storeWindowPos(1, 26, &window));
 }
 
 TEST_F(MainFrameTest, ScreenshotWithActiveDatabase) {
