@@ -1,6 +1,7 @@
 #include "app/layout.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QWidget>
 #include <algorithm>
 #include <vector>
@@ -52,6 +53,21 @@ bool storeListColumns(int list, const QHeaderView* header) {
     for (int c = 0; c < static_cast<int>(widths.size()) && c < header->count(); ++c)
         widths[static_cast<size_t>(c)] = toShort(header->sectionSize(c));
     return ListCol(2, list, widths) == 1;
+}
+
+int locatorKey(const QKeyEvent* event) {
+    if (!event) return 0;
+    const int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    const bool keypad = mods & Qt::KeypadModifier;
+    const bool shift = mods & Qt::ShiftModifier;
+    if (mods & (Qt::ControlModifier | Qt::MetaModifier)) return 0;
+    if (key == Qt::Key_Space) return 32;
+    if (keypad && key == Qt::Key_Asterisk) return 362;
+    if (keypad && key == Qt::Key_Slash) return 367;
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) return keypad ? 96 + (key - Qt::Key_0) : key;
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) return shift ? key + 256 : key;
+    return 0;
 }
 
 } // namespace qb

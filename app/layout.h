@@ -5,6 +5,7 @@
 #pragma once
 
 class QHeaderView;
+class QKeyEvent;
 class QWidget;
 
 namespace qb {
@@ -19,5 +20,9 @@ bool storeWindowPos(int set, int window, const QWidget* w);
 // Column widths of list n; a stored width of 0 keeps the list's own width.
 bool restoreListColumns(int list, QHeaderView* header);
 bool storeListColumns(int list, const QHeaderView* header);
+
+// The key code of a key press for the list locator (qb::IncrementStep), or 0
+// for keys the locator does not take.
+int locatorKey(const QKeyEvent* event);
 
 } // namespace qb

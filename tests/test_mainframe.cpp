@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -285,6 +286,21 @@ TEST_F(MainFrameTest, WindowAndColumnLayoutOfOtherWindows) {
     ASSERT_TRUE(restoreWindowPos(2, 7, &again));
     EXPECT_EQ(again.size(), QSize(500, 300));
     EXPECT_FALSE(storeWindowPos(1, 26, &window));
+}
+
+TEST(LocatorKeyTest, KeyPressesBecomeLocatorCharacters) {
+    auto key = [](int k, Qt::KeyboardModifiers m, const QString& text) {
+        QKeyEvent e(QEvent::KeyPress, k, m, text);
+        return locatorChar(locatorKey(&e));
+    };
+    EXPECT_EQ(key(Qt::Key_S, Qt::NoModifier, "s"), 's');
+    EXPECT_EQ(key(Qt::Key_S, Qt::ShiftModifier, "S"), 'S');
+    EXPECT_EQ(key(Qt::Key_7, Qt::KeypadModifier, "7"), '7');
+    EXPECT_EQ(key(Qt::Key_4, Qt::NoModifier, "4"), '4');
+    EXPECT_EQ(key(Qt::Key_Space, Qt::NoModifier, " "), ' ');
+    EXPECT_EQ(key(Qt::Key_Asterisk, Qt::KeypadModifier, "*"), '*');
+    EXPECT_EQ(key(Qt::Key_Return, Qt::NoModifier, "\r"), 0);
+    EXPECT_EQ(key(Qt::Key_C, Qt::ControlModifier, ""), 0);
 }
 
 TEST_F(MainFrameTest, ScreenshotWithActiveDatabase) {
