@@ -308,7 +308,8 @@ int loadRow(int row, Area& a, const Area& defaults, Fixup fixup) {
         }
         break;
     case Got::Found: {
-        const bool held = Control.hold();
+        // Held and read again, so that nothing written before the hold is lost.
+        const bool held = Control.holdPosition(Control.position());
         std::memcpy(a.data(), CTL.CTLFIELD, kArea);
         fixup(a);
         bool changed = std::memcmp(a.data(), CTL.CTLFIELD, kArea) != 0;
