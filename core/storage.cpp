@@ -213,13 +213,22 @@ struct Conn {
 
 namespace {
 Conn* txnConn = nullptr;
+std::string txnPath;  // main file of txnConn
+void retireSharedConn();
 
 Conn* sharedConn(const std::string& hintDir) {
-    if (txnConn) return txnConn;
     std::string dir = engineDir.empty() ? hintDir : engineDir;
+    std::string path = dir + "/qbtxn-" + std::to_string(getpid()) + ".db";
+    if (txnConn) {
+        // Keep the connection while its main file is where it belongs; after a
+        // change of the engine directory (or its removal) start a new one, so
+        // that the super-journal is written where it can be.
+        std::error_code ec;
+        if (txnConn->userTxn || (path == txnPath && fs::exists(txnPath, ec))) return txnConn;
+        retireSharedConn();
+    }
     std::error_code ec;
     fs::create_directories(dir, ec);
-    std::string path = dir + "/qbtxn-" + std::to_string(getpid()) + ".db";
     auto* c = new Conn;
     c->shared = true;
     if (sqlite3_open_v2(path.c_str(), &c->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI,
@@ -233,6 +242,7 @@ Conn* sharedConn(const std::string& hintDir) {
     sqlite3_busy_timeout(c->db, 5000);
     c->exec("PRAGMA journal_mode=DELETE");
     txnConn = c;
+    txnPath = path;
     return c;
 }
 } // namespace
@@ -878,6 +888,24 @@ void Table::close() {
     open_ = false;
     streaming_ = false;
 }
+
+namespace {
+// Moves every file of the shared connection back to a connection of its own
+// and closes the shared one. No transaction may be open.
+void retireSharedConn() {
+    if (!txnConn) return;
+    auto members = txnConn->members;
+    for (Table* t : members) {
+        auto* im = t->impl();
+        im->detach();
+        if (t->isOpen()) im->attachOwn(t->path());
+    }
+    sqlite3_close_v2(txnConn->db);
+    delete txnConn;
+    txnConn = nullptr;
+    txnPath.clear();
+}
+} // namespace
 
 void closeAllTables() {
     if (txnConn && txnConn->userTxn) rollbackTransaction();

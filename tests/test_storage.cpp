@@ -269,6 +269,32 @@ TEST_F(Storage, TransactionRollbackUndoesBothFiles) {
     EXPECT_EQ(Texts.records(), 1);
 }
 
+TEST_F(Storage, TransactionsFollowAChangeOfTheEngineDirectory) {
+    ASSERT_TRUE(beginTransaction({&Msgs, &Texts}));
+    addMsg(1, "a", 1);
+    ASSERT_TRUE(commitTransaction());
+    Msgs.close();
+    Texts.close();
+    // The first home goes away while the process lives on with another one.
+    TempDir other;
+    fs::remove_all(dir.path);
+    setEngineDirectory(other.path);
+    Msgs.create(other.path + "/IDX003.TPS");
+    Msgs.open(other.path + "/IDX003.TPS", OpenMode::SharedReadWrite);
+    Texts.create(other.path + "/IDX004.TPS");
+    Texts.open(other.path + "/IDX004.TPS", OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    ASSERT_TRUE(beginTransaction({&Msgs, &Texts})) << errorText();
+    addMsg(2, "b", 1);
+    T.NUMBER = 2;
+    ASSERT_TRUE(Texts.add());
+    ASSERT_TRUE(commitTransaction()) << errorText();
+    EXPECT_EQ(Msgs.records(), 1);
+    EXPECT_EQ(Texts.records(), 1);
+    closeAllTables();
+    fs::create_directories(dir.path);  // for the fixture's clean-up
+}
+
 TEST_F(Storage, OpenModesBetweenProcesses) {
     Msgs.close();
     Msgs.open(msgs, OpenMode::Exclusive);
