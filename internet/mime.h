@@ -49,6 +49,11 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
 // The same over all lines from `first` to the end of the queue.
 std::string buildBody(const LineQueue& q, size_t first, int contentKind);
 
+// The message text of a body whose kept part (or whole body) declares a
+// transfer encoding or a charset: the kept lines are decoded (base64 or
+// quoted-printable), converted to Windows-1252 and then built as buildBody.
+std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, const PartInfo& enc);
+
 // HTML to plain text, in place (at most 64000 characters).
 void htmlToText(std::string& text);
 
