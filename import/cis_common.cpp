@@ -5,10 +5,8 @@
 #include "core/dates.h"
 #include "core/tables.h"
 #include "core/text.h"
-#if __has_include("internet/mime.h")
+#include "internet/mailheaders.h"
 #include "internet/mime.h"
-#define QB_HAVE_MIME 1
-#endif
 
 namespace qb::cis {
 
@@ -240,37 +238,23 @@ int32_t readClock(std::string_view s) {
 
 void MailOwner::load(const ImportContext& ctx) {
     loaded_ = true;
-    name_.clear();
-    address_.clear();
-    for (auto& s : slots_) s.clear();
-    if (const TargetDb* t = ctx.target(ctx.settings.mailDb)) name_ = t->description.substr(0, 40);
-    if (!Forums.isOpen() || ctx.settings.mailDb == 0) return;
     ForumsRec saved = FOR;
-    Forums.clearBuffer();
-    FOR.ID = ctx.settings.mailDb;
-    if (Forums.get(FOR_ForumKey)) {
-        name_ = FOR.DESCRIPTION.str().substr(0, 40);
-        address_ = FOR.MAILADDRESS.str();
-        slots_[0] = lower(address_);
-        for (int i = 0; i < 10; ++i) slots_[i + 1] = lower(FOR.ALTADDRESS[i].str());
-    }
+    id_.load(ctx.settings.mailDb);
     FOR = saved;
+    name_ = id_.name;
+    if (name_.empty())
+        if (const TargetDb* t = ctx.target(ctx.settings.mailDb)) name_ = std::string(rtrim(t->description.substr(0, 40)));
 }
 
-bool MailOwner::isOwn(std::string_view address) const {
-    std::string a = lower(trimRight(address));
-    for (const auto& s : slots_)
-        if (s == a) return true;
-    return false;
-}
+bool MailOwner::isOwn(std::string_view address) const { return id_.isOwn(address); }
 
 int MailOwner::classify(std::string& sender, std::string& receiver) const {
     if (isOwn(sender)) {
         receiver = lower(receiver);
-        sender = address_;
+        sender = id_.address;
         return 2;
     }
-    receiver = address_;
+    receiver = id_.address;
     sender = lower(sender);
     return 1;
 }
@@ -355,17 +339,23 @@ void cleanFilingText(std::string& text, bool mail) {
         else break;
     }
     text = b.substr(s, e - s);
-#ifdef QB_HAVE_MIME
     if (mail && isInternetHeaderLine(std::string_view(text).substr(0, 15))) {
+        // An Internet mail filed whole: its header lines are dropped and its
+        // body decoded as the Internet readers do.
         LineQueue q;
         textToQueue(text, q);
-        size_t bodyStart = 0;
-        int kind = mimeBodyTest(q, 0, &bodyStart);
-        text = buildBody(q, bodyStart, kind);
+        MailHeaders h;
+        parseMailHeaders(q, 0, HeaderStyle::Common, h);
+        if (h.bodyStart >= q.size()) {
+            text.clear();
+        } else if (h.multipart && !h.boundary.empty()) {
+            PartInfo info;
+            selectPart(q, h.bodyStart, h.boundary, &info);
+            text = buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
+        } else {
+            text = buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, h.enc);
+        }
     }
-#else
-    (void)mail;
-#endif
     if (text.size() > NHR_MSGTEXTMax) text.resize(NHR_MSGTEXTMax);
 }
 

@@ -9,6 +9,7 @@
 
 #include "import/linequeue.h"
 #include "import/parser.h"
+#include "internet/mailheaders.h"
 
 namespace qb::cis {
 
@@ -49,13 +50,13 @@ int32_t readClock(std::string_view s);
 // The owner of the run's mail database: its name and its addresses.
 class MailOwner {
 public:
-    // Reads the mail database's Forums row (Forums must be open; the FOR
-    // buffer is kept as it was). Without a row the name comes from the
-    // target list and every address slot is blank.
+    // Reads the mail database's Forums row (the FOR buffer is kept as it
+    // was). Without a row the name comes from the target list and every
+    // address slot is blank.
     void load(const ImportContext& ctx);
     bool loaded() const { return loaded_; }
     const std::string& name() const { return name_; }          // first 40 characters
-    const std::string& address() const { return address_; }    // default address as stored
+    const std::string& address() const { return id_.address; }  // default address as stored
     // True when the address is one of the owner's (letter case ignored;
     // blank slots count, so an empty address matches while a slot is free).
     bool isOwn(std::string_view address) const;
@@ -66,8 +67,8 @@ public:
 
 private:
     bool loaded_ = false;
-    std::string name_, address_;
-    std::string slots_[11];
+    std::string name_;
+    OwnerIdentity id_;
 };
 
 // Forum name of the database chosen for the run ("" when none).
