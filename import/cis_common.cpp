@@ -359,4 +359,71 @@ void cleanFilingText(std::string& text, bool mail) {
     if (text.size() > NHR_MSGTEXTMax) text.resize(NHR_MSGTEXTMax);
 }
 
+std::string afterPrefixNoCase(const std::string& s, std::string_view prefix) {
+    return startsWithNoCase(s, prefix) ? s.substr(prefix.size()) : s;
+}
+
+// The stored form of an address from these files: without an "INTERNET:"
+// prefix, and a CompuServe ID written with a point in its comma form.
+std::string convertAddress(std::string a) {
+    a = trimRight(afterPrefixNoCase(a, "INTERNET:"));
+    while (!a.empty() && a[0] == ' ') a.erase(0, 1);
+    size_t dot = a.find('.');
+    if (dot != std::string::npos && dot > 0 && isNumeric(a.substr(0, dot)) && isNumeric(a.substr(dot + 1)) &&
+        a.find('.', dot + 1) == std::string::npos)
+        a[dot] = ',';
+    return a;
+}
+
+// A person's name as these files give it: without enclosing quotes, and
+// empty when it only repeats the address.
+std::string personName(const std::string& name, const std::string& address) {
+    std::string n = unquote(trimRight(name));
+    return n == address || n == trimRight(address) ? std::string() : n;
+}
+
+void storeMailRecords(ImportContext& ctx, const MailOwner& owner, std::vector<Receiver> rcv, bool storeEmptyOutbox,
+                      bool inboxCopiesAsCC) {
+    Route rt = ctx.route(owner.name(), KindMail);
+    bool outbox = NHR.MAILTYPE == 2;
+    for (auto& r : rcv) {
+        r.address = convertAddress(r.address);
+        r.name = personName(r.name, r.address);
+    }
+    if (rcv.empty()) {
+        if (outbox && !storeEmptyOutbox) {
+            ctx.skip();
+            return;
+        }
+        NHR.RECIPTYPE.set("NN");
+        if (!outbox) {
+            NHR.R_NAME.set(owner.name());
+            NHR.R_CISADRESS.set(owner.address());
+        }
+        ctx.store(KindMail, rt);
+        return;
+    }
+    if (!outbox) {
+        NHR.R_NAME.set(owner.name());
+        NHR.R_CISADRESS.set(owner.address());
+        NHR.RECIPTYPE.set(rcv.size() > 1 && !inboxCopiesAsCC ? rcv[0].kind : std::string("TO"));
+        bool written = ctx.store(KindMail, rt);
+        if (written && rcv.size() > 1)
+            for (const auto& r : rcv)
+                ctx.addCarbonCopy(NHR.REFNUMBER, r.name, r.address, inboxCopiesAsCC ? std::string("CC") : r.kind);
+        return;
+    }
+    for (size_t i = 0; i < rcv.size(); ++i) {
+        if (i > 0) {
+            uint32_t id = ctx.newId();
+            NHR.MSGNUMBER = id;
+            NHR.REFNUMBER = id;
+        }
+        NHR.R_NAME.set(rcv[i].name);
+        NHR.R_CISADRESS.set(rcv[i].address);
+        NHR.RECIPTYPE.set(rcv.size() > 1 && !inboxCopiesAsCC ? rcv[i].kind : std::string("TO"));
+        ctx.store(KindMail, rt);
+    }
+}
+
 } // namespace qb::cis

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "import/linequeue.h"
 #include "import/parser.h"
@@ -89,6 +90,29 @@ std::string joinBody(const LineQueue& q, size_t first, size_t last);
 // line ends and marks are trimmed from both ends. For mail, a text that
 // begins with Internet header lines is converted like an Internet body.
 void cleanFilingText(std::string& text, bool mail);
+
+// The prefix removed when s starts with it (letter case ignored).
+std::string afterPrefixNoCase(const std::string& s, std::string_view prefix);
+// The stored form of an address given apart from its name: without an
+// "INTERNET:" prefix, and a CompuServe ID written with a point in comma form.
+std::string convertAddress(std::string a);
+// A name given apart from its address: without enclosing quotes, and empty
+// when it only repeats the address.
+std::string personName(const std::string& name, const std::string& address);
+
+struct Receiver {
+    std::string name, address, kind;  // kind "TO", "CC" or "BC"
+};
+
+// Writes the mail filled in NHR (sender side, dates, text, IDs and type set)
+// for its receivers. A received mail is written once with the owner as
+// receiver; with several receivers each becomes a carbon copy (of kind "CC"
+// when inboxCopiesAsCC, else of its own kind). A sent mail is written once per
+// receiver, every one after the first with a new ID. Without receivers the
+// mail is written with receiver kind "NN" (a sent one with an empty receiver,
+// unless storeEmptyOutbox is false).
+void storeMailRecords(ImportContext& ctx, const MailOwner& owner, std::vector<Receiver> rcv, bool storeEmptyOutbox,
+                      bool inboxCopiesAsCC);
 
 // Cuts text at CR LF (or LF) into the entries of a line queue.
 void textToQueue(std::string_view text, LineQueue& q);
