@@ -86,10 +86,23 @@ bool TextParser::preload(const std::string& path, std::vector<std::string>& line
     return true;
 }
 
+// Whether a "#:" message of the readers that file mail and forum messages
+// alike is a mail: "/Outbox" marks a sent TAPCIS 5.x mail; a run that takes
+// only one of the two kinds reads every message as that kind; otherwise a
+// forum message is told by its section ("S5/Hardware") after the number.
 bool TextParser::mailRun(const ImportContext& ctx, const std::string& line1) const {
     if (r_ == Reader::Tapcis5 && line1.find("/Outbox") != std::string::npos) return true;
-    if (ctx.settings.messageKind == KindMail) return true;
-    return ctx.settings.importMail && !ctx.settings.importForum;
+    if (ctx.settings.importMail != ctx.settings.importForum) return ctx.settings.importMail;
+    std::string l = line1;
+    if (r_ == Reader::Golden || r_ == Reader::Tapcis5) dropTrailingAtB(l);
+    size_t at = l.find(' ', 3);
+    if (at == std::string::npos) return true;
+    while (at < l.size() && l[at] == ' ') ++at;
+    if (at + 4 <= l.size() && l[at] == '(' && l[at + 2] == ')' && l[at + 3] == ' ') at += 4;
+    if (at < l.size() && !(l[at] >= '0' && l[at] <= '9')) ++at;  // the section letter
+    size_t digits = at;
+    while (digits < l.size() && l[digits] >= '0' && l[digits] <= '9') ++digits;
+    return !(digits > at && digits < l.size() && l[digits] == '/');
 }
 
 void TextParser::parseMessage(ImportContext& ctx, size_t first, size_t last) {

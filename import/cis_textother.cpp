@@ -234,7 +234,12 @@ private:
 
 void NavcisSaveParser::parseMessage(ImportContext& ctx, size_t first, size_t last) {
     auto line = [&](size_t k) -> std::string { return first + k < last ? q_[first + k].LINE : std::string(); };
-    std::string l1 = line(0), from = trimBoth(line(1).substr(10)), to = line(2);
+    std::string l1 = line(0), l2 = line(1), to = line(2);
+    if (!startsWith(l1, "Subject:  ") || !startsWith(l2, "   From:  ")) {  // cut off by the window
+        ctx.skip();
+        return;
+    }
+    std::string from = trimBoth(l2.substr(10));
     if (!startsWith(to, "     To:  ")) {
         ctx.skip();
         return;

@@ -14,7 +14,6 @@ std::string s(const auto& f) { return f.str(); }
 } // namespace
 
 TEST_F(CisText, OzWinForumMessagesNameTheirForumAndReplies) {
-    ctx.settings.messageKind = KindForum;
     ASSERT_EQ(run("OzWin I", sampleFile("ozwin1/MYFORUM.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 123456);
@@ -116,7 +115,6 @@ TEST_F(CisText, DosReadersConvertTheCharacterSetAndUseTheRunForum) {
 
 TEST_F(CisText, Tapcis5DropsSoftBreaksAndReadsShortDates) {
     ctx.settings.forumDb = ForumDb;
-    ctx.settings.messageKind = KindForum;
     ASSERT_EQ(run("TAPCIS 5.x", sampleFile("tapcis5/FORUM.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 210001);
@@ -135,7 +133,6 @@ TEST_F(CisText, Tapcis5DropsSoftBreaksAndReadsShortDates) {
 }
 
 TEST_F(CisText, Tapcis5MailDirectionFromTheOutboxMark) {
-    ctx.settings.messageKind = KindMail;
     ASSERT_EQ(run("TAPCIS 5.x", sampleFile("tapcis5/MAIL.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
@@ -157,7 +154,6 @@ TEST_F(CisText, Tapcis5MailDirectionFromTheOutboxMark) {
 }
 
 TEST_F(CisText, Tapcis6MailFromAnAlternativeAddressIsSent) {
-    ctx.settings.messageKind = KindMail;
     ASSERT_EQ(run("TAPCIS 6.x", sampleFile("tapcis6/MAIL.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
@@ -176,9 +172,7 @@ TEST_F(CisText, Tapcis6MailFromAnAlternativeAddressIsSent) {
 
 TEST_F(CisText, AutosigForumAndMailFilesOfOneRun) {
     ctx.settings.forumDb = ForumDb;
-    ctx.settings.messageKind = KindForum;
     ASSERT_EQ(run("AUTOSIG", sampleFile("autosig/FORUM.ATO")), ParseStatus::Done);
-    ctx.settings.messageKind = KindMail;
     ASSERT_EQ(run("AUTOSIG", sampleFile("autosig/MAIL.ATO")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 3u);
@@ -190,7 +184,6 @@ TEST_F(CisText, AutosigForumAndMailFilesOfOneRun) {
 
 TEST_F(CisText, GoldenCompassMarkupIsDroppedAndSplitLinesAreRejoined) {
     ctx.settings.forumDb = ForumDb;
-    ctx.settings.messageKind = KindForum;
     ASSERT_EQ(run("GoldenCompass", sampleFile("goldencompass/GRAPHICS.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 99001);
