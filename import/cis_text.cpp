@@ -203,8 +203,8 @@ void TextParser::parseForum(ImportContext& ctx, size_t s, size_t last) {
 
     // Section.
     std::string sec = from(l1, blank + 1, forumPart == std::string::npos ? std::string::npos : forumPart - blank - 1);
-    sec = trimRight(sec.substr(0, 30));
     if (r_ == Reader::Tapcis5) dropTrailingAtB(sec);
+    sec = trimRight(sec.substr(0, 30));
     while (!sec.empty() && sec[0] == ' ') sec.erase(0, 1);
     if (sec.size() >= 4 && sec[0] == '(' && sec[2] == ')' && sec[3] == ' ') sec.erase(0, 4);
     size_t slash = sec.substr(0, 30).find('/');

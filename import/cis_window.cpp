@@ -93,6 +93,7 @@ ParseStatus WindowParser::step(ImportContext& ctx, int batch) {
                 return ParseStatus::Done;
             }
             fillWindow();
+            if (starts_.empty()) break;  // lines outside any message: go on next step
             continue;
         }
         size_t first = starts_[cur_];
