@@ -1,5 +1,6 @@
 // dBase tables of other programs: the table reader itself, and the CISCOMM,
 // NavCIS and OUI readers over them.
+#include <algorithm>
 #include <fstream>
 
 #include "core/dates.h"
