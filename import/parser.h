@@ -29,6 +29,8 @@ struct ImportSettings {
     uint8_t method = 2;            // 0 tree, 1 directory with masks, 2 selected files
     std::string path;              // the top directory, the directory, or the files (";"-separated)
     std::string masks;             // ";"-separated masks for methods 0 and 1
+    uint32_t forumDb = 0;          // FOR:ID of the forum database chosen for a reader whose files do
+                                   // not name their forum; 0 for readers that name it
 };
 
 struct TargetDb {
