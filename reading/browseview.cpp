@@ -407,9 +407,9 @@ std::string messageLocatorCaption(int tab) {
 
 std::vector<int> browseTables(bool mail) {
     if (mail) return {Mail.number(), MsgText.number(), Person.number(), Codes.number(), SIndex.number(),
-                      Search.number(), MasIdx.number(), WordList.number()};
+                      Search.number()};
     return {MsgNmbr.number(), MsgText.number(), Person.number(), Sections.number(), Threads.number(),
-            Codes.number(),   SIndex.number(),  Search.number(), MasIdx.number(),   WordList.number()};
+            Codes.number(),   SIndex.number(),  Search.number()};
 }
 
 // ---------------------------------------------------------------- steps
@@ -660,7 +660,10 @@ bool ViewSearchSource::fill(bool forward) {
     return !ahead_.empty();
 }
 
-bool ViewSearchSource::step(bool forward, SearchItem& item) {
+bool ViewSearchSource::step(bool newer, SearchItem& item) {
+    // The views list the newest message first: going forward in time is
+    // going backward in the view.
+    const bool forward = !newer;
     if (!cursor_.valid()) return false;
     for (;;) {
         if (!begun_ || forward != dir_ || next_ >= ahead_.size()) {

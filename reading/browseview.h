@@ -105,7 +105,8 @@ extern const char* const kMessageTabHints[kMessageTabs];
 std::string mailLocatorCaption(int tab);
 std::string messageLocatorCaption(int tab);
 
-// The tables a browse of the active database keeps open.
+// The tables a browse of the active database keeps open (the word index is
+// opened only when the key-word tab is used).
 std::vector<int> browseTables(bool mail);
 
 // ---- person and thread steps -------------------------------------------------
@@ -151,7 +152,7 @@ std::vector<std::string> viewerPages(const std::string& memo, const std::string*
 class ViewSearchSource : public SearchSource {
 public:
     ViewSearchSource(ViewSpec spec, bool mail, std::optional<ViewRow> start);
-    bool step(bool forward, SearchItem& item) override;
+    bool step(bool newer, SearchItem& item) override;
     std::string body(uint32_t id) override;
     // The view row of the last item handed out.
     const ViewRow& lastRow() const { return last_; }

@@ -59,13 +59,14 @@ struct SearchItem {
     std::string subject;       // the subject or thread heading, 50 characters
 };
 
-// The view a search runs over, in its browse order. step() moves one message
-// in the given direction from the last one returned (the first call starts
-// after the starting message); false at the end of the view.
+// The view a search runs over. step() moves one message from the last one
+// returned (the first call starts next to the starting message, or at the
+// oldest or newest message without one): toward newer messages when newer is
+// set, toward older ones otherwise; false at the end of the view.
 class SearchSource {
 public:
     virtual ~SearchSource() = default;
-    virtual bool step(bool forward, SearchItem& item) = 0;
+    virtual bool step(bool newer, SearchItem& item) = 0;
     // The body of a message; an unreadable body is empty.
     virtual std::string body(uint32_t id) = 0;
 };
