@@ -497,7 +497,12 @@ void BrowseWindow::setPage(int p) {
 
 void BrowseWindow::showPage() {
     const std::string text = page_ < pageCount() ? pages_[static_cast<size_t>(page_)] : std::string();
-    viewer_->setPlainText(q(text));
+    // The viewer takes LF line ends; a CR LF would make two line breaks.
+    std::string display;
+    display.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) display += text[i];
+    viewer_->setPlainText(q(display));
     QList<QTextEdit::ExtraSelection> marks;
     if (highlight_ && highlightId_ == shownId_ && !text.empty()) {
         // One character of the page is one character of the document, but the

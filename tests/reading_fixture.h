@@ -18,7 +18,7 @@
 namespace qb::testing {
 
 class ReadingDb : public ::testing::Test {
-protected:
+public:
     TempDir home;
     HeadlessUi headless;
     uint32_t dbId = 0;
@@ -38,6 +38,7 @@ protected:
 
     void TearDown() override {
         if (inTransaction()) rollbackTransaction();
+        endBulk();
         for (Table* t : allTables()) OP_CLOSE(OpForceClose, t->number());
         closeAllTables();
         setUi(nullptr);
@@ -61,6 +62,30 @@ protected:
         ASSERT_TRUE(selectDatabase(id));
         dbId = id;
     }
+
+    // Rows added between beginBulk and endBulk are written together (the
+    // tables stay open meanwhile); much faster for hundreds of rows.
+    std::vector<Table*> bulkTables() {
+        return {&Person, &MsgText, &Mail, &MsgNmbr, &Threads, &Sections, &MessageIds};
+    }
+    void beginBulk() {
+        for (Table* t : bulkTables()) {
+            if (t == &Mail && Mem.ForumType != 2) continue;
+            if ((t == &MsgNmbr || t == &Threads || t == &Sections) && Mem.ForumType == 2) continue;
+            if (t == &MessageIds && Mem.ForumType != 3) continue;
+            OP_CLOSE(OpOpenShared, t->number());
+            t->stream();
+            bulk.push_back(t);
+        }
+    }
+    void endBulk() {
+        for (Table* t : bulk) {
+            t->flush();
+            OP_CLOSE(OpClose, t->number());
+        }
+        bulk.clear();
+    }
+    std::vector<Table*> bulk;
 
     template <class F>
     void withTable(Table& t, F&& f) {

@@ -23,6 +23,7 @@ protected:
     void SetUp() override {
         ReadingDb::SetUp();
         makeDatabase(2, "My Mail", 300000, 1, kOwner);
+        beginBulk();
         addPerson(kOwner, "Ann", "Owner", "ann@home.example");
         addPerson(101, "Bob", "Baker", "bob@example.org", 120, 0);
         addPerson(102, "Carl", "Cook", "76543,210", 60, 10);
@@ -39,6 +40,7 @@ protected:
             else addMail(1000 + i, 70000 + static_cast<int32_t>(i), 1, "Subject " + std::to_string(i), p, pn, kOwner,
                          "Owner", kOwner);
         }
+        endBulk();
         for (int n : browseTables(true)) OP_CLOSE(OpOpenShared, n);
     }
     void TearDown() override {
