@@ -224,6 +224,7 @@ void BrowseWindow::updateLabels() {
     nextButton_->setText(next);
     prevButton_->setVisible(!prev.isEmpty());
     nextButton_->setVisible(!next.isEmpty());
+    clearButton_->setVisible(mail_ ? (tab_ >= 3 && tab_ <= 5) : (tab_ >= 2 && tab_ <= 5));
     choiceView_->setText(choiceText());
     countLabel_->setText(QString("Records: %1").arg(static_cast<qlonglong>(model_->list().headerCount())));
 }

@@ -136,6 +136,11 @@ void SearchWindow::findNext() {
         source_ = std::make_unique<ViewSearchSource>(b->currentSpec(), mail_, std::nullopt);
         fresh_ = false;
         clock_.start();
+    } else if (b->currentId() != lastHit_) {
+        // The user moved on in the browse: go on from the message shown there.
+        search_ = std::make_unique<TextSearch>(o);
+        source_ = std::make_unique<ViewSearchSource>(b->currentSpec(), mail_, b->currentRow());
+        clock_.start();
     }
     find_->setEnabled(false);
     timer_->start();
@@ -148,6 +153,7 @@ SearchState SearchWindow::stepOnce(int batch) {
     timer_->stop();
     find_->setEnabled(true);
     if (st == SearchState::Hit) {
+        lastHit_ = search_->hit().id;
         if (BrowseWindow* b = openBrowse())
             b->showFound(source_->lastRow(), search_->hit().id, search_->options(), search_->hitInSubject());
     } else {

@@ -59,6 +59,7 @@ private:
     std::unique_ptr<TextSearch> search_;
     std::unique_ptr<ViewSearchSource> source_;
     bool fresh_ = true;
+    uint32_t lastHit_ = 0;
     int batch_ = 50;
     bool timing_ = false;
     QElapsedTimer clock_;

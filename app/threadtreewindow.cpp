@@ -10,6 +10,7 @@
 #include "app/browsemodel.h"
 #include "app/procedures.h"
 #include "core/text.h"
+#include "reading/browseview.h"
 #include "core/ui.h"
 
 namespace qb {
@@ -68,7 +69,9 @@ void ThreadTreeWindow::showThread(uint32_t threadNumber, const std::string& alph
         return;
     }
     nodes_ = buildThreadTree(threadNumber, alpha);
-    title_->setText(QString::fromStdString(toUtf8(alpha)) + QString(" (%1)").arg(nodes_.size()));
+    std::string heading = threadHeading(threadNumber);
+    if (heading.empty()) heading = alpha;
+    title_->setText(QString::fromStdString(toUtf8(heading)) + QString(" (%1)").arg(nodes_.size()));
     const QIcon folder = style()->standardIcon(QStyle::SP_DirIcon);  // "~Folder.ico"
     const QIcon file = style()->standardIcon(QStyle::SP_FileIcon);   // "~File.ico"
     std::unordered_map<uint32_t, QTreeWidgetItem*> items;

@@ -269,8 +269,20 @@ TEST_F(ReadingGui, StandardSearchWindowFindsAndHighlights) {
     EXPECT_EQ(s->finishNow(), SearchState::End);
     EXPECT_EQ(headless.shown.back().title, " End of File!");
     EXPECT_EQ(headless.shown.back().text, "No more messages in this direction!");
+    // Moving on in the browse: the next search goes on from the message shown.
+    o.text = "Subject 1";
+    s->setOptions(o);
+    s->findNext();
+    ASSERT_EQ(s->finishNow(), SearchState::Hit);
+    EXPECT_EQ(w->currentId(), 1001u);
+    ASSERT_TRUE(w->showMessage(1100));
+    s->findNext();
+    ASSERT_EQ(s->finishNow(), SearchState::Hit);
+    EXPECT_EQ(w->currentId(), 1101u);
+    o.text = "report";
+    s->setOptions(o);
     // The text is kept for the next search window.
-    EXPECT_EQ(SearchWindow::sharedText(), "report");
+    EXPECT_EQ(SearchWindow::sharedText(), "Subject 1");
     // Backward: newest first.
     o.backward = true;
     s->setOptions(o);
