@@ -75,17 +75,13 @@ int BrowseModel::seek(const void* rec) {
 
 int BrowseModel::fetchAfter(int& droppedFront) {
     droppedFront = 0;
-    if (list_.atEnd()) return 0;
-    // Read first, then insert: the rows are known before the view is told.
-    BrowseList probe = list_;
-    const size_t before = probe.size();
-    const size_t n = probe.fetchAfter();
-    if (n == 0) {
-        list_ = std::move(probe);
-        return 0;
-    }
-    beginInsertRows({}, static_cast<int>(before), static_cast<int>(before + n - 1));
-    list_ = std::move(probe);
+    bool end = false;
+    auto rows = list_.readAfter(BrowseList::kPage, end);
+    const int n = static_cast<int>(rows.size());
+    const int before = static_cast<int>(list_.size());
+    if (n > 0) beginInsertRows({}, before, before + n - 1);
+    list_.appendRows(std::move(rows), end);
+    if (n == 0) return 0;
     endInsertRows();
     if (list_.size() > BrowseList::kMaxRows) {
         const int drop = static_cast<int>(list_.size() - BrowseList::kMaxRows);
@@ -94,20 +90,17 @@ int BrowseModel::fetchAfter(int& droppedFront) {
         endRemoveRows();
         droppedFront = drop;
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 int BrowseModel::fetchBefore(int& droppedBack) {
     droppedBack = 0;
-    if (list_.atStart()) return 0;
-    BrowseList probe = list_;
-    const size_t n = probe.fetchBefore();
-    if (n == 0) {
-        list_ = std::move(probe);
-        return 0;
-    }
-    beginInsertRows({}, 0, static_cast<int>(n - 1));
-    list_ = std::move(probe);
+    bool start = false;
+    auto rows = list_.readBefore(BrowseList::kPage, start);
+    const int n = static_cast<int>(rows.size());
+    if (n > 0) beginInsertRows({}, 0, n - 1);
+    list_.prependRows(std::move(rows), start);
+    if (n == 0) return 0;
     endInsertRows();
     if (list_.size() > BrowseList::kMaxRows) {
         const int drop = static_cast<int>(list_.size() - BrowseList::kMaxRows);
@@ -117,7 +110,7 @@ int BrowseModel::fetchBefore(int& droppedBack) {
         endRemoveRows();
         droppedBack = drop;
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 // ---------------------------------------------------------------- view

@@ -117,24 +117,50 @@ void BrowseList::toLast() {
     atStart_ = rows_.size() < kPage;
 }
 
+std::vector<BrowseRow> BrowseList::readAfter(size_t n, bool& end) {
+    std::vector<BrowseRow> out;
+    end = atEnd_;
+    if (atEnd_) return out;
+    auto more = rows_.empty() ? cursor_.first(n) : cursor_.after(rows_.back().row, n);
+    for (auto& r : more) out.push_back(makeRow(r));
+    end = more.size() < n;
+    return out;
+}
+
+std::vector<BrowseRow> BrowseList::readBefore(size_t n, bool& start) {
+    std::vector<BrowseRow> out;
+    start = atStart_;
+    if (atStart_ || rows_.empty()) return out;
+    auto more = cursor_.before(rows_.front().row, n);
+    for (auto& r : more) out.push_back(makeRow(r));
+    start = more.size() < n;
+    return out;
+}
+
+void BrowseList::appendRows(std::vector<BrowseRow>&& rows, bool end) {
+    for (auto& r : rows) rows_.push_back(std::move(r));
+    atEnd_ = end;
+}
+
+void BrowseList::prependRows(std::vector<BrowseRow>&& rows, bool start) {
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) rows_.push_front(std::move(*it));
+    atStart_ = start;
+}
+
 size_t BrowseList::fetchAfter(size_t n) {
-    if (rows_.empty()) {
-        toFirst();
-        return rows_.size();
-    }
-    if (atEnd_) return 0;
-    auto more = cursor_.after(rows_.back().row, n);
-    for (auto& r : more) rows_.push_back(makeRow(r));
-    if (more.size() < n) atEnd_ = true;
-    return more.size();
+    bool end = false;
+    auto rows = readAfter(n, end);
+    const size_t count = rows.size();
+    appendRows(std::move(rows), end);
+    return count;
 }
 
 size_t BrowseList::fetchBefore(size_t n) {
-    if (rows_.empty() || atStart_) return 0;
-    auto more = cursor_.before(rows_.front().row, n);
-    for (auto it = more.rbegin(); it != more.rend(); ++it) rows_.push_front(makeRow(*it));
-    if (more.size() < n) atStart_ = true;
-    return more.size();
+    bool start = false;
+    auto rows = readBefore(n, start);
+    const size_t count = rows.size();
+    prependRows(std::move(rows), start);
+    return count;
 }
 
 void BrowseList::dropFront(size_t n) {

@@ -46,6 +46,12 @@ public:
     // Reads up to n rows beyond the last (first) row; returns how many came.
     size_t fetchAfter(size_t n = kPage);
     size_t fetchBefore(size_t n = kPage);
+    // The same in two steps, for a list view that must be told how many rows
+    // come before they are added.
+    std::vector<BrowseRow> readAfter(size_t n, bool& end);
+    std::vector<BrowseRow> readBefore(size_t n, bool& start);  // in view order
+    void appendRows(std::vector<BrowseRow>&& rows, bool end);
+    void prependRows(std::vector<BrowseRow>&& rows, bool start);
     // Drops rows from the front or the back of the window.
     void dropFront(size_t n);
     void dropBack(size_t n);
