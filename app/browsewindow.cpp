@@ -67,6 +67,11 @@ std::string personLabel(const PersonRec& p, uint32_t count) {
 
 } // namespace
 
+ReadingPrefs& readingPrefs() {
+    static ReadingPrefs p;
+    return p;
+}
+
 void BrowseWindow::setDatabaseRemoval(std::function<bool(uint32_t)> handler) { removalHandler() = std::move(handler); }
 
 BrowseWindow* openBrowse() {
@@ -633,7 +638,7 @@ std::string BrowseWindow::copyText() const {
     const uint32_t id = currentId();
     RenderInput in;
     if (!id || !loadRenderInput(id, in)) return {};
-    return clipboardText(in, RenderSettings{});
+    return clipboardText(in, renderSettings());
 }
 
 void BrowseWindow::copyToClipboard() {

@@ -150,7 +150,7 @@ int runShow(CliContext& ctx) {
     RenderInput in;
     if (!loadRenderInput(static_cast<uint32_t>(id), in))
         return fail("no message " + ctx.args[1] + " in '" + ctx.args[0] + "'");
-    RenderSettings s;
+    RenderSettings s = renderSettings();
     if (target) s.mailTarget = s.forumTarget = s.newsTarget = static_cast<int>(target);
     std::string text = renderMessage(in, s, plain);
     std::fputs(toUtf8(text).c_str(), stdout);

@@ -85,6 +85,8 @@ SearchWindow::SearchWindow(bool mail, QWidget* parent) : QWidget(parent), mail_(
     connect(find_, &QPushButton::clicked, this, &SearchWindow::findNext);
     l->addWidget(find_);
 
+    batch_ = readingPrefs().searchBatch > 0 ? readingPrefs().searchBatch : 50;
+    timing_ = readingPrefs().searchTiming;
     timer_ = new QTimer(this);
     timer_->setInterval(0);
     connect(timer_, &QTimer::timeout, this, &SearchWindow::tick);

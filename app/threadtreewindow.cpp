@@ -31,6 +31,8 @@ ThreadTreeWindow::ThreadTreeWindow(QWidget* parent) : QWidget(parent) {
         if (it) choose(it->data(0, Qt::UserRole).toUInt());
     });
     resize(360, 480);
+    setting_ = readingPrefs().treeLabel;
+    picture_ = readingPrefs().datePicture;
     if (BrowseWindow* b = openBrowse()) {
         connect(b, &BrowseWindow::messageShown, this, [this] { followBrowse(); });
         followBrowse();

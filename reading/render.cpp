@@ -61,6 +61,11 @@ const char* const kWeekdays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat
 const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+RenderSettings& renderSettings() {
+    static RenderSettings s;
+    return s;
+}
+
 int RenderSettings::target(MessageKind kind) const {
     int v = kind == MessageKind::Mail ? mailTarget : kind == MessageKind::Forum ? forumTarget : newsTarget;
     if (v < 1 || v > 4) v = kind == MessageKind::Newsgroup ? TargetUnix : TargetTapcis;

@@ -30,6 +30,11 @@ struct RenderSettings {
     int wrapWidth() const { return width > 0 ? width : 78; }
 };
 
+// The settings in force for the program's renderings (clipboard copies, the
+// command line). Start-up fills them from the export settings; until then
+// they hold the defaults.
+RenderSettings& renderSettings();
+
 // Everything at hand while one message is rendered.
 struct RenderInput {
     MessageKind kind = MessageKind::Mail;

@@ -18,6 +18,7 @@
 #include "app/procedures.h"
 #include "app/searchwindow.h"
 #include "app/threadtreewindow.h"
+#include "core/text.h"
 #include "tests/reading_fixture.h"
 #include "tests/reading_mbox.h"
 
@@ -265,8 +266,13 @@ TEST_F(ReadingGui, StandardSearchWindowFindsAndHighlights) {
     ASSERT_EQ(s->finishNow(), SearchState::Hit);
     EXPECT_EQ(w->currentId(), 1150u);
     EXPECT_EQ(viewer->extraSelections()[0].cursor.selectedText(), "REPORT");
+    s->setTiming(true);
+    const size_t boxes = headless.shown.size();
     s->findNext();
     EXPECT_EQ(s->finishNow(), SearchState::End);
+    ASSERT_EQ(headless.shown.size(), boxes + 2);
+    EXPECT_EQ(headless.shown[boxes].title, " Standard Search  ");
+    EXPECT_EQ(headless.shown[boxes].text.rfind("The time for completion was: ", 0), 0u);
     EXPECT_EQ(headless.shown.back().title, " End of File!");
     EXPECT_EQ(headless.shown.back().text, "No more messages in this direction!");
     // Moving on in the browse: the next search goes on from the message shown.
@@ -324,6 +330,14 @@ TEST_F(ReadingGui, MessageBrowseWithThreadTree) {
         if (n.number == parentMsg) parentHasReplies = n.hasReplies;
     EXPECT_TRUE(parentHasReplies);
     EXPECT_EQ(static_cast<size_t>(tree->tree()->topLevelItemCount()) <= tree->nodes().size(), true);
+    // Labels follow the tree display setting.
+    tree->setLabelFormat(4, "@D10-");
+    ASSERT_GT(tree->tree()->topLevelItemCount(), 0);
+    const TreeNode& top = tree->nodes().front();
+    QTreeWidgetItem* first = tree->tree()->topLevelItem(0);
+    EXPECT_EQ(first->data(0, Qt::UserRole).toUInt(), top.number);
+    EXPECT_EQ(first->text(0).toStdString(),
+              toUtf8(top.sender) + " " + std::to_string(top.number) + " " + formatDate(top.date, "@D10-"));
     // Choosing a node shows it in the browse.
     const uint32_t other = tree->nodes().back().number;
     ASSERT_TRUE(tree->choose(other));
