@@ -381,3 +381,74 @@ TEST_F(ReadingForumDb, LoadAndRenderANewsgroupMessage) {
     EXPECT_EQ(orphan.parentIdString, "");
     EXPECT_NE(renderMessage(orphan, RenderSettings{}).find("\r\nReferences: \r\n"), std::string::npos);
 }
+
+TEST_F(ReadingMailDb, KeyWordTopicAndSearchTabsReadHeadersById) {
+    OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number());
+    WordList.clearBuffer();
+    WOR.WORDID = 77;
+    WOR.THEWORD = "budget";
+    ASSERT_TRUE(WordList.add()) << errorText();
+    for (uint32_t id : {1003u, 1150u, 1020u, 4242u}) {  // 4242: a mail that is gone
+        MAS.SYSID = id;
+        MAS.WORDID = 77;
+        ASSERT_TRUE(MasIdx.add()) << errorText();
+    }
+    MAS.SYSID = 1004;
+    MAS.WORDID = 78;
+    ASSERT_TRUE(MasIdx.add());
+    Codes.clearBuffer();
+    COD.TYPE = 2;
+    COD.INDEX = "Travel";
+    COD.ID = 260001;
+    ASSERT_TRUE(Codes.add());
+    for (uint32_t id : {1001u, 1199u, 1100u}) {
+        SIN.ID = 260001;
+        SIN.MSGNUMBER = id;
+        ASSERT_TRUE(SIndex.add());
+    }
+    SIN.ID = 260002;
+    SIN.MSGNUMBER = 1002;
+    ASSERT_TRUE(SIndex.add());
+    for (uint32_t id : {1010u, 1011u}) {
+        SEA.ID = id;
+        ASSERT_TRUE(Search.add());
+    }
+
+    BrowseList list(true);
+    BrowseChoice c;
+    c.wordId = 77;
+    list.setView(mailView(6, c));
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(idsOf(list), (std::vector<uint32_t>{1003, 1150, 1020, 4242}));
+    EXPECT_EQ(list.at(1).mail.SUBJECT.str(), "Subject 150");
+    EXPECT_FALSE(list.at(3).found);
+    EXPECT_EQ(list.at(3).cols[4], "(message not found)");
+    // Paging from a row with equal key values goes on in file order.
+    ViewSpec spec = mailView(6, c);
+    ViewCursor cur = spec.cursor();
+    auto rest = cur.after(list.at(1).row, 10);
+    ASSERT_EQ(rest.size(), 2u);
+    EXPECT_EQ(spec.idOf(rest[0]), 1020u);
+    auto back = cur.before(list.at(2).row, 10);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(spec.idOf(back[0]), 1003u);
+    EXPECT_GE(list.locateId(1020), 0);
+    EXPECT_EQ(list.locateId(1004), -1);  // indexed under another word
+
+    c.topicId = 260001;
+    list.setView(mailView(7, c));
+    EXPECT_EQ(idsOf(list), (std::vector<uint32_t>{1199, 1100, 1001}));  // newest first
+    list.setView(mailView(8, c));
+    EXPECT_EQ(idsOf(list), (std::vector<uint32_t>{1011, 1010}));
+    // The search runs over the links as well, skipping the one to a gone mail.
+    addText(1020, "budget for the year");
+    ViewSearchSource src(mailView(6, c), true, std::nullopt);
+    SearchOptions o;
+    o.text = "BUDGET";
+    TextSearch t(o);
+    SearchState st;
+    while ((st = t.run(src, 3)) == SearchState::Running) {}
+    ASSERT_EQ(st, SearchState::Hit);
+    EXPECT_EQ(t.hit().id, 1020u);
+    OP_CLOSE(OpClose, WordList.number(), MasIdx.number());
+}
