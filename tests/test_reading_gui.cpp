@@ -79,6 +79,12 @@ protected:
     }
 };
 
+std::vector<uint32_t> shownIds(BrowseWindow* w) {
+    std::vector<uint32_t> v;
+    for (int i = 0; i < w->model()->rowCount(); ++i) v.push_back(w->model()->rowAt(i)->id);
+    return v;
+}
+
 // The shared data lies beside the source tree (or beside the work trees).
 std::string dataFile(const std::string& name) {
     for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data/",
@@ -409,4 +415,75 @@ TEST_F(ReadingGui, Screenshots) {
         p.end();
         ASSERT_TRUE(both.save(QString(QB_SOURCE_DIR) + "/docs/msgbrowse.png"));
     }
+}
+
+TEST_F(ReadingGui, MessageBrowseLocators) {
+    makeDatabase(1, "Writers Forum", 300500, 5);
+    beginBulk();
+    addPerson(201, "Ann", "Able", "11111,1");
+    addPerson(202, "Ben", "Best", "22222,2");
+    addSection(260010, 1, "General");
+    addSection(260011, 2, "Poetry");
+    addThread(260020, 260010, "Welcome everybody", 2);
+    addThread(260021, 260011, "Sonnets and other forms", 3);
+    addMessage(100, 0, 260020, "Welcome everybody", 260010, 71000, 201, "Able", 202, "Best");
+    addMessage(101, 100, 260020, "Welcome everybody", 260010, 71001, 202, "Best", 201, "Able");
+    addMessage(102, 0, 260021, "Sonnets and other forms", 260011, 71002, 201, "Able", 202, "Best");
+    addMessage(103, 102, 260021, "Sonnets and other forms", 260011, 71003, 202, "Best", 201, "Able");
+    addMessage(104, 103, 260021, "Sonnets and other forms", 260011, 71004, 202, "Best", 201, "Able");
+    endBulk();
+    auto* w = dynamic_cast<BrowseWindow*>(startProcedure("BrowseMsgNmbr"));
+    ASSERT_NE(w, nullptr);
+    auto* loc = w->findChild<QLineEdit*>();
+    auto enter = [&](const char* text) {
+        loc->setText(text);
+        Q_EMIT loc->returnPressed();
+    };
+    EXPECT_EQ(w->currentId(), 104u);
+    enter("101");
+    EXPECT_EQ(w->currentId(), 101u);
+    w->setTab(2);
+    enter("sonn");
+    EXPECT_EQ(w->choice().threadId, 260021u);
+    EXPECT_EQ(shownIds(w), (std::vector<uint32_t>{102, 103, 104}));
+    EXPECT_EQ(w->choiceText(), "Sonnets and other forms (3)");
+    enter("nothing like it");
+    EXPECT_EQ(w->choice().threadId, 260021u);  // unchanged
+    w->setTab(3);
+    enter("1");
+    EXPECT_EQ(w->choice().sectionId, 260010u);
+    EXPECT_EQ(shownIds(w), (std::vector<uint32_t>{100, 101}));
+    enter("poe");
+    EXPECT_EQ(w->choice().sectionId, 260011u);
+    // Within the section, the thread steps stay in it.
+    w->setTab(2);
+    EXPECT_FALSE(w->stepChoice(false));
+    EXPECT_FALSE(w->stepChoice(true));
+    w->setTab(4);
+    enter("best");
+    EXPECT_EQ(w->choice().senderId, 202u);
+    EXPECT_EQ(shownIds(w), (std::vector<uint32_t>{104, 103, 101}));
+    ASSERT_TRUE(w->stepChoice(false));
+    EXPECT_EQ(w->choice().senderId, 201u);
+    EXPECT_EQ(shownIds(w), (std::vector<uint32_t>{102, 100}));
+    w->setTab(5);
+    EXPECT_EQ(w->choice().receiverId, 0u);
+    EXPECT_EQ(w->model()->rowCount(), 5);
+    // The copy of a forum message, TAPCIS layout.
+    w->setTab(1);
+    ASSERT_TRUE(w->showMessage(103));
+    const std::string copy = w->copyText();
+    EXPECT_NE(copy.find("#: 103 S2/Poetry  [Writers Forum]\r\n"), std::string::npos);
+    EXPECT_NE(copy.find("Sb: #102-Sonnets and other forms\r\n"), std::string::npos);
+    EXPECT_NE(copy.find("Fm: Ben Best 22222,2\r\n"), std::string::npos);
+    ASSERT_TRUE(w->runStatusCommand("Keep Thread"));
+    ASSERT_TRUE(w->runStatusCommand("Delete Section"));
+    OP_CLOSE(OpOpenShared, Threads.number(), Sections.number());
+    THR.THREADNUMBER = 260021;
+    ASSERT_TRUE(Threads.get(THR_ThreadKey));
+    EXPECT_EQ(THR.DUMMY, 1);
+    SEC.SECSYSID = 260011;
+    ASSERT_TRUE(Sections.get(SEC_SysIdKey));
+    EXPECT_EQ(SEC.DUMMY, 2);
+    OP_CLOSE(OpClose, Threads.number(), Sections.number());
 }
