@@ -4,6 +4,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <unordered_map>
 
 #include "app/browsewindow.h"
@@ -77,23 +78,22 @@ void ThreadTreeWindow::showThread(uint32_t threadNumber, const std::string& alph
     const QIcon folder = style()->standardIcon(QStyle::SP_DirIcon);  // "~Folder.ico"
     const QIcon file = style()->standardIcon(QStyle::SP_FileIcon);   // "~File.ico"
     std::unordered_map<uint32_t, QTreeWidgetItem*> items;
-    std::unordered_map<uint32_t, int> levels;
-    for (const TreeNode& n : nodes_) levels[n.number] = n.level;
-    // Parents may come after their replies in key order: place the nodes level by level.
-    int maxLevel = 0;
-    for (const TreeNode& n : nodes_) maxLevel = std::max(maxLevel, n.level);
-    for (int level = 1; level <= maxLevel; ++level) {
-        for (const TreeNode& n : nodes_) {
-            if (n.level != level) continue;
-            QTreeWidgetItem* item;
-            auto p = items.find(n.parent);
-            if (level > 1 && p != items.end() && !n.inLoop) item = new QTreeWidgetItem(p->second);
-            else item = new QTreeWidgetItem(tree_);
-            item->setText(0, QString::fromStdString(toUtf8(nodeLabel(n, setting_, picture_))));
-            item->setIcon(0, n.hasReplies ? folder : file);
-            item->setData(0, Qt::UserRole, n.number);
-            items[n.number] = item;
-        }
+    // A parent may come after its replies in key order: create the nodes
+    // level by level, each level in key order.
+    std::vector<size_t> order(nodes_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return nodes_[a].level < nodes_[b].level; });
+    for (size_t i : order) {
+        const TreeNode& n = nodes_[i];
+        QTreeWidgetItem* item;
+        auto p = items.find(n.parent);
+        if (n.level > 1 && p != items.end() && !n.inLoop) item = new QTreeWidgetItem(p->second);
+        else item = new QTreeWidgetItem(tree_);
+        item->setText(0, QString::fromStdString(toUtf8(nodeLabel(n, setting_, picture_))));
+        item->setIcon(0, n.hasReplies ? folder : file);
+        item->setData(0, Qt::UserRole, n.number);
+        items[n.number] = item;
     }
     tree_->expandAll();
 }

@@ -11,50 +11,55 @@
 namespace qb {
 
 void placeNodes(std::vector<TreeNode>& nodes) {
-    struct Lookup {
-        int level = 0;
-        bool hasReplies = false;
+    // The passes over the node list give each node the level of its parent
+    // plus one, or 1 when the parent is not in the list; the same levels come
+    // from walking down from those top-level nodes, in time linear in the
+    // number of nodes (a thread of thousands of replies in reverse order would
+    // take as many passes).
+    const size_t n = nodes.size();
+    std::unordered_map<uint32_t, size_t> index;
+    index.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        nodes[i].level = 0;
+        nodes[i].hasReplies = false;
+        nodes[i].inLoop = false;
+        index.emplace(nodes[i].number, i);
+    }
+    std::vector<std::vector<size_t>> children(n);
+    std::vector<size_t> queue;
+    queue.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        auto it = nodes[i].parent ? index.find(nodes[i].parent) : index.end();
+        if (it == index.end() || it->second == i) {
+            nodes[i].level = 1;
+            queue.push_back(i);
+        } else {
+            children[it->second].push_back(i);
+        }
+    }
+    size_t head = 0;
+    auto walk = [&] {
+        while (head < queue.size()) {
+            const size_t p = queue[head++];
+            for (size_t c : children[p]) {
+                if (nodes[c].level != 0) continue;
+                nodes[c].level = nodes[p].level + 1;
+                nodes[p].hasReplies = true;
+                queue.push_back(c);
+            }
+        }
     };
-    std::unordered_map<uint32_t, Lookup> lookup;
-    lookup.reserve(nodes.size() * 2);
-    for (auto& n : nodes) {
-        n.level = 0;
-        n.hasReplies = false;
-        n.inLoop = false;
-        lookup[n.number] = Lookup{};
+    walk();
+    // What is left waits for itself: references that form a loop (and the
+    // replies below them). The first such node in key order becomes a
+    // top-level node and the rest hangs below it.
+    for (size_t i = 0; i < n; ++i) {
+        if (nodes[i].level != 0) continue;
+        nodes[i].level = 1;
+        nodes[i].inLoop = true;
+        queue.push_back(i);
+        walk();
     }
-    size_t unplaced = nodes.size();
-    while (unplaced > 0) {
-        bool placedAny = false;
-        for (auto& n : nodes) {
-            if (n.level != 0) continue;
-            auto it = n.parent ? lookup.find(n.parent) : lookup.end();
-            if (it == lookup.end()) {
-                n.level = 1;
-            } else if (it->second.level == 0) {
-                continue;  // the parent comes in a later pass
-            } else {
-                n.level = it->second.level + 1;
-                it->second.hasReplies = true;
-            }
-            lookup[n.number].level = n.level;
-            placedAny = true;
-            --unplaced;
-        }
-        if (!placedAny) {
-            // Only nodes waiting for each other are left: break the loop at
-            // the first of them.
-            for (auto& n : nodes) {
-                if (n.level != 0) continue;
-                n.level = 1;
-                n.inLoop = true;
-                lookup[n.number].level = 1;
-                --unplaced;
-                break;
-            }
-        }
-    }
-    for (auto& n : nodes) n.hasReplies = lookup[n.number].hasReplies;
 }
 
 std::vector<TreeNode> buildThreadTree(uint32_t threadNumber, const std::string& threadAlpha) {

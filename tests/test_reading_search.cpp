@@ -295,3 +295,15 @@ TEST(ReadingViewer, PageBreaks) {
     std::string subj = "Hello   ";
     EXPECT_EQ(viewerPages("text  ", &subj).front(), "Subject: Hello\r\n\r\ntext");
 }
+
+TEST(ReadingThreadTree, LongChainInReverseOrder) {
+    // Each reply listed before the message it answers: every level is found.
+    std::vector<TreeNode> v;
+    const uint32_t n = 20000;
+    for (uint32_t i = n; i >= 1; --i) v.push_back(node(i, i - 1));
+    placeNodes(v);
+    for (const TreeNode& x : v) {
+        ASSERT_EQ(x.level, static_cast<int>(x.number)) << x.number;
+        EXPECT_EQ(x.hasReplies, x.number != n);
+    }
+}
