@@ -132,6 +132,8 @@ void SearchWindow::findNext() {
     SearchOptions o = options();
     if (rtrim(o.text).empty()) return;
     sharedText() = o.text;
+    if (browse_.data() != b) fresh_ = true;  // another browse (or database) since the last search
+    browse_ = b;
     if (fresh_ || !search_) {
         // A new search begins at the oldest or newest message of the view.
         search_ = std::make_unique<TextSearch>(o);

@@ -2,6 +2,7 @@
 // SearchMsg for forum and newsgroup databases.
 #pragma once
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<ViewSearchSource> source_;
     bool fresh_ = true;
     uint32_t lastHit_ = 0;
+    QPointer<QWidget> browse_;  // the browse the running search reads
     int batch_ = 50;
     bool timing_ = false;
     QElapsedTimer clock_;
