@@ -1,5 +1,8 @@
 #include "app/startup.h"
 
+#include "app/browsewindow.h"
+#include "reading/render.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -152,6 +155,8 @@ StartupResult startUp(const std::string& home, const StartupOptions& options) {
         if (!Konfig(4, 0, number, text)) return failed(r, "the configuration cannot be saved");
     }
 
+    applyDisplaySettings();
+
     // The database that was active at the last end.
     if (options.openLastDatabase && !unattended()) {
         const int32_t last = konfigNumber(6);
@@ -163,6 +168,20 @@ StartupResult startUp(const std::string& home, const StartupOptions& options) {
 
     r.ok = true;
     return r;
+}
+
+void applyDisplaySettings() {
+    RenderSettings& rs = renderSettings();
+    rs.mailTarget = konfigNumber(61);
+    rs.forumTarget = konfigNumber(62);
+    rs.newsTarget = konfigNumber(63);
+    rs.width = konfigNumber(58);
+    rs.wrap = konfigNumber(60);
+    ReadingPrefs& rp = readingPrefs();
+    if (int32_t label = konfigNumber(16); label >= 1 && label <= 5) rp.treeLabel = label;
+    std::string name, picture;
+    SetDate(name, picture);
+    if (!picture.empty()) rp.datePicture = picture;
 }
 
 int saveLayout() {

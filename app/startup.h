@@ -30,6 +30,9 @@ struct StartupResult {
 // window layout and brings the stored version up to date. A stop of the
 // library (qb::ProgramStop) passes through. Creates the home directory when
 // it is missing.
+// Fills the rendering and reading display settings from the loaded groups.
+void applyDisplaySettings();
+
 StartupResult startUp(const std::string& home, const StartupOptions& options = {});
 
 // The help file registered at start-up.

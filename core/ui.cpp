@@ -4,9 +4,24 @@
 
 namespace qb {
 
+namespace {
+void echoBox(const std::string& title, const std::string& text) {
+    std::string t;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        t += text[i];
+    }
+    while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
+    std::string head(title);
+    while (!head.empty() && head.front() == ' ') head.erase(0, 1);
+    while (!head.empty() && head.back() == ' ') head.pop_back();
+    std::fprintf(stderr, "[%s] %s\n", toUtf8(head).c_str(), toUtf8(t).c_str());
+}
+} // namespace
+
 void HeadlessUi::message(const std::string& title, const std::string& text, Icon icon) {
     shown.push_back({title, text, icon, false});
-    if (echo) std::fprintf(stderr, "[%s] %s\n", toUtf8(title).c_str(), toUtf8(text).c_str());
+    if (echo) echoBox(title, text);
 }
 
 unsigned HeadlessUi::ask(const std::string& title, const std::string& text, unsigned, unsigned defaultButton,
@@ -14,7 +29,7 @@ unsigned HeadlessUi::ask(const std::string& title, const std::string& text, unsi
     shown.push_back({title, text, icon, true});
     unsigned a = defaultButton;
     if (!answers.empty()) { a = answers.front(); answers.pop_front(); }
-    if (echo) std::fprintf(stderr, "[%s] %s\n", toUtf8(title).c_str(), toUtf8(text).c_str());
+    if (echo) echoBox(title, text);
     return a;
 }
 
