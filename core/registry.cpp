@@ -882,8 +882,10 @@ bool Rebuild::step() {
         }
         {
             TableUse use(Forums.number());
+            // A directory whose row the check above has just dropped was
+            // reported there already.
             for (auto& [n, name] : found)
-                if (!dirUsed(n)) dirs_.push_back(name);
+                if (!dirUsed(n) && !std::count(checkedDirs_.begin(), checkedDirs_.end(), n)) dirs_.push_back(name);
         }
         log_.dashes();
         log_.line(dirs_.empty() ? " All databases are connected" : " Databases not recorded in the IDX002.TPS file");
@@ -937,6 +939,7 @@ void Rebuild::checkRow(uint32_t id) {
     const std::string dirName = databaseDirName(row.DIRNUMBER);
     const std::string dir = databaseDirectory(row.DIRNUMBER);
     status_ = "Checking " + dirName + " " + name;
+    checkedDirs_.push_back(row.DIRNUMBER);
 
     auto dropRow = [&] {
         Forums.clearBuffer();
@@ -1123,7 +1126,7 @@ bool removeDatabaseFiles(uint32_t dirNumber) {
     for (const std::string& dir : dirs) {
         if (!isDirectory(dir)) continue;
         closeTablesIn(dir);
-        for (const char* mask : {"*.TPS", "*.DAT", "*.K*", "*.I*", "*.TPS-*"})
+        for (const char* mask : {"*.TPS", "*.DAT", "*.K*", "*.I*", "*.TPS-*", "*.DAT-*"})
             if (!DOSFunc(4, dir, mask)) all = false;
         std::error_code ec;
         fs::remove(dir, ec);  // only when nothing else is left in it

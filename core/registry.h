@@ -165,6 +165,7 @@ private:
     RebuildLog log_;
     std::vector<uint32_t> ids_;
     std::vector<std::string> dirs_;
+    std::vector<uint32_t> checkedDirs_;
     std::vector<ForumsRec> changed_;
     size_t index_ = 0;
     int removed_ = 0, renamed_ = 0, attached_ = 0;
