@@ -73,8 +73,12 @@ int dbCommand(CliContext& ctx) {
         std::vector<std::string> alts = takeOptions(args, "--alt");
         std::string name;
         if (!oneName(args, name)) return fail("usage: db add-mail NAME --address ADDR [--alt ADDR]...");
-        for (std::string& a : alts) a = fromUtf8(a);
-        if (addMailDatabase(name, fromUtf8(address), alts) == 0) return 1;
+        NewDatabase db;
+        db.kind = KindMail;
+        db.name = name;
+        db.address = fromUtf8(address);
+        for (const std::string& a : alts) db.altAddresses.push_back(fromUtf8(a));
+        if (addDatabase(db) == 0) return 1;
         printRow(FOR);
         return 0;
     }
@@ -125,7 +129,12 @@ int nextIdCommand(CliContext& ctx) {
     return 0;
 }
 
-void rememberActive(uint32_t) {}
+void rememberActive(uint32_t id) {
+    int32_t number = static_cast<int32_t>(id);
+    std::string text;
+    if (!Konfig(2, 6, number, text) || !Konfig(4, 0, number, text))
+        std::fprintf(stderr, "qbox: the active database could not be remembered\n");
+}
 
 const bool registered = [] {
     registerCommand("db",

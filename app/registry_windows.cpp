@@ -17,6 +17,7 @@
 #include "app/procedures.h"
 #include "core/globals.h"
 #include "core/registry.h"
+#include "core/settings.h"
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/ui.h"
@@ -264,6 +265,7 @@ const bool registered = [] {
     registerProcedure("AddForum", [](QWidget* parent) -> QWidget* { return new AddForumWindow(parent); });
     registerProcedure("RebuildMeny", [](QWidget* parent) -> QWidget* { return new RebuildWindow(false, parent); });
     registerProcedure("NextIdCheck", [](QWidget* parent) -> QWidget* { return new RebuildWindow(true, parent); });
+    registerSemaFore(215, [] { return startProcedure("NextIdCheck") ? 1 : 0; });
     return true;
 }();
 } // namespace

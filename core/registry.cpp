@@ -14,6 +14,8 @@
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/ui.h"
+#include "import/maildb.h"
+#include "import/persons.h"
 
 namespace fs = std::filesystem;
 
@@ -89,6 +91,27 @@ struct Twin {
     Rec& rec() {
         return *reinterpret_cast<Rec*>(buf.data());
     }
+};
+
+// A declared table switched to another database's file for a while:
+// whatever file it had open is closed and opened again at the end.
+struct Borrowed {
+    Table& t;
+    bool wasOpen;
+    std::string oldPath;
+    explicit Borrowed(Table& table) : t(table), wasOpen(table.isOpen()), oldPath(table.path()) {
+        if (wasOpen) t.close();
+    }
+    bool openAt(const std::string& path) {
+        t.open(path, OpenMode::SharedReadWrite);
+        return t.isOpen();
+    }
+    ~Borrowed() {
+        if (t.isOpen()) t.close();
+        if (wasOpen) t.open(oldPath, OpenMode::SharedReadWrite);
+    }
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
 };
 
 // The table numbers of a database of this kind.
@@ -378,14 +401,22 @@ uint32_t addDatabase(const NewDatabase& db) {
     if (name.size() > ForumsRec{}.DESCRIPTION.size())
         return refuse("The database name is longer than " + std::to_string(ForumsRec{}.DESCRIPTION.size()) +
                       " characters.");
-    if (db.altAddresses.size() > 10) return refuse("A mail database has at most 10 alternative addresses.");
-    for (const std::string* a : [&] {
-             std::vector<const std::string*> v{&db.address};
-             for (auto& x : db.altAddresses) v.push_back(&x);
-             return v;
-         }())
-        if (rtrim(*a).size() > ForumsRec{}.MAILADDRESS.size())
-            return refuse("The mail address " + *a + " is longer than 60 characters.");
+    std::string address;
+    std::vector<std::string> alts;
+    if (db.kind == KindMail) {
+        if (db.altAddresses.size() > 10) return refuse("A mail database has at most 10 alternative addresses.");
+        address = normaliseOwnerAddress(db.address);
+        for (const std::string& a : db.altAddresses) alts.push_back(normaliseOwnerAddress(a));
+        if (address.empty()) return refuse("A mail database needs a default mail address.");
+        for (const std::string* a : [&] {
+                 std::vector<const std::string*> v{&address};
+                 for (auto& x : alts) v.push_back(&x);
+                 return v;
+             }())
+            if (a->size() > ForumsRec{}.MAILADDRESS.size())
+                return refuse("The mail address " + *a + " is longer than 60 characters.");
+    }
+    if (inTransaction()) return refuse("Another transaction is open.");
 
     TableUse forums(Forums.number());
     TableUse control(Control.number());
@@ -393,12 +424,49 @@ uint32_t addDatabase(const NewDatabase& db) {
     const std::string dirName = databaseDirName(dir);
     const std::string dirPath = databaseDirectory(dir);
 
-    beginTransaction({&Forums, &Control});
-    if (transactionCheck()) return 0;
+    // The directory and its empty tables first: a failure on the way removes
+    // them again and leaves no registry row.
+    std::error_code ec;
+    fs::create_directories(dirPath, ec);
+    if (!isDirectory(dirPath) || !createTables(dirName, db.kind)) {
+        const std::string why = ec ? ec.message() : errorText();
+        removeTree(dirPath);
+        return refuse("The specified directory " + dirPath + " could not be created.\r\n" + why);
+    }
+    const ForumsRec saved = FOR;
+    std::unique_ptr<Borrowed> person, plink;
+    auto giveUp = [&] {
+        if (inTransaction()) rollbackTransaction();
+        person.reset();
+        plink.reset();
+        removeTree(dirPath);
+        FOR = saved;
+        return 0u;
+    };
+
+    // The owner person of a mail database is made in the new database's own
+    // person tables, in the transaction that adds the row.
+    std::vector<Table*> txn{&Forums, &Control};
+    if (db.kind == KindMail) {
+        person = std::make_unique<Borrowed>(Person);
+        plink = std::make_unique<Borrowed>(PLINK);
+        if (!person->openAt(fileOfTable(dirName, Person.number())) ||
+            !plink->openAt(fileOfTable(dirName, PLINK.number()))) {
+            const std::string why = errorText();
+            giveUp();
+            return refuse("The tables of the new database cannot be opened.\r\n" + why);
+        }
+        txn.push_back(&Person);
+        txn.push_back(&PLINK);
+    }
+    beginTransaction(txn);
+    if (transactionCheck()) return giveUp();
     const uint32_t id = NextNr();
-    if (id == 0) {
-        rollbackTransaction();
-        return 0;
+    if (id == 0) return giveUp();
+    uint32_t owner = 0;
+    if (db.kind == KindMail) {
+        if (AddPers(address, name) != 0) return giveUp();
+        owner = PER.PERSONID;
     }
     Forums.clearBuffer();
     FOR.ID = id;
@@ -408,38 +476,20 @@ uint32_t addDatabase(const NewDatabase& db) {
     FOR.CREATED = today();
     FOR.WORDLISTINDEXNEEDSUPDATE = 1;
     if (db.kind == KindMail) {
-        FOR.MAILADDRESS = rtrim(db.address);
-        for (size_t i = 0; i < db.altAddresses.size(); ++i) FOR.ALTADDRESS[i] = rtrim(db.altAddresses[i]);
+        FOR.MAILADDRESS = address;
+        FOR.PERSONID = owner;
+        for (size_t i = 0; i < alts.size(); ++i) FOR.ALTADDRESS[i] = alts[i];
     }
-    if (!UppDat(Forums, UppAdd, ModeReport)) {
-        rollbackTransaction();
-        return 0;
-    }
+    if (!UppDat(Forums, UppAdd, ModeReport)) return giveUp();
     const ForumsRec row = FOR;
-
-    // The directory, its empty tables and the self-description are made
-    // before the commit, so that a failure leaves neither row nor directory.
-    std::error_code ec;
-    fs::create_directories(dirPath, ec);
-    if (!isDirectory(dirPath) || !createTables(dirName, db.kind)) {
-        const std::string why = ec ? ec.message() : errorText();
-        rollbackTransaction();
-        removeTree(dirPath);
-        FOR = row;
-        return refuse("The specified directory " + dirPath + " could not be created.\r\n" + why);
-    }
-    if (!writeSelfDescriptionAt(dirName, row, ModeReport)) {
-        rollbackTransaction();
-        removeTree(dirPath);
-        FOR = row;
-        return 0;
-    }
+    if (!writeSelfDescriptionAt(dirName, row, ModeReport)) return giveUp();
     if (!commitTransaction()) {
         const std::string why = errorText();
-        removeTree(dirPath);
-        FOR = row;
+        giveUp();
         return refuse("Transaction Frame Error!\r\n" + why);
     }
+    person.reset();
+    plink.reset();
     FOR = row;
     return id;
 }
@@ -451,14 +501,10 @@ uint32_t addForumDatabase(const std::string& name) {
     return addDatabase(db);
 }
 
-uint32_t addMailDatabase(const std::string& name, const std::string& address,
-                         const std::vector<std::string>& altAddresses) {
-    NewDatabase db;
-    db.kind = KindMail;
-    db.name = name;
-    db.address = address;
-    db.altAddresses = altAddresses;
-    return addDatabase(db);
+bool completeDatabaseDirectory(const ForumsRec& row) {
+    const std::string dirName = databaseDirName(row.DIRNUMBER);
+    if (!createTables(dirName, row.TYPE)) return false;
+    return writeSelfDescriptionAt(dirName, row, ModeReport) == 1;
 }
 
 // ---------------------------------------------------------------- the log
@@ -1133,6 +1179,15 @@ bool removeDatabaseFiles(uint32_t dirNumber) {
     }
     return all;
 }
+
+namespace {
+// The removal of the active database from the import definitions and the
+// registry; the program removes the files afterwards.
+const bool semaFore209 = [] {
+    registerSemaFore(209, [] { return Mem.ForumNumber != 0 && removeDatabase(Mem.ForumNumber) ? 1 : 0; });
+    return true;
+}();
+} // namespace
 
 int removeActiveDatabase() {
     const uint32_t id = Mem.ForumNumber;

@@ -62,13 +62,15 @@ struct NewDatabase {
 // Adds the registry row (new ID, next directory number, created today, word
 // list to be rebuilt) in one transaction over Forums and Control, creates
 // the database directory with the kind's empty tables and writes the
-// self-description. Returns the new FOR:ID (FOR holds the row), or 0 after
+// self-description. A mail database gets its owner person (AddPers with the
+// name and the default address) in the same transaction. Returns the new FOR:ID (FOR holds the row), or 0 after
 // a message: "A record with identical key already exists!" for a name that
 // is registered already in any letter case.
 uint32_t addDatabase(const NewDatabase& db);
 uint32_t addForumDatabase(const std::string& name);
-uint32_t addMailDatabase(const std::string& name, const std::string& address,
-                         const std::vector<std::string>& altAddresses = {});
+// Creates the missing tables of the row's kind in its directory and writes
+// its self-description, for a row added elsewhere. False after a message.
+bool completeDatabaseDirectory(const ForumsRec& row);
 
 // Writes the self-description (ForumRef) of the active database
 // (Mem.Dirnamn) from the FOR buffer; nothing is written when the stored one

@@ -46,6 +46,14 @@ protected:
         Mem = MemGlobals{};
     }
 
+    uint32_t addMail(const std::string& name, const std::string& address, std::vector<std::string> alts = {}) {
+        NewDatabase db;
+        db.kind = KindMail;
+        db.name = name;
+        db.address = address;
+        db.altAddresses = std::move(alts);
+        return addDatabase(db);
+    }
     bool has(const std::string& rel) { return fs::exists(data + "/" + rel); }
     ForumsRec row(const std::string& name) {
         ForumsRec r{};
@@ -183,7 +191,7 @@ TEST_F(RegistryTest, NextDirectoryNumberNeverReusesATakenDirectory) {
 }
 
 TEST_F(RegistryTest, AddMailKeepsAddressesInRowAndSelfDescription) {
-    const uint32_t id = addMailDatabase("My mail", "me@example.org", {"alt1@example.org", "76543,210"});
+    const uint32_t id = addMail("My mail", "me@example.org", {"alt1@example.org", "76543,210"});
     ASSERT_NE(id, 0u);
     ForumsRec r = row("MY MAIL");
     EXPECT_EQ(r.TYPE, KindMail);
@@ -196,8 +204,20 @@ TEST_F(RegistryTest, AddMailKeepsAddressesInRowAndSelfDescription) {
     EXPECT_EQ(ref.ALTADDRESS[0].str(), "alt1@example.org");
     EXPECT_EQ(testDatabase("F1", nullptr).kind, KindMail);
     EXPECT_FALSE(has("F1/IDX003.TPS"));
+    // The owner person lives in the new database and is named in row and self-description.
+    ASSERT_NE(r.PERSONID, 0u);
+    EXPECT_EQ(ref.PERSONID, static_cast<int32_t>(r.PERSONID));
+    Mem.Dirnamn = "F1";
+    OP_CLOSE(OpOpenShared, Person.number());
+    Person.clearBuffer();
+    PER.PERSONID = r.PERSONID;
+    ASSERT_TRUE(Person.get(PER_PersonKey));
+    EXPECT_EQ(PER.ADDRESS.str(), "me@example.org");
+    EXPECT_EQ(Person.records(), 1);
+    OP_CLOSE(OpClose, Person.number());
+    Mem.Dirnamn.clear();
 
-    EXPECT_EQ(addMailDatabase("Too many", "a@b", std::vector<std::string>(11, "x@y")), 0u);
+    EXPECT_EQ(addMail("Too many", "a@b", std::vector<std::string>(11, "x@y")), 0u);
     EXPECT_EQ(listDatabases(KindMail).size(), 1u);
     EXPECT_EQ(listDatabases(KindForum).size(), 0u);
 }
@@ -380,7 +400,7 @@ TEST_F(RegistryTest, RebuildWithoutDatabasesOrDataDirectoryEndsEarly) {
 }
 
 TEST_F(RegistryTest, NextIdCheckSetsTheCounterAboveTheHighestIdInUse) {
-    const uint32_t mailId = addMailDatabase("Mail", "me@x.org");  // F1
+    const uint32_t mailId = addMail("Mail", "me@x.org");  // F1
     const uint32_t forumId = addForumDatabase("Forum");           // F2
     ASSERT_NE(mailId, 0u);
     ASSERT_NE(forumId, 0u);
@@ -427,7 +447,7 @@ TEST_F(RegistryTest, NextIdCheckSetsTheCounterAboveTheHighestIdInUse) {
 }
 
 TEST_F(RegistryTest, RemoveClearsImportDefinitionsAndDeletesTheFiles) {
-    const uint32_t keep = addMailDatabase("Keep", "k@x");
+    const uint32_t keep = addMail("Keep", "k@x");
     const uint32_t gone = addForumDatabase("Gone");
     ASSERT_NE(keep, 0u);
     ASSERT_NE(gone, 0u);
