@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -55,6 +56,8 @@ DatabaseSelection::DatabaseSelection(int kind, QWidget* parent) : QWidget(parent
     list_->setRootIsDecorated(false);
     list_->setAccessibleName(caption);
     list_->setHeaderLabels({"Name", "Directory", "Messages", "Import", "Count current"});
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(list_);
@@ -192,6 +195,8 @@ RebuildWindow::RebuildWindow(bool idCheckOnly, QWidget* parent) : QWidget(parent
     layout->addWidget(bar_);
     log_ = new QPlainTextEdit(this);
     log_->setReadOnly(true);
+    log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    log_->setLineWrapMode(QPlainTextEdit::NoWrap);
     log_->setVisible(!idCheckOnly);
     layout->addWidget(log_, 1);
     auto* buttons = new QHBoxLayout;
