@@ -698,6 +698,7 @@ bool NextIdCheck::step() {
         }
         const std::string textPath = fileOfTable(dirName, MsgText.number());
         uint32_t count = 0;
+        bool counted = true;
         if (fileExists(textPath)) {
             Twin twin(MsgText);
             Table& t = *twin.t;
@@ -719,28 +720,32 @@ bool NextIdCheck::step() {
                 t.close();
             } else {
                 incomplete_ = true;
+                counted = false;  // the stored count stays
             }
         }
-        FOR.MSGCOUNT = count;
-        FOR.COUNTFLAG = 0;
-        if (count > 0) {
-            uint32_t m = highest_;
-            bool ok = true;
-            ok &= highestIn<PersonRec>(dirName, Person, PER_PersonKey, false, &PersonRec::PERSONID, m);
-            ok &= highestIn<CodesRec>(dirName, Codes, -1, false, &CodesRec::ID, m);
-            if (FOR.TYPE == KindMail) {
-                ok &= highestIn<MsgTextRec>(dirName, MsgText, TXT_IdKey, false, &MsgTextRec::MSGNUMBER, m);
-            } else {
-                ok &= highestIn<ThreadsRec>(dirName, Threads, THR_ThreadKey, false, &ThreadsRec::THREADNUMBER, m);
-                ok &= highestIn<SectionsRec>(dirName, Sections, SEC_SysIdKey, false, &SectionsRec::SECSYSID, m);
-                if (FOR.TYPE == KindNews) {
-                    ok &= highestIn<MsgNmbrRec>(dirName, MsgNmbr, MSG_IdKey, true, &MsgNmbrRec::MSGNUMBER, m);
-                    ok &= highestIn<MessageIdsRec>(dirName, MessageIds, -1, false, &MessageIdsRec::MSGNUMBER, m);
-                }
-            }
-            if (!ok) incomplete_ = true;
-            highest_ = m;
+        if (counted) {
+            FOR.MSGCOUNT = count;
+            FOR.COUNTFLAG = 0;
         }
+        // The ID tables are read also when no text is left: persons, topics,
+        // threads and sections outlive a purge of every message, and the
+        // generator must not hand out their IDs again.
+        uint32_t m = highest_;
+        bool ok = true;
+        ok &= highestIn<PersonRec>(dirName, Person, PER_PersonKey, false, &PersonRec::PERSONID, m);
+        ok &= highestIn<CodesRec>(dirName, Codes, -1, false, &CodesRec::ID, m);
+        if (FOR.TYPE == KindMail) {
+            ok &= highestIn<MsgTextRec>(dirName, MsgText, TXT_IdKey, false, &MsgTextRec::MSGNUMBER, m);
+        } else {
+            ok &= highestIn<ThreadsRec>(dirName, Threads, THR_ThreadKey, false, &ThreadsRec::THREADNUMBER, m);
+            ok &= highestIn<SectionsRec>(dirName, Sections, SEC_SysIdKey, false, &SectionsRec::SECSYSID, m);
+            if (FOR.TYPE == KindNews) {
+                ok &= highestIn<MsgNmbrRec>(dirName, MsgNmbr, MSG_IdKey, true, &MsgNmbrRec::MSGNUMBER, m);
+                ok &= highestIn<MessageIdsRec>(dirName, MessageIds, MST_IDKEY, false, &MessageIdsRec::MSGNUMBER, m);
+            }
+        }
+        if (!ok) incomplete_ = true;
+        highest_ = m;
         UppDat(Forums, UppPut, ModeReport);
         return true;
     }
@@ -1161,6 +1166,21 @@ bool removeDatabase(uint32_t id) {
     }
     FOR = row;
     if (Mem.ForumNumber == id) clearActiveDatabase();
+    // The settings that remember a database (the last active one, the last
+    // mail database of import and export) must not name a removed one.
+    bool remembered = false;
+    for (int item : {6, 19}) {
+        if (konfigNumber(item) != static_cast<int32_t>(id)) continue;
+        int32_t none = 0;
+        std::string text;
+        Konfig(2, item, none, text);
+        remembered = true;
+    }
+    if (remembered) {
+        int32_t number = 0;
+        std::string text;
+        Konfig(4, 0, number, text);
+    }
     return true;
 }
 

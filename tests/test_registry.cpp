@@ -10,6 +10,7 @@
 #include "core/dates.h"
 #include "core/globals.h"
 #include "core/registry.h"
+#include "core/settings.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -444,6 +445,17 @@ TEST_F(RegistryTest, NextIdCheckSetsTheCounterAboveTheHighestIdInUse) {
     NextIdCheck c2;
     while (c2.step()) {}
     EXPECT_EQ(nextNumber(), 800001u);
+
+    // Persons of a database whose texts are all gone still hold their IDs.
+    ASSERT_NE(addForumDatabase("Purged"), 0u);  // F3
+    putRow("F3", Person, [] {
+        PER.PERSONID = 850000;
+        PER.PERSONSTRING = "C D";
+    });
+    NextIdCheck c3;
+    while (c3.step()) {}
+    EXPECT_EQ(nextNumber(), 850001u);
+    EXPECT_EQ(row("Purged").MSGCOUNT, 0u);
 }
 
 TEST_F(RegistryTest, RemoveClearsImportDefinitionsAndDeletesTheFiles) {
@@ -472,6 +484,16 @@ TEST_F(RegistryTest, RemoveClearsImportDefinitionsAndDeletesTheFiles) {
     OP_CLOSE(OpClose, Batch.number(), TaskBatch.number());
     ASSERT_TRUE(selectDatabase(gone));
     EXPECT_EQ(Mem.Dirnamn, "F2");
+    int32_t number = 0;
+    std::string text;
+    ASSERT_EQ(Konfig(1, 0, number, text), 1);
+    for (int item : {6, 19}) {
+        number = static_cast<int32_t>(gone);
+        Konfig(2, item, number, text);
+    }
+    number = static_cast<int32_t>(keep);
+    Konfig(2, 19, number, text);  // the mail database stays remembered
+    ASSERT_EQ(Konfig(4, 0, number, text), 1);
 
     EXPECT_EQ(removeActiveDatabase(), 1);
     EXPECT_EQ(Mem.ForumNumber, 0u);
@@ -493,6 +515,10 @@ TEST_F(RegistryTest, RemoveClearsImportDefinitionsAndDeletesTheFiles) {
     EXPECT_TRUE(Batch.get(BAT_IDKEY));
     EXPECT_EQ(TaskBatch.records(), 2);  // (1,10) and (2,12)
     OP_CLOSE(OpClose, Batch.number(), TaskBatch.number());
+
+    ASSERT_EQ(Konfig(1, 0, number, text), 1);  // as stored
+    EXPECT_EQ(konfigNumber(6), 0);
+    EXPECT_EQ(konfigNumber(19), static_cast<int32_t>(keep));
 }
 
 TEST_F(RegistryTest, ImportSwitchChangesOnlyThatRow) {
