@@ -456,6 +456,21 @@ TEST_F(RegistryTest, NextIdCheckSetsTheCounterAboveTheHighestIdInUse) {
     while (c3.step()) {}
     EXPECT_EQ(nextNumber(), 850001u);
     EXPECT_EQ(row("Purged").MSGCOUNT, 0u);
+
+    // Newsgroup message numbers are drawn from the generator: they count.
+    NewDatabase news;
+    news.kind = KindNews;
+    news.name = "comp.os.linux";
+    ASSERT_NE(addDatabase(news), 0u);  // F4
+    EXPECT_EQ(testDatabase("F4", nullptr).kind, KindNews);
+    putRow("F4", MsgNmbr, [] { MSG.MSGNUMBER = 870000; });
+    putRow("F4", MessageIds, [] {
+        MST.IDSTRING = "<a@b>";
+        MST.MSGNUMBER = 880000;
+    });
+    NextIdCheck c4;
+    while (c4.step()) {}
+    EXPECT_EQ(nextNumber(), 880001u);
 }
 
 TEST_F(RegistryTest, RemoveClearsImportDefinitionsAndDeletesTheFiles) {
