@@ -391,13 +391,19 @@ bool readSelfDescription(const std::string& dirName, ForumRefRec& ref) {
 
 uint32_t addDatabase(const NewDatabase& db) {
     const std::string title = db.kind == KindMail ? "Add New Mail Database" : " Add New Forum";
-    const std::string name(rtrim(db.name));
+    std::string_view trimmed = rtrim(db.name);
+    while (!trimmed.empty() && trimmed.front() == ' ') trimmed.remove_prefix(1);
+    const std::string name(trimmed);
     auto refuse = [&](const std::string& text) {
         if (!unattended()) ui().message(title, text, Icon::Exclamation);
         return 0u;
     };
     if (db.kind != KindForum && db.kind != KindMail && db.kind != KindNews) return refuse("Unknown database kind.");
     if (name.empty()) return refuse("Please enter a name for the database.");
+    // A name is one line of text: the lists, the log and the command line
+    // show it between tabs and line ends.
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F) return refuse("The database name must not contain tabs or line breaks.");
     if (name.size() > ForumsRec{}.DESCRIPTION.size())
         return refuse("The database name is longer than " + std::to_string(ForumsRec{}.DESCRIPTION.size()) +
                       " characters.");
@@ -901,7 +907,10 @@ bool Rebuild::step() {
                 FOR.ID = row.ID;
                 if (!HoldRec(Forums, FOR_ForumKey, 1, "")) continue;
                 FOR.DESCRIPTION = row.DESCRIPTION;
-                if (UppDat(Forums, UppPut, ModeReport)) ++renamed_;
+                if (UppDat(Forums, UppPut, ModeReport)) {
+                    ++renamed_;
+                    if (Mem.ForumNumber == row.ID) selectDatabase(row.ID);  // the new name in the globals
+                }
                 Forums.release();
             }
             changed_.clear();

@@ -167,8 +167,13 @@ TEST_F(RegistryTest, DuplicateNameInOtherCaseIsRefusedAndLeavesNothingBehind) {
     headless.shown.clear();
     EXPECT_EQ(addForumDatabase("   "), 0u);
     EXPECT_EQ(addForumDatabase(std::string(101, 'x')), 0u);
-    EXPECT_EQ(headless.shown.size(), 2u);
+    EXPECT_EQ(addForumDatabase("Two\tcolumns"), 0u);
+    EXPECT_EQ(addForumDatabase("Two\r\nlines"), 0u);
+    EXPECT_EQ(headless.shown.size(), 4u);
     EXPECT_EQ(listDatabases().size(), 1u);
+    // Blanks around a name are not part of it.
+    ASSERT_NE(addForumDatabase("  Padded  "), 0u);
+    EXPECT_EQ(row("Padded").DESCRIPTION.str(), "Padded");
 }
 
 TEST_F(RegistryTest, NextDirectoryNumberNeverReusesATakenDirectory) {
