@@ -412,7 +412,10 @@ uint32_t addDatabase(const NewDatabase& db) {
     if (db.kind == KindMail) {
         if (db.altAddresses.size() > 10) return refuse("A mail database has at most 10 alternative addresses.");
         address = normaliseOwnerAddress(db.address);
-        for (const std::string& a : db.altAddresses) alts.push_back(normaliseOwnerAddress(a));
+        // Blank entries are left out: the self-description keeps the
+        // alternatives only up to the first blank one.
+        for (const std::string& a : db.altAddresses)
+            if (std::string n = normaliseOwnerAddress(a); !n.empty()) alts.push_back(n);
         if (address.empty()) return refuse("A mail database needs a default mail address.");
         for (const std::string* a : [&] {
                  std::vector<const std::string*> v{&address};

@@ -197,7 +197,7 @@ TEST_F(RegistryTest, NextDirectoryNumberNeverReusesATakenDirectory) {
 }
 
 TEST_F(RegistryTest, AddMailKeepsAddressesInRowAndSelfDescription) {
-    const uint32_t id = addMail("My mail", "me@example.org", {"alt1@example.org", "76543,210"});
+    const uint32_t id = addMail("My mail", " me@example.org", {"alt1@example.org", "", "76543.210"});
     ASSERT_NE(id, 0u);
     ForumsRec r = row("MY MAIL");
     EXPECT_EQ(r.TYPE, KindMail);
