@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/access.h"
 #include "core/fixedstr.h"
 #include "core/globals.h"
 #include "core/registry.h"
@@ -73,6 +74,13 @@ StartupResult startUp(const std::string& home, const StartupOptions& options) {
 
     // 4. Whether the control file exists already.
     r.controlFileExisted = fs::exists(tableFileName(Control.number()), ec);
+
+    // Control stays open over the sequence, so that each settings group is
+    // not a file open of its own.
+    OP_CLOSE(OpOpenShared, Control.number());
+    struct CloseControl {
+        ~CloseControl() { OP_CLOSE(OpClose, Control.number()); }
+    } closeControl;
 
     // 5. Temporary and data directories.
     std::string text;
