@@ -1,6 +1,7 @@
 #include "import/maildb.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -11,6 +12,7 @@
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/registry.h"
+#include "core/ui.h"
 #include "import/persons.h"
 
 namespace fs = std::filesystem;
@@ -82,6 +84,7 @@ bool checkAddresses(const std::vector<std::string>& alternatives, std::vector<st
     out.clear();
     for (const std::string& a : alternatives) {
         std::string n = normaliseOwnerAddress(a);
+        if (n.empty()) continue;  // slots are kept without gaps
         if (n.size() > 60) {
             setError(error, "The address " + n + " is longer than 60 characters");
             return false;
@@ -89,6 +92,46 @@ bool checkAddresses(const std::vector<std::string>& alternatives, std::vector<st
         out.push_back(n);
     }
     return true;
+}
+
+// The self-description of the database in its own directory (ForumRef), from
+// which a lost registry row can be rebuilt. Written only when it differs.
+bool writeSelfDescription(const ForumsRec& row) {
+    Borrowed ref(ForumRef);
+    const std::string savedDirnamn = Mem.Dirnamn;
+    Mem.Dirnamn = dirName(row.DIRNUMBER);
+    const std::string path = tableFileName(ForumRef.number());
+    Mem.Dirnamn = savedDirnamn;
+    if (!ref.openAt(path)) return false;
+
+    ForumRefRec want;
+    want.TYPE = row.TYPE;
+    want.PERSONID = 0;
+    want.DESCRIPTION = row.DESCRIPTION.view();
+    want.MAILADDRESS.clear();
+    for (auto& a : want.ALTADDRESS) a.clear();
+    if (row.TYPE == 2) {
+        want.PERSONID = static_cast<int32_t>(row.PERSONID);
+        want.MAILADDRESS = row.MAILADDRESS.view();
+        for (int i = 0; i < MaxAltAddresses && !row.ALTADDRESS[i].empty(); ++i) want.ALTADDRESS[i] = row.ALTADDRESS[i].view();
+    }
+    auto same = [&] {
+        if (REF.TYPE != want.TYPE || REF.PERSONID != want.PERSONID || !(REF.DESCRIPTION == want.DESCRIPTION) ||
+            !(REF.MAILADDRESS == want.MAILADDRESS))
+            return false;
+        for (int i = 0; i < MaxAltAddresses; ++i)
+            if (!(REF.ALTADDRESS[i] == want.ALTADDRESS[i])) return false;
+        return true;
+    };
+    ForumRef.setFile();
+    if (ForumRef.next()) {
+        if (same()) return true;
+        REF = want;
+        return UppDat(ForumRef, UppPut, ModeReport) == 1;
+    }
+    ForumRef.clearBuffer();
+    REF = want;
+    return UppDat(ForumRef, UppAdd, ModeReport) == 1;
 }
 
 } // namespace
@@ -167,6 +210,7 @@ uint32_t addMailDatabase(const std::string& nameIn, const std::string& addressIn
     const std::string savedDirnamn = Mem.Dirnamn;
     uint32_t id = 0;
     std::string reason;
+    ForumsRec createdRow = FOR;
     {
         Borrowed person(Person), plink(PLINK);
         Mem.Dirnamn = dir;
@@ -207,6 +251,7 @@ uint32_t addMailDatabase(const std::string& nameIn, const std::string& addressIn
                     // rebuild recognises the new directory.
                     completeDatabaseDirectory(FOR);
                 }
+                createdRow = FOR;
             }
         }
         if (id == 0 && inTransaction()) rollbackTransaction();
@@ -215,7 +260,13 @@ uint32_t addMailDatabase(const std::string& nameIn, const std::string& addressIn
         if (madeDir) fs::remove_all(dirPath, ec);
         FOR = savedFor;
         setError(error, reason);
+        return 0;
     }
+    if (!writeSelfDescription(createdRow) && !unattended())
+        ui().message("Warning!", "The self-description of the database " + name + " could not be written.\r\n" +
+                                     "The database is registered; a rebuild cannot recover its registry row.",
+                     Icon::Exclamation);
+    FOR = createdRow;
     return id;
 }
 
@@ -247,6 +298,10 @@ bool updateAltAddresses(uint32_t forumId, const std::vector<std::string>& altern
     Forums.release();
     if (!ok) {
         setError(error, "The database row could not be written: " + errorText());
+        return false;
+    }
+    if (!writeSelfDescription(FOR)) {
+        setError(error, "The self-description of the database could not be written: " + errorText());
         return false;
     }
     // A loaded owner cache of this database learns the new addresses.
