@@ -34,7 +34,10 @@ protected:
         Mem.Dirnamn.clear();
         ensureApp();
     }
-    void grab(QWidget& w, const char* file) { w.grab().save(QString(QB_SOURCE_DIR) + "/docs/" + file); }
+    // Pictures for the documentation, when asked for (QB_WRITE_SCREENSHOTS=1).
+    void grab(QWidget& w, const char* file) {
+        if (qEnvironmentVariableIsSet("QB_WRITE_SCREENSHOTS")) w.grab().save(QString(QB_SOURCE_DIR) + "/docs/" + file);
+    }
     void runUntilIdle(RebuildWindow& w) {
         QElapsedTimer t;
         t.start();
