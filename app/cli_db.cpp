@@ -113,7 +113,8 @@ int rebuildCommand(CliContext& ctx) {
     if (rebuild.aborted()) return fail("rebuild aborted: " + rebuild.status());
     std::printf("removed\t%d\nrenamed\t%d\nattached\t%d\n", rebuild.removedRows(), rebuild.renamedRows(),
                 rebuild.attachedDirs());
-    Control.clearBuffer();
+    if (rebuild.nextId() == 0) return fail("the next-ID check failed");
+    std::printf("nextid\t%u\n", rebuild.nextId());
     return 0;
 }
 

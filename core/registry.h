@@ -157,6 +157,8 @@ public:
     int removedRows() const { return removed_; }
     int renamedRows() const { return renamed_; }
     int attachedDirs() const { return attached_; }
+    // The next ID the closing check set; 0 when it did not finish.
+    uint32_t nextId() const { return idCheck_ && idCheck_->ok() ? idCheck_->highestId() + 1 : 0; }
 
 private:
     enum State { Start, Rows, RowsEnd, Attach, AttachEnd, IdCheck, Done, Aborted };
