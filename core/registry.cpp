@@ -820,6 +820,20 @@ std::string kindLabel(int kind) {
     }
 }
 
+// The subdirectories "F" + number of the data directory, by number.
+std::vector<std::pair<uint32_t, std::string>> databaseDirectories() {
+    std::vector<std::pair<uint32_t, std::string>> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(dirOf(Mem.FileDir), ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ec2;
+        if (!it->is_directory(ec2)) continue;
+        const std::string name = it->path().filename().string();
+        if (uint32_t n = dirNumberOf(name)) found.emplace_back(n, name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 bool messageDatabase(int kind) { return kind == KindForum || kind == KindMail || kind == KindNews; }
 
 void notRecognisable(const std::string& name, const std::string& dir) {
@@ -878,6 +892,18 @@ bool Rebuild::step() {
             state_ = Aborted;
             return false;
         }
+        // A data directory without any database directory is most likely
+        // the wrong one: the rebuild ends before it drops every row.
+        if (databaseDirectories().empty()) {
+            log_.line("No database available at " + data + ".");
+            log_.line("Rebuild process aborted.");
+            log_.close();
+            ui().message("No databases!", "No database available at " + data + ".\r\nRebuild process aborted.",
+                         Icon::Exclamation);
+            status_ = "Rebuild process aborted.";
+            state_ = Aborted;
+            return false;
+        }
         log_.line("Checking the Quillbox directory structure ...OK!");
 
         status_ = "Checking the existing Quillbox database list ...";
@@ -910,11 +936,11 @@ bool Rebuild::step() {
                 FOR.ID = row.ID;
                 if (!HoldRec(Forums, FOR_ForumKey, 1, "")) continue;
                 FOR.DESCRIPTION = row.DESCRIPTION;
-                if (UppDat(Forums, UppPut, ModeReport)) {
-                    ++renamed_;
-                    if (Mem.ForumNumber == row.ID) selectDatabase(row.ID);  // the new name in the globals
-                }
+                const bool put = UppDat(Forums, UppPut, ModeReport) == 1;
                 Forums.release();
+                if (!put) continue;
+                ++renamed_;
+                if (Mem.ForumNumber == row.ID) selectDatabase(row.ID);  // the new name in the globals
             }
             changed_.clear();
         }
@@ -922,27 +948,7 @@ bool Rebuild::step() {
 
         status_ = "Attaching new database directories";
         log_.line(status_);
-        // The subdirectories "F" + number of the data directory.
-        std::vector<std::pair<uint32_t, std::string>> found;
-        std::error_code ec;
-        for (fs::directory_iterator it(dirOf(Mem.FileDir), ec), end; !ec && it != end; it.increment(ec)) {
-            std::error_code ec2;
-            if (!it->is_directory(ec2)) continue;
-            const std::string name = it->path().filename().string();
-            if (uint32_t n = dirNumberOf(name)) found.emplace_back(n, name);
-        }
-        std::sort(found.begin(), found.end());
-        if (found.empty()) {
-            log_.line("No database available at " + dirOf(Mem.FileDir) + ".");
-            log_.line("Rebuild process aborted.");
-            log_.close();
-            ui().message("No databases!",
-                         "No database available at " + dirOf(Mem.FileDir) + ".\r\nRebuild process aborted.",
-                         Icon::Exclamation);
-            status_ = "Rebuild process aborted.";
-            state_ = Aborted;
-            return false;
-        }
+        const auto found = databaseDirectories();
         {
             TableUse use(Forums.number());
             // A directory whose row the check above has just dropped was

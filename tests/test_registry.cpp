@@ -329,6 +329,7 @@ TEST_F(RegistryTest, RebuildDropsMissingAndUnrecognisableDatabasesAndRenamesMism
 
 TEST_F(RegistryTest, RebuildCancelOnAMissingDirectoryStopsTheProgram) {
     ASSERT_NE(addForumDatabase("Gone"), 0u);
+    ASSERT_NE(addForumDatabase("Here"), 0u);
     fs::remove_all(data + "/F1");
     headless.answers = {BtnCancel};
     Rebuild r;
@@ -391,8 +392,20 @@ TEST_F(RegistryTest, RebuildWithoutDatabasesOrDataDirectoryEndsEarly) {
         EXPECT_TRUE(r.aborted());
         EXPECT_TRUE(shown("No database available at " + data + ".\r\nRebuild process aborted."));
     }
-    // With the data directory gone, no registry row is touched.
+    // A data directory without any database directory: the rows stay.
     ASSERT_NE(addForumDatabase("Offline"), 0u);
+    fs::remove_all(data + "/F1");
+    headless.shown.clear();
+    {
+        Rebuild r;
+        runRebuild(r);
+        EXPECT_TRUE(r.aborted());
+        EXPECT_TRUE(shown("No database available at "));
+        for (const ShownBox& b : headless.shown) EXPECT_FALSE(b.question) << b.text;
+        EXPECT_EQ(row("Offline").DIRNUMBER, 1u);
+    }
+    // With the data directory gone, no registry row is touched either.
+    fs::create_directories(data + "/F1");
     const std::string moved = tmp.path + "/elsewhere";
     fs::rename(data, moved);
     headless.shown.clear();
