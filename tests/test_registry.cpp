@@ -294,6 +294,8 @@ TEST_F(RegistryTest, RebuildDropsMissingAndUnrecognisableDatabasesAndRenamesMism
     ASSERT_NE(addForumDatabase("Broken"), 0u);    // F2
     ASSERT_NE(addForumDatabase("Misfiled"), 0u);  // F3
     ASSERT_NE(addForumDatabase("Fine"), 0u);      // F4
+    ASSERT_NE(addForumDatabase("Described"), 0u); // F5
+    writeRef("F5", KindMail, "Described");        // the self-description disagrees
     fs::remove_all(data + "/F1");
     touchTable("F2", 13);  // a forum directory with a mail header file
     // F3 holds a mail database now.
@@ -305,7 +307,8 @@ TEST_F(RegistryTest, RebuildDropsMissingAndUnrecognisableDatabasesAndRenamesMism
     runRebuild(r);
     EXPECT_FALSE(r.aborted());
     EXPECT_EQ(r.removedRows(), 2);
-    EXPECT_EQ(r.renamedRows(), 1);
+    EXPECT_EQ(r.renamedRows(), 2);
+    EXPECT_EQ(row("Unknown:F5").TYPE, KindForum);
     ForumsRec tmpRow;
     EXPECT_FALSE(findDatabaseByName("Gone", tmpRow));
     EXPECT_FALSE(findDatabaseByName("Broken", tmpRow));
