@@ -374,8 +374,6 @@ bool setImportAllowed(uint32_t id, bool allowed) {
 
 // ---------------------------------------------------------------- adding
 
-int writeSelfDescription(int mode) { return writeSelfDescriptionAt(Mem.Dirnamn, FOR, mode); }
-
 bool readSelfDescription(const std::string& dirName, ForumRefRec& ref) {
     const std::string path = fileOfTable(dirName, ForumRef.number());
     if (!fileExists(path)) return false;

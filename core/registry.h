@@ -63,19 +63,16 @@ struct NewDatabase {
 // list to be rebuilt) in one transaction over Forums and Control, creates
 // the database directory with the kind's empty tables and writes the
 // self-description. A mail database gets its owner person (AddPers with the
-// name and the default address) in the same transaction. Returns the new FOR:ID (FOR holds the row), or 0 after
-// a message: "A record with identical key already exists!" for a name that
-// is registered already in any letter case.
+// name and the default address) in the same transaction. Returns the new
+// FOR:ID (FOR holds the row), or 0 after a message: "A record with identical
+// key already exists!" for a name that is registered already in any letter
+// case.
 uint32_t addDatabase(const NewDatabase& db);
 uint32_t addForumDatabase(const std::string& name);
 // Creates the missing tables of the row's kind in its directory and writes
 // its self-description, for a row added elsewhere. False after a message.
 bool completeDatabaseDirectory(const ForumsRec& row);
 
-// Writes the self-description (ForumRef) of the active database
-// (Mem.Dirnamn) from the FOR buffer; nothing is written when the stored one
-// is equal. Mode as for UppDat. 1 unless the write failed.
-int writeSelfDescription(int mode);
 // Reads the self-description of database directory dirName under the data
 // directory. False when the file is missing or empty.
 bool readSelfDescription(const std::string& dirName, ForumRefRec& ref);

@@ -116,7 +116,7 @@ protected:
         fs::create_directories(data + "/" + dirName);
         std::string savedDir = Mem.Dirnamn;
         Mem.Dirnamn = dirName;
-        ASSERT_EQ(writeSelfDescription(ModeReport), 1);
+        ASSERT_EQ(UpdREF(ModeReport), 1);
         Mem.Dirnamn = savedDir;
         FOR = saved;
     }
