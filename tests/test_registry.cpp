@@ -573,3 +573,34 @@ TEST_F(RegistryTest, ImportSwitchChangesOnlyThatRow) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(RegistryTest, RemovedFilesIncludeTheWordIndexElsewhereButNotForeignFiles) {
+    const std::string words = tmp.path + "/words";
+    fs::create_directories(words);
+    MasIdxPath = words;
+    // A directory left in the word-index directory by an older database is
+    // not handed out again.
+    fs::create_directories(words + "/F1");
+    const uint32_t id = addForumDatabase("Indexed");
+    ASSERT_NE(id, 0u);
+    ForumsRec r = row("Indexed");
+    ASSERT_EQ(r.DIRNUMBER, 2u);
+    fs::create_directories(words + "/F2");
+    writeFile(words + "/F2/IDX028.DAT", "x");
+    writeFile(words + "/F2/IDX029.TPS", "x");
+    writeFile(data + "/F2/notes.txt", "mine");  // not a table file: stays
+    ASSERT_TRUE(fs::exists(words + "/F2/IDX029.TPS"));
+
+    ASSERT_TRUE(removeDatabase(id));
+    EXPECT_TRUE(removeDatabaseFiles(r.DIRNUMBER));
+    EXPECT_FALSE(fs::exists(words + "/F2"));
+    EXPECT_FALSE(fs::exists(data + "/F2/IDX003.TPS"));
+    EXPECT_FALSE(fs::exists(data + "/F2/IDX022.DAT"));
+    EXPECT_EQ(readFile(data + "/F2/notes.txt"), "mine");
+    ForumsRec gone;
+    EXPECT_FALSE(findDatabaseById(id, gone));
+}
+
+} // namespace
