@@ -17,9 +17,21 @@ namespace qb {
 
 namespace {
 
-// Library boxes go to stderr; questions take their default button.
+// Library boxes go to stderr, each on a line of its own after any progress
+// bar; questions take their default button.
+struct EchoUi : HeadlessUi {
+    void message(const std::string& title, const std::string& text, Icon icon) override {
+        cliProgressEnd();
+        HeadlessUi::message(title, text, icon);
+    }
+    unsigned ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
+                 Icon icon) override {
+        cliProgressEnd();
+        return HeadlessUi::ask(title, text, buttons, defaultButton, icon);
+    }
+};
 struct CliUi {
-    HeadlessUi ui;
+    EchoUi ui;
     CliUi() {
         ui.echo = true;
         setUi(&ui);
