@@ -604,3 +604,25 @@ TEST_F(RegistryTest, RemovedFilesIncludeTheWordIndexElsewhereButNotForeignFiles)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(RegistryTest, RebuildLeavesTheTablesOfTheActiveDatabaseOpen) {
+    const uint32_t a = addForumDatabase("Active");
+    ASSERT_NE(addForumDatabase("Other"), 0u);
+    ASSERT_TRUE(selectDatabase(a));
+    OP_CLOSE(OpOpenShared, Person.number(), MsgNmbr.number());
+    const std::string personPath = Person.path();
+    Rebuild r;
+    runRebuild(r);
+    ASSERT_FALSE(r.aborted());
+    EXPECT_TRUE(Person.isOpen());
+    EXPECT_EQ(Person.path(), personPath);
+    EXPECT_EQ(openCount(Person.number()), 1);
+    EXPECT_EQ(openCount(MsgNmbr.number()), 1);
+    EXPECT_EQ(Mem.Dirnamn, "F1");
+    EXPECT_NE(log().find("OK .. testing Forum member file " + data + "/F2/IDX005.TPS"), std::string::npos);
+    OP_CLOSE(OpClose, Person.number(), MsgNmbr.number());
+}
+
+} // namespace
