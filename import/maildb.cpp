@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/storage.h"
 #include "core/tables.h"
+#include "core/registry.h"
 #include "core/ui.h"
 #include "import/persons.h"
 
@@ -35,12 +36,6 @@ std::string dirName(uint32_t n) {
     char d[24];
     std::snprintf(d, sizeof d, "F%u", n);
     return d;
-}
-
-bool dirHoldsFiles(const fs::path& p) {
-    std::error_code ec;
-    if (!fs::is_directory(p, ec)) return fs::exists(p, ec);
-    return fs::directory_iterator(p, ec) != fs::directory_iterator();
 }
 
 // Opens a configuration table for the length of one operation.
@@ -153,15 +148,7 @@ std::string normaliseOwnerAddress(const std::string& address) {
     return a;
 }
 
-uint32_t nextDirNumber() {
-    uint32_t highest = 0;
-    Forums.set(FOR_DirKey);
-    if (Forums.previous()) highest = FOR.DIRNUMBER;
-    uint32_t n = highest + 1;
-    const fs::path root(Mem.FileDir);
-    while (dirHoldsFiles(root / dirName(n))) ++n;
-    return n;
-}
+// nextDirNumber() is the registry's (core/registry.cpp).
 
 uint32_t addMailDatabase(const std::string& nameIn, const std::string& addressIn,
                          const std::vector<std::string>& alternativesIn, std::string* error) {
@@ -260,6 +247,9 @@ uint32_t addMailDatabase(const std::string& nameIn, const std::string& addressIn
                     reason = "The transaction could not be committed: " + errorText();
                 } else {
                     id = newId;
+                    // The kind's tables and the self-description, so that the
+                    // rebuild recognises the new directory.
+                    completeDatabaseDirectory(FOR);
                 }
                 createdRow = FOR;
             }
