@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/browsewindow.h"
 #include "app/procedures.h"
 #include "core/globals.h"
 #include "core/registry.h"
@@ -271,6 +272,8 @@ const bool registered = [] {
     registerProcedure("RebuildMeny", [](QWidget* parent) -> QWidget* { return new RebuildWindow(false, parent); });
     registerProcedure("NextIdCheck", [](QWidget* parent) -> QWidget* { return new RebuildWindow(true, parent); });
     registerSemaFore(215, [] { return startProcedure("NextIdCheck") ? 1 : 0; });
+    // A database marked for deletion, removed from its browse on request.
+    BrowseWindow::setDatabaseRemoval([](uint32_t id) { return id == Mem.ForumNumber && removeActiveDatabase() == 1; });
     return true;
 }();
 } // namespace
