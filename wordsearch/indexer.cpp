@@ -909,3 +909,70 @@ int INDEXFILE1(int mode, int batch, int /*positionLength*/, uint32_t& position, 
 }
 
 } // namespace qb
+
+namespace qb {
+
+bool readIndexFields(uint32_t& position, uint32_t& count, int32_t& needsUpdate) {
+    OP_CLOSE(OpOpenShared, Forums.number());
+    Forums.clearBuffer();
+    FOR.ID = Mem.ForumNumber;
+    bool ok = Forums.get(FOR_ForumKey);
+    if (ok) {
+        position = FOR.LASTMSGID;
+        count = FOR.RECSLASTTIME;
+        needsUpdate = FOR.WORDLISTINDEXNEEDSUPDATE;
+    }
+    OP_CLOSE(OpClose, Forums.number());
+    return ok;
+}
+
+bool writeIndexFields(uint32_t position, uint32_t count, int32_t needsUpdate) {
+    OP_CLOSE(OpOpenShared, Forums.number());
+    Forums.clearBuffer();
+    FOR.ID = Mem.ForumNumber;
+    bool ok = Forums.get(FOR_ForumKey) && Forums.hold();
+    if (ok) {
+        FOR.LASTMSGID = position;
+        FOR.RECSLASTTIME = count;
+        FOR.WORDLISTINDEXNEEDSUPDATE = needsUpdate;
+        ok = Forums.put();
+        Forums.release();
+    }
+    if (ok) Mem.WordListIndexNeedsUpdate = needsUpdate;
+    OP_CLOSE(OpClose, Forums.number());
+    return ok;
+}
+
+bool indexActiveDatabase(bool full, int batch, IndexSummary& summary) {
+    uint32_t position = 0, count = 0;
+    int32_t needsUpdate = 0;
+    if (!readIndexFields(position, count, needsUpdate)) {
+        tell("Disk Error", "Unable to read forum data!|Indexing not possible now.");
+        return false;
+    }
+    uint8_t advice = AdviceNone;
+    WSIndexFixup(advice, 4, position, count, 1, 0);
+    summary.advice = advice;
+    int mode = full ? ModeFull : advice == AdviceNone ? -1 : advice;
+    summary.mode = mode;
+    if (mode < 0) {
+        OP_CLOSE(OpOpenShared, WordList.number());
+        summary.words = WordList.records();
+        OP_CLOSE(OpClose, WordList.number());
+        return writeIndexFields(position, count, needsUpdate);
+    }
+    WordIndexer run(mode, batch, position, Mem.ForumNumber, Mem.ForumType, needsUpdate, count);
+    if (run.start()) {
+        while (run.step()) {
+            if (run.phase() != WordIndexer::Phase::Index) ui().progress(run.status(), run.done(), run.total());
+        }
+    }
+    summary.messages = run.indexedThisRun();
+    summary.result = run.finish();
+    OP_CLOSE(OpOpenShared, WordList.number());
+    summary.words = WordList.records();
+    OP_CLOSE(OpClose, WordList.number());
+    return writeIndexFields(position, count, needsUpdate);
+}
+
+} // namespace qb

@@ -168,3 +168,25 @@ int INDEXFILE1(int mode, int batch, int positionLength, uint32_t& position, uint
                int32_t& needsUpdate, uint32_t& indexedCount);
 
 } // namespace qb
+
+namespace qb {
+
+// What indexActiveDatabase did.
+struct IndexSummary {
+    uint8_t advice = AdviceNone;  // the recommendation before the run
+    int mode = -1;                // the mode run; -1 none
+    int result = 0;               // INDEXFILE1's result; 0 when nothing ran
+    uint32_t messages = 0;        // messages indexed in this run
+    int64_t words = 0;            // rows of the word list afterwards
+};
+
+// Reads the active database's Forums row, takes the recommendation (or a full
+// run when full is set), runs the indexer and writes the row back (held).
+// False when the database row cannot be read or written.
+bool indexActiveDatabase(bool full, int batch, IndexSummary& summary);
+
+// Reads and writes back the indexer's fields of the active database's row.
+bool readIndexFields(uint32_t& position, uint32_t& count, int32_t& needsUpdate);
+bool writeIndexFields(uint32_t position, uint32_t count, int32_t needsUpdate);
+
+} // namespace qb
