@@ -153,7 +153,16 @@ using WordsTables = WordsDbTest;
 
 TEST_F(WordsTables, StoredInControlRowsAndReloaded) {
     ASSERT_TRUE(loadWordTables());
-    EXPECT_EQ(rows(Control), 6);
+    OP_CLOSE(OpOpenShared, Control.number());
+    for (int row = 11; row <= 16; ++row) {
+        CTL.ID = static_cast<uint8_t>(row);
+        EXPECT_TRUE(Control.get(CTL_IdKey)) << row;
+    }
+    CTL.ID = 12;  // junk 200-255, then the start table 0-143
+    ASSERT_TRUE(Control.get(CTL_IdKey));
+    EXPECT_EQ(CTL.CTLFIELD[56 + ' '], 1);
+    EXPECT_EQ(CTL.CTLFIELD[56 + 'a'], 0);
+    OP_CLOSE(OpClose, Control.number());
     // Change the start and end tables, store, spoil the in-memory copy, reload.
     StartWordHash['#'] = 0;
     EndWordHash[250] = 0;
@@ -168,4 +177,21 @@ TEST_F(WordsTables, StoredInControlRowsAndReloaded) {
     EXPECT_EQ(InWordHash[' '], 1);
 }
 
+} // namespace
+
+namespace {
+TEST_F(WordsTables, SettingsSurviveAReload) {
+    WordIndexSettings s;
+    s.indexNumbers = 0;
+    s.searchPauseCount = 2500;
+    s.autoStopMail = 0;
+    ASSERT_TRUE(writeWordIndexSettings(s));
+    WordIndexSettings back;
+    back.indexNumbers = 7;
+    ASSERT_TRUE(readWordIndexSettings(back));
+    EXPECT_EQ(back.indexNumbers, 0);
+    EXPECT_EQ(back.searchPauseCount, 2500);
+    EXPECT_EQ(back.autoStopMail, 0);
+    EXPECT_EQ(back.autoStopForum, 1);
+}
 } // namespace

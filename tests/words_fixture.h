@@ -31,8 +31,7 @@ protected:
         setEngineDirectory(home.path + "/CFG");
         setUi(&headless);
         setDefaultWordTables();
-        WordIndexSettings s;
-        writeWordIndexSettings(s);
+        ASSERT_TRUE(writeWordIndexSettings(WordIndexSettings{}));
     }
     void TearDown() override {
         if (inTransaction()) rollbackTransaction();
@@ -41,7 +40,6 @@ protected:
         setUi(nullptr);
         IndexingInProgress = false;
         Mem = MemGlobals{};
-        writeWordIndexSettings(WordIndexSettings{});
     }
 
     // A database of the kind (1 forum, 2 mail, 3 newsgroup), made active.

@@ -1,9 +1,11 @@
 #include "wordsearch/wordbreak.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "core/access.h"
 #include "core/globals.h"
+#include "core/settings.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/text.h"
@@ -163,22 +165,52 @@ bool saveWordTables() {
 
 // ---------------------------------------------------------------- settings
 
-namespace {
-WordIndexSettings& memorySettings() {
-    static WordIndexSettings s;
-    return s;
-}
-} // namespace
-
 bool readWordIndexSettings(WordIndexSettings& out) {
-    out = memorySettings();
-    return true;
+    int32_t n = 0;
+    std::string text;
+    if (!WSVars(1, 0, n, text)) return false;
+    out = WordIndexSettings{};
+    auto number = [&](int item, auto& field) {
+        int32_t v = 0;
+        std::string t;
+        if (!WSVars(3, item, v, t)) return false;
+        field = static_cast<std::remove_reference_t<decltype(field)>>(v);
+        return true;
+    };
+    bool ok = WSVars(3, WS_IndexRoot, n, text) != 0;
+    out.indexRoot = std::string(rtrim(text));
+    ok = ok && number(WS_IndexNumbers, out.indexNumbers) && number(WS_SearchPauseCount, out.searchPauseCount) &&
+         number(WS_IndexForumFooters, out.indexForumFooters) && number(WS_IndexNewsFooters, out.indexNewsFooters) &&
+         number(WS_AutoStopForum, out.autoStopForum) && number(WS_AutoStopNews, out.autoStopNews) &&
+         number(WS_AutoStopMail, out.autoStopMail);
+    return ok;
 }
 
 bool writeWordIndexSettings(const WordIndexSettings& in) {
-    memorySettings() = in;
-    return true;
+    int32_t n = 0;
+    std::string text;
+    // The record is loaded first so that items not named here keep their values.
+    if (!WSVars(1, 0, n, text)) return false;
+    text = in.indexRoot;
+    bool ok = WSVars(2, WS_IndexRoot, n, text) != 0;
+    auto set = [&](int item, int32_t v) {
+        std::string t;
+        return WSVars(2, item, v, t) != 0;
+    };
+    ok = ok && set(WS_IndexNumbers, in.indexNumbers) && set(WS_SearchPauseCount, in.searchPauseCount) &&
+         set(WS_IndexForumFooters, in.indexForumFooters) && set(WS_IndexNewsFooters, in.indexNewsFooters) &&
+         set(WS_AutoStopForum, in.autoStopForum) && set(WS_AutoStopNews, in.autoStopNews) &&
+         set(WS_AutoStopMail, in.autoStopMail);
+    return ok && WSVars(4, 0, n, text) != 0;
 }
+
+namespace {
+// The settings load and save the tables with their own record.
+const bool tableStoreRegistered = [] {
+    registerWordTableStore([] { return loadWordTables() ? 1 : 0; }, [] { return saveWordTables() ? 1 : 0; });
+    return true;
+}();
+} // namespace
 
 // ---------------------------------------------------------------- junk test
 
