@@ -453,7 +453,6 @@ bool WordIndexer::stepDeleteWordRows() {
     }
     WordList.flush();
     if (removeAt_ < moved_.size()) return true;
-    WordList.build();
     moved_.clear();
     movedSet_.clear();
     movedRows_ = 0;
@@ -649,7 +648,11 @@ bool WordIndexer::stepIndex() {
     }
     if (failed_) return false;
     const long long remaining = total_ - done_;
-    if ((pairs_.size() > kPairFlush && remaining > 50) || !moved_.empty() || !movedSet_.empty()) {
+    // Words moved to the ignore list wait for the next flush: their pairs in
+    // memory are dropped then, and their stored rows removed.
+    const bool pending =
+        endOfTexts_ && (!pairs_.empty() || !moved_.empty() || !movedSet_.empty() || anyDirty());
+    if ((pairs_.size() > kPairFlush && remaining > 50) || pending) {
         pairAt_ = 0;
         setPhase(Phase::FlushPairs, "Flushing Buffers/Building Indexes");
         return true;
@@ -663,6 +666,10 @@ bool WordIndexer::stepIndex() {
 }
 
 // ---- flushing
+
+bool WordIndexer::anyDirty() const {
+    return std::any_of(cache_.begin(), cache_.end(), [](auto& kv) { return kv.second.dirty; });
+}
 
 bool WordIndexer::stepFlushPairs(bool all) {
     if (pairAt_ == 0) {
@@ -861,8 +868,7 @@ int WordIndexer::finish() {
         return 2;
     }
     // Whatever is in memory is written out, also after Cancel.
-    if (!failed_ && (!pairs_.empty() || !moved_.empty() || !movedSet_.empty() ||
-                     std::any_of(cache_.begin(), cache_.end(), [](auto& kv) { return kv.second.dirty; }))) {
+    if (!failed_ && (!pairs_.empty() || !moved_.empty() || !movedSet_.empty() || anyDirty())) {
         endOfTexts_ = true;
         pairAt_ = 0;
         setPhase(Phase::FlushPairs, "Flushing Buffers/Building Indexes");

@@ -108,6 +108,7 @@ private:
     bool stepFlushKeys();
     bool stepFlushWords(bool all);
     void afterFlush();
+    bool anyDirty() const;
     void indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin, size_t bodyEnd);
     void onWord(const char* w, size_t len);
     void moveToIgnoreList(const std::string& word, Entry& e);
