@@ -248,6 +248,11 @@ LookupOptions LookupDialog::options() const {
 
 SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Professional Search"));
+    // The tables of the search stay open while the window is open.
+    OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), MsgText.number(), StopWords.number());
+    forumType_ = Mem.ForumType;
+    if (forumType_ == 2) OP_CLOSE(OpOpenShared, Mail.number());
+    else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
     auto* lay = new QVBoxLayout(this);
     auto* step1 = new QGroupBox(QStringLiteral(" STEP 1 - Input Search Words"), this);
     auto* l1 = new QHBoxLayout(step1);
@@ -317,6 +322,12 @@ SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
     connect(get, &QPushButton::clicked, this, [this] { getMessages(false); });
     connect(next, &QPushButton::clicked, this, [this] { getMessages(true); });
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
+}
+
+SearchWindow::~SearchWindow() {
+    OP_CLOSE(OpClose, WordList.number(), MasIdx.number(), MsgText.number(), StopWords.number());
+    if (forumType_ == 2) OP_CLOSE(OpClose, Mail.number());
+    else OP_CLOSE(OpClose, MsgNmbr.number(), Threads.number());
 }
 
 bool SearchWindow::lookup(const QString& text, const LookupOptions& opt) {

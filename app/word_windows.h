@@ -73,6 +73,7 @@ class SearchWindow : public QWidget {
     Q_OBJECT
 public:
     explicit SearchWindow(QWidget* parent = nullptr);
+    ~SearchWindow() override;
     // Looks the text up as the lookup window would, filling the hits list.
     bool lookup(const QString& text, const LookupOptions& opt);
     void addHighlighted(bool toAnd);
@@ -91,6 +92,7 @@ private:
     void refreshLists();
     std::vector<uint32_t> result_;
     QLabel* count_;
+    uint8_t forumType_ = 0;
 };
 
 class WordListWindow : public QWidget {
