@@ -608,7 +608,8 @@ WordDefWizard::WordDefWizard(QWidget* parent) : QDialog(parent) {
     connect(table, &QTableWidget::cellClicked, this, [this](int r, int c) {
         if (c >= 1) toggleCell(r, c - 1);
     });
-    connect(sets, &QComboBox::currentTextChanged, this, [this](const QString& name) {
+    connect(sets, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const QString name = sets->itemText(index);
         RuleSet r = name == QStringLiteral("Current Selection") ? RuleSet{} : savedRuleSet(s1252(name));
         loadRules(r.size() == 256 ? r : currentRules());
     });
