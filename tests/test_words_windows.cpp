@@ -30,7 +30,9 @@ void ensureApp() {
     if (!QApplication::instance()) new QApplication(argc, argv);
 }
 
+// Pictures for the README, written only when asked for.
 void screenshot(QWidget& w, const char* name) {
+    if (qEnvironmentVariableIsEmpty("QB_WRITE_SCREENSHOTS")) return;
     w.resize(w.sizeHint().expandedTo(QSize(520, 360)));
     QDir().mkpath(QStringLiteral(QB_SOURCE_DIR "/docs"));
     w.grab().save(QStringLiteral(QB_SOURCE_DIR "/docs/") + QString::fromLatin1(name));
