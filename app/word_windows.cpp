@@ -131,6 +131,7 @@ void IndexWindow::runMode(int mode) {
         run_.reset();
         return;
     }
+    writeIndexFields(position_, count_, needsUpdate_);
     setWindowTitle(q(run_->title()));
     for (auto* b : {partial_, full_, recount_}) b->setEnabled(false);
     timer_->start(0);

@@ -223,6 +223,8 @@ bool WordIndexer::start() {
     }
     started_ = true;
     IndexingInProgress = true;
+    // Until the count key is rebuilt at the end, the database says so.
+    needsUpdate_ = 1;
     savedCircumflex_ = StartWordHash[94];
     StartWordHash[94] = 1;
     switch (kind_) {
@@ -969,6 +971,7 @@ bool indexActiveDatabase(bool full, int batch, IndexSummary& summary) {
     }
     WordIndexer run(mode, batch, position, Mem.ForumNumber, Mem.ForumType, needsUpdate, count);
     if (run.start()) {
+        writeIndexFields(position, count, needsUpdate);
         while (run.step()) {
             if (run.phase() != WordIndexer::Phase::Index) ui().progress(run.status(), run.done(), run.total());
         }
