@@ -258,3 +258,28 @@ TEST_F(WordsIndex, NoAutoStopInSmallDatabases) {
 }
 
 } // namespace
+
+namespace {
+TEST_F(WordsIndex, TablesSavedDuringARunKeepTheCircumflex) {
+    makeDb("Mail", 2);
+    addMail(1, "^caret words", "x");
+    ASSERT_TRUE(loadWordTables());
+    ASSERT_EQ(StartWordHash['^'], 0);
+    uint32_t pos = 0, count = 0;
+    int32_t upd = 0;
+    WordIndexer r(ModeFull, 4, pos, Mem.ForumNumber, 2, upd, count);
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(StartWordHash['^'], 1);
+    EXPECT_EQ(upd, 1);
+    ASSERT_TRUE(saveWordTables());  // the wizard saving while the run goes on
+    while (r.step()) {
+    }
+    EXPECT_EQ(r.finish(), 1);
+    EXPECT_EQ(upd, 0);
+    EXPECT_EQ(StartWordHash['^'], 0);
+    ASSERT_TRUE(loadWordTables());
+    EXPECT_EQ(StartWordHash['^'], 0);
+    EXPECT_EQ(wordCount("CARET"), 1);
+    EXPECT_EQ(wordCount("^CARET"), -1);
+}
+} // namespace

@@ -167,6 +167,7 @@ WordIndexer::WordIndexer(int mode, int batch, uint32_t& position, uint32_t forum
 WordIndexer::~WordIndexer() {
     if (started_) {
         StartWordHash[94] = savedCircumflex_;
+        circumflexOutsideRun = 0xFF;
         IndexingInProgress = false;
     }
     closeTables();
@@ -226,6 +227,7 @@ bool WordIndexer::start() {
     // Until the count key is rebuilt at the end, the database says so.
     needsUpdate_ = 1;
     savedCircumflex_ = StartWordHash[94];
+    circumflexOutsideRun = savedCircumflex_;
     StartWordHash[94] = 1;
     switch (kind_) {
     case 1: autoStop_ = settings_.autoStopForum == 1; dropFooter_ = settings_.indexForumFooters == 0; break;
@@ -900,6 +902,7 @@ int WordIndexer::finish() {
     cache_.clear();
     headings_.clear();
     StartWordHash[94] = savedCircumflex_;
+    circumflexOutsideRun = 0xFF;
     IndexingInProgress = false;
     started_ = false;
     closeTables();

@@ -304,7 +304,7 @@ SearchOutcome runProSearch(SearchState& st, std::vector<ListEntry>& andList, std
                            const std::vector<std::string>& phrase, int kind, std::vector<uint32_t>& result,
                            std::vector<std::string>& found, bool ask) {
     WordIndexSettings settings;
-    int64_t pause = readWordIndexSettings(settings) ? settings.searchPauseCount : 10000;
+    int64_t pause = readWordIndexSettings(settings, false) ? settings.searchPauseCount : 10000;
     if (pause < 1) pause = 10000;
     if (!ask) pause = INT64_MAX / 4;
 

@@ -17,6 +17,7 @@ uint8_t StartWordHash[256];
 uint8_t InWordHash[256];
 uint8_t EndWordHash[256];
 uint8_t IsJunkHash[256];
+uint8_t circumflexOutsideRun = 0xFF;
 
 namespace {
 void setRange(uint8_t* t, int from, int to, uint8_t v) {
@@ -145,6 +146,7 @@ bool saveWordTables() {
     }
     uint8_t all[1024];
     packTables(all);
+    if (circumflexOutsideRun != 0xFF) all[256 + 94] = circumflexOutsideRun;
     bool ok = true;
     for (int row = kFirstTableRow; row <= kLastTableRow && ok; ++row) {
         Control.clearBuffer();
@@ -165,10 +167,10 @@ bool saveWordTables() {
 
 // ---------------------------------------------------------------- settings
 
-bool readWordIndexSettings(WordIndexSettings& out) {
+bool readWordIndexSettings(WordIndexSettings& out, bool reload) {
     int32_t n = 0;
     std::string text;
-    if (!WSVars(1, 0, n, text)) return false;
+    if (reload && !WSVars(1, 0, n, text)) return false;
     out = WordIndexSettings{};
     auto number = [&](int item, auto& field) {
         int32_t v = 0;
@@ -188,10 +190,7 @@ bool readWordIndexSettings(WordIndexSettings& out) {
 
 bool writeWordIndexSettings(const WordIndexSettings& in) {
     int32_t n = 0;
-    std::string text;
-    // The record is loaded first so that items not named here keep their values.
-    if (!WSVars(1, 0, n, text)) return false;
-    text = in.indexRoot;
+    std::string text = in.indexRoot;
     bool ok = WSVars(2, WS_IndexRoot, n, text) != 0;
     auto set = [&](int item, int32_t v) {
         std::string t;

@@ -26,6 +26,9 @@ void setDefaultWordTables();
 // table cannot be used.
 bool loadWordTables();
 bool saveWordTables();
+// While an indexing run has set the circumflex entry of the start table, its
+// value from before the run (stored instead); 0xFF when no run is active.
+extern uint8_t circumflexOutsideRun;
 
 // The word-index settings (control row 10).
 struct WordIndexSettings {
@@ -38,7 +41,9 @@ struct WordIndexSettings {
     uint8_t autoStopNews = 1;
     uint8_t autoStopMail = 1;
 };
-bool readWordIndexSettings(WordIndexSettings& out);
+// With reload the settings record (and the tables) are read from the control
+// table first; else the values loaded last are given.
+bool readWordIndexSettings(WordIndexSettings& out, bool reload = true);
 bool writeWordIndexSettings(const WordIndexSettings& in);
 
 // The junk test on an upper-cased word.
