@@ -283,3 +283,38 @@ TEST_F(WordsIndex, TablesSavedDuringARunKeepTheCircumflex) {
     EXPECT_EQ(wordCount("^CARET"), -1);
 }
 } // namespace
+
+namespace {
+TEST_F(WordsIndex, RecountCorrectsPositionAndCount) {
+    makeDb("News", 3);
+    addForumMsg(1, 9, "first heading", "alpha text\r\n\r\nsig one");
+    addForumMsg(2, 9, "first heading", "beta text\r\n\r\nsig two");
+    ASSERT_EQ(run(), 1);
+    EXPECT_EQ(wordCount("ALPHA"), 1);
+    EXPECT_EQ(wordCount("SIG"), -1);  // newsgroup footers are left out by default
+    EXPECT_EQ(wordCount("HEADING"), 2);
+    addForumMsg(3, 10, "second thread", "gamma text");
+    uint32_t pos, count;
+    int32_t upd;
+    ASSERT_TRUE(readIndexFields(pos, count, upd));
+    const uint32_t goodPos = pos;
+    // A count below half the texts makes the quick check give way to a recount.
+    writeIndexFields(pos, 0, upd);
+    uint8_t a = 0;
+    ASSERT_TRUE(readIndexFields(pos, count, upd));
+    WSIndexFixup(a, 4, pos, count, 1, 0);
+    EXPECT_EQ(a, AdvicePartial);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(pos, goodPos);
+    writeIndexFields(pos, count, upd);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(lastRunMessages, 1u);
+    EXPECT_EQ(wordCount("GAMMA"), 1);
+    EXPECT_EQ(wordCount("THREAD"), 1);
+    // Without any index the advice is a full run.
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    MasIdx.empty();
+    OP_CLOSE(OpClose, MasIdx.number());
+    EXPECT_EQ(advice(), AdviceFull);
+}
+} // namespace

@@ -508,6 +508,7 @@ bool WordIndexer::stepPrepare() {
     wordListHadRows_ = wordRows_ > 0;
     masHadRows_ = MasIdx.records() > 0;
     needsUpdate_ = 1;
+    prepared_ = true;
     done_ = 0;
     total_ = textsToDo_;
     endOfTexts_ = false;
@@ -888,6 +889,12 @@ int WordIndexer::finish() {
         }
     }
     status_ = "Indexing finished!";
+    if (!failed_ && prepared_ && lastPos_ > 0) {
+        // Everything read is written: the run ends where it read last.
+        flushedPos_ = lastPos_;
+        flushedCount_ = count_;
+        savedPosition_ = true;
+    }
     if (savedPosition_) {
         position_ = flushedPos_ > 0 ? static_cast<uint32_t>(flushedPos_) : kBlankPosition;
         indexedCount_ = flushedCount_;

@@ -130,7 +130,7 @@ private:
     std::string status_;
     long long done_ = 0, total_ = 0;
     bool started_ = false, tablesOpen_ = false, cancelled_ = false, failed_ = false, endOfTexts_ = false;
-    bool wordListHadRows_ = false, masHadRows_ = false, savedPosition_ = false;
+    bool prepared_ = false, wordListHadRows_ = false, masHadRows_ = false, savedPosition_ = false;
     uint8_t savedCircumflex_ = 0;
 
     // Position of the text last read, and the position and count as of the last flush.

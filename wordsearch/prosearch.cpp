@@ -192,8 +192,11 @@ std::vector<LookupHit> lookupWords(const std::vector<std::string>& words, const 
     if (soundex)
         for (const std::string& w : words) codes.push_back(soundexCode(w));
     OP_CLOSE(OpOpenShared, WordList.number());
+    const long long total = WordList.records();
+    long long seen = 0;
     WordList.setFile();
     while (WordList.next()) {
+        if (++seen % 5000 == 0) ui().progress("Finding a Keyword", seen, total);
         std::string_view w = WOR.THEWORD.view();
         bool hit = false;
         for (size_t i = 0; i < words.size() && !hit; ++i) {
