@@ -456,9 +456,14 @@ WordListWindow::WordListWindow(QWidget* parent) : QWidget(parent) {
     row->addWidget(byWord);
     row->addStretch();
     row->addWidget(del);
+    auto* locator = new QLineEdit(this);
+    locator->setObjectName("Locator");
+    locator->setPlaceholderText(QStringLiteral("Type a count or a word"));
     lay->addWidget(label);
+    lay->addWidget(locator);
     lay->addWidget(table);
     lay->addLayout(row);
+    connect(locator, &QLineEdit::textEdited, this, &WordListWindow::locate);
     connect(byCount, &QRadioButton::toggled, this, [this](bool on) { sortBy(on); });
     connect(del, &QPushButton::clicked, this, &WordListWindow::toggleCurrent);
     marks.open();
@@ -484,6 +489,25 @@ void WordListWindow::fill() {
         table->setItem(static_cast<int>(i), 0, w);
         table->setItem(static_cast<int>(i), 1, c);
     }
+}
+
+void WordListWindow::locate(const QString& typed) {
+    if (typed.isEmpty() || words_.empty()) return;
+    size_t at = words_.size() - 1;
+    if (byCount_) {
+        bool ok = false;
+        const long long n = typed.toLongLong(&ok);
+        if (!ok) return;
+        auto it = std::find_if(words_.begin(), words_.end(), [&](auto& w) { return w.count <= n; });
+        if (it != words_.end()) at = static_cast<size_t>(it - words_.begin());
+    } else {
+        const std::string w = upper(s1252(typed));
+        auto it = std::lower_bound(words_.begin(), words_.end(), w,
+                                   [](const IndexedWord& a, const std::string& b) { return a.word < b; });
+        if (it != words_.end()) at = static_cast<size_t>(it - words_.begin());
+    }
+    table->setCurrentCell(static_cast<int>(at), 0);
+    table->scrollToItem(table->item(static_cast<int>(at), 0));
 }
 
 void WordListWindow::toggleCurrent() {

@@ -101,6 +101,9 @@ public:
     explicit WordListWindow(QWidget* parent = nullptr);
     void sortBy(bool byCount);
     void toggleCurrent();
+    // Moves to the first row at or after the typed value: a count in count
+    // order (highest first), a word in word order.
+    void locate(const QString& typed);
     WordListMarks marks;
     QTableWidget* table;
 

@@ -100,8 +100,12 @@ TEST_F(WordsWindows, WordListMarksPersistUntilIndexed) {
         WordListWindow w;
         EXPECT_EQ(w.table->rowCount(), static_cast<int>(rows(WordList)));
         EXPECT_TRUE(w.marks.marked(roses));
+        w.locate(QStringLiteral("1"));  // count order: the first word of one message
+        EXPECT_EQ(w.table->item(w.table->currentRow(), 1)->text(), QStringLiteral("1"));
         w.sortBy(false);
         EXPECT_EQ(w.table->item(0, 0)->text(), QStringLiteral("BLOOM"));
+        w.locate(QStringLiteral("ro"));
+        EXPECT_EQ(w.table->item(w.table->currentRow(), 0)->text(), QStringLiteral("ROSES"));
         screenshot(w, "word-list.png");
         // Unmarking every word empties the pending table.
         for (int r = 0; r < w.table->rowCount(); ++r)
