@@ -220,6 +220,9 @@ int main(int argc, char** argv) {
         std::vector<std::string> found;
         runProSearch(st, andList, orList, {}, 2, result, found, false);
         times.push_back(since(t) * 1000.0);
+        if (std::getenv("QB_BENCH_VERBOSE"))
+            std::fprintf(stderr, "%8.2f ms  %s(%d) %s(%d) -> %zu\n", times.back(), a.c_str(), ha.count, b.c_str(),
+                         hb.count, result.size());
         hits += result.size();
         quiet.shown.clear();
     }
