@@ -2,6 +2,7 @@
 // ignore list, auto-stop, cancel and the word-delete cleanup.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "tests/words_fixture.h"
@@ -316,5 +317,63 @@ TEST_F(WordsIndex, RecountCorrectsPositionAndCount) {
     MasIdx.empty();
     OP_CLOSE(OpClose, MasIdx.number());
     EXPECT_EQ(advice(), AdviceFull);
+}
+} // namespace
+
+namespace {
+// Many small mails written at once.
+void bulkMail(uint32_t from, uint32_t to, const std::function<std::string(uint32_t)>& subject) {
+    OP_CLOSE(OpOpenShared, Mail.number(), MsgText.number());
+    Mail.stream();
+    MsgText.stream();
+    for (uint32_t i = from; i <= to; ++i) {
+        Mail.clearBuffer();
+        MAI.MAILID = i;
+        MAI.SUBJECT = subject(i);
+        ASSERT_TRUE(Mail.add());
+        MsgText.clearBuffer();
+        TXT.MSGNUMBER = i;
+        ASSERT_TRUE(MsgText.add());
+    }
+    Mail.flush();
+    MsgText.flush();
+    OP_CLOSE(OpClose, Mail.number(), MsgText.number());
+}
+
+TEST_F(WordsIndex, WordBecomingCommonLaterLeavesTheIndex) {
+    makeDb("Mail", 2);
+    // One in five messages: below a quarter, so it stays.
+    bulkMail(1, 10050, [](uint32_t i) { return i % 5 ? "filler" + std::to_string(i % 50) : "occasional"; });
+    ASSERT_EQ(run(-1, false, 40), 1);
+    ASSERT_EQ(wordCount("OCCASIONAL"), 2010);
+    EXPECT_TRUE(pair(5, "OCCASIONAL"));
+    // Now it is in every new message and passes a quarter of the indexed ones.
+    bulkMail(10051, 11000, [](uint32_t) { return "occasional"; });
+    ASSERT_EQ(run(-1, false, 40), 1);
+    EXPECT_EQ(wordCount("OCCASIONAL"), -1);
+    EXPECT_FALSE(pair(5, "OCCASIONAL"));
+    EXPECT_FALSE(pair(10051, "OCCASIONAL"));
+    EXPECT_TRUE(pair(1, "FILLER1"));
+    EXPECT_EQ(rows(MasIdx), 10050 - 2010);
+}
+
+TEST_F(WordsIndex, RareDeletedWordIsRemovedWordByWord) {
+    makeDb("Mail", 2);
+    bulkMail(1, 300, [](uint32_t i) {
+        return "w" + std::to_string(i) + "a w" + std::to_string(i) + "b" + (i == 7 ? " oddity" : "");
+    });
+    ASSERT_EQ(run(), 1);
+    int32_t id = 0;
+    ASSERT_EQ(wordCount("ODDITY", &id), 1);
+    const int64_t before = rows(MasIdx);
+    OP_CLOSE(OpOpenShared, WordPurge.number());
+    PUR.WORDID = id;
+    ASSERT_TRUE(WordPurge.add());
+    OP_CLOSE(OpClose, WordPurge.number());
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(rows(MasIdx), before - 1);
+    EXPECT_FALSE(pair(7, "ODDITY"));
+    EXPECT_TRUE(pair(7, "W7A"));
+    EXPECT_EQ(wordCount("ODDITY"), -1);
 }
 } // namespace
