@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -269,6 +270,13 @@ SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
     orView = new QListWidget(step2);
     andView->setObjectName("AndList");
     orView->setObjectName("OrList");
+    // Words are dragged from one list to the other.
+    for (QListWidget* v : {andView, orView}) {
+        v->setDragEnabled(true);
+        v->setAcceptDrops(true);
+        v->setDragDropMode(QAbstractItemView::DragDrop);
+        v->viewport()->installEventFilter(this);
+    }
     auto* toOr = button("OR ---->", step2, "ToOr");
     auto* toAnd = button("AND ---->", step2, "ToAnd");
     auto* del = button("Delete", step2, "Delete");
@@ -388,6 +396,36 @@ void SearchWindow::deleteSelected() {
     phrase.clear();
     state.DIRTYLIST = 1;
     refreshLists();
+}
+
+void SearchWindow::moveEntry(bool fromAnd, int row) {
+    auto& from = fromAnd ? andList : orList;
+    auto& to = fromAnd ? orList : andList;
+    if (row < 0 || row >= static_cast<int>(from.size())) return;
+    ListEntry e = from[static_cast<size_t>(row)];
+    from.erase(from.begin() + row);
+    if (std::none_of(to.begin(), to.end(), [&](auto& x) { return x.id == e.id; })) to.push_back(e);
+    phrase.clear();
+    state.DIRTYLIST = 1;
+    refreshLists();
+}
+
+bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        static_cast<QDropEvent*>(event)->acceptProposedAction();
+        return true;
+    }
+    if (event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        QListWidget* target = watched == andView->viewport() ? andView : orView;
+        QListWidget* source = qobject_cast<QListWidget*>(drop->source());
+        if (source && source != target && (source == andView || source == orView))
+            moveEntry(source == andView, source->currentRow());
+        drop->setDropAction(Qt::IgnoreAction);
+        drop->accept();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SearchWindow::toggleNot() {

@@ -80,6 +80,8 @@ public:
     void getMessages(bool nextBlock);
     void toggleNot();
     void deleteSelected();
+    // Moves entry `row` of one list to the end of the other.
+    void moveEntry(bool fromAnd, int row);
     const std::vector<uint32_t>& result() const { return result_; }
     std::vector<LookupHit> hits;
     std::vector<ListEntry> andList, orList;
@@ -87,6 +89,9 @@ public:
     SearchState state;
 
     QListWidget *hitsList, *andView, *orView, *resultView;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void refreshLists();

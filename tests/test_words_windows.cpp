@@ -199,6 +199,11 @@ TEST_F(WordsWindows, ProfessionalSearchWindow) {
     w.getMessages(false);
     EXPECT_EQ(w.result(), (std::vector<uint32_t>{33}));
     screenshot(w, "professional-search.png");
+    w.moveEntry(true, 1);  // the NOT entry dragged to the OR list
+    ASSERT_EQ(w.orList.size(), 1u);
+    EXPECT_TRUE(w.orList[0].negated());
+    w.getMessages(false);
+    EXPECT_EQ(w.result(), (std::vector<uint32_t>{33}));  // roses, and without tulips
     LookupOptions phrase;
     phrase.phrase = true;
     ASSERT_TRUE(w.lookup(QStringLiteral("cold winters"), phrase));
