@@ -144,7 +144,11 @@ void IndexWindow::tick() {
     try {
         more = run_->step();
     } catch (const ProgramStop&) {
-        more = false;
+        // The library has said why the program stops.
+        timer_->stop();
+        run_.reset();
+        QApplication::exit(3);
+        return;
     }
     status_->setText(q(run_->status()));
     if (run_->total() > 0) {

@@ -207,6 +207,7 @@ void WordIndexer::fail() {
 }
 
 bool WordIndexer::start() {
+    if (IndexingInProgress) return false;  // one run at a time
     if (!readWordIndexSettings(settings_)) {
         tell("Index Problem", "Unable to read configuration file.|Indexing Skipped");
         return false;
