@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/layout.h"
 #include "app/procedures.h"
 #include "app/qtui.h"
 #include "app/startup.h"
@@ -70,6 +71,29 @@ QWidget* makeAbout(QWidget* parent) {
     return d;
 }
 const bool aboutRegistered = registerProcedure("About", makeAbout);
+
+// The program's application object: a stop of the library inside any event
+// handler ends the event loop instead of unwinding through Qt.
+class StoppingApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool stopped = false;
+    std::string stopText, haltText;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const ProgramStop& stop) {
+            if (!stopped) {
+                stopped = true;
+                stopText = stop.what();
+                haltText = stop.haltText;
+                closeEveryTable();
+                QApplication::exit(3);
+            }
+            return true;
+        }
+    }
+};
 
 void showWelcome(QWidget* parent) {
     QMessageBox::information(
@@ -287,12 +311,7 @@ void MainFrame::refreshClock() {
 }
 
 void MainFrame::restoreLayout() {
-    int16_t x = 0, y = 0, w = 0, h = 0;
-    WindowPos(3, kFrameWindow, x, y, w, h);
-    if (w > 0 && h > 0) {
-        resize(w, h);
-        move(x, y);
-    }
+    restoreWindowPos(1, kFrameWindow, this);
     const bool toolbar = konfigNumber(kItemToolbarHidden) == 0;
     toolBar_->setVisible(toolbar);
     toolbarToggle_->setChecked(toolbar);
@@ -300,12 +319,7 @@ void MainFrame::restoreLayout() {
 }
 
 void MainFrame::storeLayout() {
-    const QRect g = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
-    int16_t x = static_cast<int16_t>(std::clamp(g.x(), -32768, 32767));
-    int16_t y = static_cast<int16_t>(std::clamp(g.y(), -32768, 32767));
-    int16_t w = static_cast<int16_t>(std::clamp(g.width(), 0, 32767));
-    int16_t h = static_cast<int16_t>(std::clamp(g.height(), 0, 32767));
-    WindowPos(2, kFrameWindow, x, y, w, h);
+    storeWindowPos(1, kFrameWindow, this);
     int32_t n = toolbarToggle_->isChecked() ? 0 : 1;
     std::string text;
     Konfig(7, kItemToolbarHidden, n, text);
@@ -356,7 +370,7 @@ int runMainWindow(const std::string& home) {
     static char arg0[] = "qbox";
     static char* argv[] = {arg0, nullptr};
     QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!app) app = new QApplication(argc, argv);
+    if (!app) app = new StoppingApplication(argc, argv);
     app->setApplicationName(QStringLiteral("Quillbox"));
 
     QtUi qtUi;
@@ -386,6 +400,11 @@ int runMainWindow(const std::string& home) {
     }
     const int rc = app->exec();
     closeEveryTable();
+    if (auto* s = dynamic_cast<StoppingApplication*>(app); s && s->stopped) {
+        std::fprintf(stderr, "qbox: %s\n", s->stopText.c_str());
+        if (!s->haltText.empty()) std::fprintf(stderr, "qbox: %s\n", s->haltText.c_str());
+        return 3;
+    }
     return rc;
 }
 
