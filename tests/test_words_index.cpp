@@ -377,3 +377,61 @@ TEST_F(WordsIndex, RareDeletedWordIsRemovedWordByWord) {
     EXPECT_EQ(wordCount("ODDITY"), -1);
 }
 } // namespace
+
+namespace {
+TEST_F(WordsIndex, FailedWordWriteRollsTheFlushBack) {
+    makeDb("Mail", 2);
+    addMail(1, "alpha beta", "");
+    uint32_t pos = 0, count = 0;
+    int32_t upd = 0;
+    WordIndexer r(ModeFull, 4, pos, Mem.ForumNumber, 2, upd, count);
+    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.step());  // prepare
+    ASSERT_TRUE(r.step());  // the one message; the buffers go next
+    ASSERT_EQ(r.phase(), WordIndexer::Phase::FlushPairs);
+    // Meanwhile another writer takes the ID that BETA is about to get.
+    WordList.clearBuffer();
+    WOR.WORDID = 2;
+    WOR.THEWORD = "INTRUDER";
+    WOR.WORDCOUNT = 1;
+    ASSERT_TRUE(WordList.add());
+    while (r.step()) {
+    }
+    EXPECT_TRUE(r.failed());
+    EXPECT_EQ(r.finish(), 2);
+    EXPECT_TRUE(shownTitle("Unexpected Error"));
+    EXPECT_EQ(rows(MasIdx), 0);         // the pairs of the flush are gone
+    EXPECT_EQ(wordCount("ALPHA"), -1);  // so is the word written before the failure
+    EXPECT_EQ(wordCount("INTRUDER"), 1);
+    EXPECT_TRUE(positionBlank(pos));
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(IndexingInProgress);
+}
+} // namespace
+
+namespace {
+TEST_F(WordsIndex, FailedPartialFlushKeepsFormerCounts) {
+    makeDb("Mail", 2);
+    addMail(1, "alpha", "");
+    ASSERT_EQ(run(), 1);
+    const int64_t pairsBefore = rows(MasIdx);
+    addMail(2, "alpha beta", "");
+    uint32_t pos = 0, count = 0;
+    int32_t upd = 0;
+    ASSERT_TRUE(readIndexFields(pos, count, upd));
+    WordIndexer r(ModePartial, 4, pos, Mem.ForumNumber, 2, upd, count);
+    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.step());
+    ASSERT_TRUE(r.step());
+    ASSERT_EQ(r.phase(), WordIndexer::Phase::FlushPairs);
+    WordList.clearBuffer();
+    WOR.WORDID = 2;  // BETA's ID
+    WOR.THEWORD = "INTRUDER";
+    ASSERT_TRUE(WordList.add());
+    while (r.step()) {
+    }
+    EXPECT_EQ(r.finish(), 2);
+    EXPECT_EQ(wordCount("ALPHA"), 1);  // its count before the failed flush
+    EXPECT_EQ(rows(MasIdx), pairsBefore);
+}
+} // namespace
