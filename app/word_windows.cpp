@@ -469,6 +469,7 @@ void SearchWindow::getMessages(bool nextBlock) {
     resultView->clear();
     for (uint32_t id : result_) resultView->addItem(QString::number(id));
     count_->setText(QStringLiteral("Messages Found: %1").arg(result_.size()));
+    emit searchDone(static_cast<int>(result_.size()));
 }
 
 // ================================================================ word list

@@ -90,6 +90,10 @@ public:
 
     QListWidget *hitsList, *andView, *orView, *resultView;
 
+signals:
+    // The Search table holds a new result (empty when nothing was found).
+    void searchDone(int messages);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

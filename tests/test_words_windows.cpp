@@ -192,7 +192,10 @@ TEST_F(WordsWindows, ProfessionalSearchWindow) {
     w.hitsList->item(1)->setSelected(true);
     w.addHighlighted(true);
     EXPECT_EQ(w.andList.size(), 2u);
+    int told = -1;
+    QObject::connect(&w, &SearchWindow::searchDone, [&](int n) { told = n; });
     w.getMessages(false);
+    EXPECT_EQ(told, 1);
     EXPECT_EQ(w.result(), (std::vector<uint32_t>{31}));
     w.andView->setCurrentRow(1);
     w.toggleNot();
