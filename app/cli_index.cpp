@@ -1,0 +1,203 @@
+// Command line of the word index: index a database, search it.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "core/access.h"
+#include "core/globals.h"
+#include "core/registry.h"
+#include "core/tables.h"
+#include "core/text.h"
+#include "core/ui.h"
+#include "wordsearch/indexer.h"
+#include "wordsearch/prosearch.h"
+#include "wordsearch/wordbreak.h"
+
+namespace qb {
+namespace {
+
+struct CliUi : HeadlessUi {
+    CliUi() { echo = true; }
+    void progress(const std::string& text, long long done, long long total) override {
+        cliProgress(text, static_cast<uint64_t>(done < 0 ? 0 : done), static_cast<uint64_t>(total < 0 ? 0 : total));
+    }
+};
+
+// Selects the database named (letter case ignored); false after a message.
+bool selectByName(const std::string& name) {
+    const std::string wanted = upper(fromUtf8(name));
+    uint32_t id = 0;
+    OP_CLOSE(OpOpenShared, Forums.number());
+    Forums.setFile();
+    while (Forums.next())
+        if (upper(FOR.DESCRIPTION.view()) == wanted) {
+            id = FOR.ID;
+            break;
+        }
+    OP_CLOSE(OpClose, Forums.number());
+    if (id == 0 || !selectDatabase(id)) {
+        std::fprintf(stderr, "qbox: no database named '%s'\n", name.c_str());
+        return false;
+    }
+    return true;
+}
+
+int runIndex(CliContext& ctx) {
+    CliUi cliUi;
+    setUi(&cliUi);
+    const bool full = takeFlag(ctx.args, "--full");
+    if (ctx.args.size() != 1) {
+        std::fprintf(stderr, "usage: qbox index DB [--full]\n");
+        setUi(nullptr);
+        return 2;
+    }
+    if (!selectByName(ctx.args[0])) {
+        setUi(nullptr);
+        return 1;
+    }
+    loadWordTables();
+    if (full) cliUi.answers.push_back(BtnYes);  // the warning before a full run
+    IndexSummary s;
+    bool ok = indexActiveDatabase(full, 40, s);
+    cliProgressEnd();
+    setUi(nullptr);
+    if (!ok || (s.mode >= 0 && s.result != 1)) {
+        std::fprintf(stderr, "qbox: indexing failed\n");
+        return 1;
+    }
+    std::printf("indexed %u words %lld\n", s.messages, static_cast<long long>(s.words));
+    return 0;
+}
+
+// Looks words up for the command line; wildcards expand to every match.
+std::vector<LookupHit> hitsOf(const std::string& text, const LookupOptions& opt) {
+    std::vector<std::string> words;
+    if (!prepareLookup(text, opt, words)) return {};
+    return lookupWords(words, opt);
+}
+
+ListEntry entryOf(const LookupHit& h, bool negated) {
+    ListEntry e;
+    e.condition = negated ? "NOT" : "";
+    e.word = h.word;
+    e.count = h.count;
+    e.id = h.id;
+    return e;
+}
+
+int runSearch(CliContext& ctx) {
+    CliUi cliUi;
+    setUi(&cliUi);
+    auto done = [&](int rc) {
+        setUi(nullptr);
+        return rc;
+    };
+    std::vector<std::string> ands = takeOptions(ctx.args, "--and"), ors = takeOptions(ctx.args, "--or"),
+                             nots = takeOptions(ctx.args, "--not"), phrases = takeOptions(ctx.args, "--phrase"),
+                             soundex = takeOptions(ctx.args, "--soundex"), approx = takeOptions(ctx.args, "--approx");
+    if (ctx.args.size() != 1) {
+        std::fprintf(stderr, "usage: qbox search DB [--and W]... [--or W]... [--not W]... [--phrase \"W W\"] "
+                             "[--soundex W] [--approx W:K]\n");
+        return done(2);
+    }
+    if (!selectByName(ctx.args[0])) return done(1);
+    loadWordTables();
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    const bool indexed = MasIdx.records() > 0;
+    OP_CLOSE(OpClose, MasIdx.number());
+    if (!indexed) {
+        std::fprintf(stderr, "qbox: You cannot use the Professional search if the database is not indexed. Please run "
+                             "Build Word Index from the Indexing menu.\n");
+        return done(1);
+    }
+
+    std::vector<ListEntry> andList, orList;
+    std::vector<std::string> phrase;
+    bool impossible = false;
+    LookupOptions whole;
+    for (const std::string& a : ands) {
+        std::vector<std::string> words;
+        if (!prepareLookup(fromUtf8(a), whole, words)) continue;
+        for (const std::string& w : words) {
+            auto hits = lookupWords({w}, whole);
+            if (hits.empty()) impossible = true;
+            else if (hits.size() == 1) andList.push_back(entryOf(hits[0], false));
+            else for (auto& h : hits) orList.push_back(entryOf(h, false));
+        }
+    }
+    for (const std::string& n : nots)
+        for (auto& h : hitsOf(fromUtf8(n), whole)) andList.push_back(entryOf(h, true));
+    for (const std::string& o : ors)
+        for (auto& h : hitsOf(fromUtf8(o), whole)) orList.push_back(entryOf(h, false));
+    for (const std::string& s : soundex) {
+        LookupOptions opt;
+        opt.soundex = true;
+        opt.wholeWord = false;
+        for (auto& h : hitsOf(fromUtf8(s), opt)) orList.push_back(entryOf(h, false));
+    }
+    for (const std::string& a : approx) {
+        LookupOptions opt;
+        opt.approximate = true;
+        opt.wholeWord = false;
+        std::string word = a;
+        size_t colon = a.rfind(':');
+        if (colon != std::string::npos) {
+            word = a.substr(0, colon);
+            opt.degree = std::atoi(a.c_str() + colon + 1);
+        }
+        for (auto& h : hitsOf(fromUtf8(word), opt)) orList.push_back(entryOf(h, false));
+    }
+    for (const std::string& p : phrases) {
+        LookupOptions opt;
+        opt.phrase = true;
+        std::vector<std::string> words;
+        if (!prepareLookup(fromUtf8(p), opt, words)) { impossible = true; continue; }
+        for (const std::string& w : words) {
+            LookupHit h = exactWord(w);
+            if (h.id == 0) {
+                ui().message("No matches", "One of the words in the phrase was not found in any document.|Word: " + w);
+                impossible = true;
+                break;
+            }
+            andList.push_back(entryOf(h, false));
+            phrase.push_back(w);
+        }
+    }
+    if (!ands.empty() || !phrases.empty()) {
+        if (impossible) return done(0);
+    }
+    if (andList.empty() && orList.empty()) {
+        if (!ors.empty() || !soundex.empty() || !approx.empty() || !ands.empty() || !phrases.empty()) return done(0);
+        ui().message("No Search Words", "Please use the Insert Button to Locate words of Interest!|Then Try Again.");
+        return done(2);
+    }
+    SearchState st;
+    std::vector<uint32_t> result;
+    std::vector<std::string> found;
+    cliUi.answers.push_back(BtnOk);  // a search without positive words scans every message
+    std::vector<uint32_t> all;
+    for (;;) {
+        SearchOutcome o = runProSearch(st, andList, orList, phrase, Mem.ForumType == 2 ? 2 : 1, result, found, false);
+        if (o != SearchOutcome::Found) break;
+        all.insert(all.end(), result.begin(), result.end());
+        if (st.ANDLISTDONE && st.ORLISTDONE) break;
+        cliUi.answers.push_back(BtnOk);
+    }
+    std::sort(all.begin(), all.end(), std::greater<>());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    if (!all.empty()) storeSearchResult(all);
+    for (uint32_t id : all) std::printf("%u\n", id);
+    return done(0);
+}
+
+const bool regIndex = registerCommand("index", "index DB [--full]      build or update the word index of a database",
+                                      runIndex);
+const bool regSearch = registerCommand(
+    "search", "search DB [--and W]... [--or W]... [--not W]... [--phrase \"W W\"] [--soundex W] [--approx W:K]",
+    runSearch);
+
+} // namespace
+} // namespace qb

@@ -1,0 +1,268 @@
+// Word index throughput: a full index of a mail database built from a real
+// mailing-list archive, and the median time of two-word AND searches; the
+// same messages indexed and searched by notmuch, side by side.
+//   bench_index [ARCHIVE.mbox.gz] [WORKDIR]
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/access.h"
+#include "core/globals.h"
+#include "core/registry.h"
+#include "core/storage.h"
+#include "core/tables.h"
+#include "core/ui.h"
+#include "wordsearch/indexer.h"
+#include "wordsearch/prosearch.h"
+#include "wordsearch/wordbreak.h"
+
+using namespace qb;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+struct Msg {
+    std::string raw, subject, body;
+};
+
+std::string slurpCommand(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[1 << 16];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+// A minimal mbox splitter: "From " lines start messages; ">From " is unquoted.
+std::vector<Msg> splitMbox(const std::string& data) {
+    std::vector<Msg> out;
+    size_t pos = 0;
+    Msg* cur = nullptr;
+    while (pos < data.size()) {
+        size_t e = data.find('\n', pos);
+        if (e == std::string::npos) e = data.size();
+        std::string_view line(data.data() + pos, e - pos);
+        pos = e + 1;
+        if (line.substr(0, 5) == "From ") {  // mboxrd: body lines are quoted
+            out.emplace_back();
+            cur = &out.back();
+            continue;
+        }
+        if (!cur) continue;
+        if (line.substr(0, 6) == ">From ") line.remove_prefix(1);
+        cur->raw.append(line);
+        cur->raw.push_back('\n');
+    }
+    for (Msg& m : out) {
+        size_t sep = m.raw.find("\n\n");
+        std::string head = m.raw.substr(0, sep == std::string::npos ? m.raw.size() : sep + 1);
+        std::string body = sep == std::string::npos ? std::string() : m.raw.substr(sep + 2);
+        size_t s = 0;
+        while (s < head.size()) {
+            size_t le = head.find('\n', s);
+            if (le == std::string::npos) le = head.size();
+            if (head.compare(s, 8, "Subject:") == 0) {
+                std::string subj = head.substr(s + 8, le - s - 8);
+                size_t n = le + 1;
+                while (n < head.size() && (head[n] == ' ' || head[n] == '\t')) {
+                    size_t ne = head.find('\n', n);
+                    if (ne == std::string::npos) ne = head.size();
+                    subj += " " + head.substr(n, ne - n);
+                    n = ne + 1;
+                }
+                size_t b = subj.find_first_not_of(" \t");
+                m.subject = b == std::string::npos ? "" : subj.substr(b);
+                break;
+            }
+            s = le + 1;
+        }
+        std::string crlf;
+        crlf.reserve(body.size() + body.size() / 30);
+        for (char c : body) {
+            if (c == '\n') crlf += '\r';
+            crlf += c;
+        }
+        if (crlf.size() > TXT_MsgTextMax) crlf.resize(TXT_MsgTextMax);
+        m.body = std::move(crlf);
+    }
+    return out;
+}
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "%s failed: %d %s\n", what, errorCode(), errorText().c_str());
+        std::exit(1);
+    }
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const std::string archive = argc > 1 ? argv[1] : "/work/shared/data/linux-mips-20k.mbox.gz";
+    const std::string dir = argc > 2 ? argv[2] : (fs::temp_directory_path() / "qb-bench-index").string();
+    fs::remove_all(dir);
+    fs::create_directories(dir + "/home/CFG");
+    fs::create_directories(dir + "/home/TEMP");
+
+    auto t0 = Clock::now();
+    std::string data = slurpCommand("gzip -dc '" + archive + "'");
+    std::vector<Msg> msgs = splitMbox(data);
+    if (msgs.size() < 20000) {
+        // The archive holds 19,999: the earlier sample makes up the rest.
+        std::ifstream in("/work/shared/data/linux-mips-1996-sample.mbox", std::ios::binary);
+        std::string more((std::istreambuf_iterator<char>(in)), {});
+        std::vector<Msg> extra = splitMbox(more);
+        for (size_t i = 0; msgs.size() < 20000 && i < extra.size(); ++i) msgs.push_back(std::move(extra[i]));
+    }
+    if (const char* lim = std::getenv("QB_BENCH_LIMIT"); lim && std::atol(lim) > 0)
+        msgs.resize(std::min(msgs.size(), static_cast<size_t>(std::atol(lim))));
+    data.clear();
+    data.shrink_to_fit();
+    std::printf("messages\t%zu\t(read and split in %.1f s)\n", msgs.size(), since(t0));
+    if (msgs.size() < 20000) std::fprintf(stderr, "warning: fewer than 20,000 messages\n");
+
+    // A mail database in a fresh home.
+    const std::string home = dir + "/home";
+    Mem.Net = Mem.FileDir = MasIdxPath = home;
+    Mem.TempDir = home + "/TEMP";
+    setEngineDirectory(home + "/CFG");
+    HeadlessUi quiet;
+    setUi(&quiet);
+    OP_CLOSE(OpOpenShared, Forums.number());
+    Forums.clearBuffer();
+    FOR.ID = 250001;
+    FOR.DESCRIPTION = "linux-mips";
+    FOR.DIRNUMBER = 1;
+    FOR.TYPE = 2;
+    check(Forums.add(), "add database");
+    OP_CLOSE(OpClose, Forums.number());
+    fs::create_directories(home + "/F1");
+    check(selectDatabase(250001), "select database");
+    loadWordTables();
+
+    t0 = Clock::now();
+    OP_CLOSE(OpOpenShared, Mail.number(), MsgText.number());
+    Mail.stream();
+    MsgText.stream();
+    for (size_t i = 0; i < msgs.size(); ++i) {
+        Mail.clearBuffer();
+        MAI.MAILID = static_cast<uint32_t>(300000 + i);
+        MAI.SUBJECT = msgs[i].subject;
+        MAI.DATE = 70000 + static_cast<int32_t>(i / 10);
+        check(Mail.add(), "add mail");
+        MsgText.clearBuffer();
+        TXT.MSGNUMBER = MAI.MAILID;
+        TXT.DATE = MAI.DATE;
+        TXT_MsgText = msgs[i].body;
+        check(MsgText.add(), "add text");
+    }
+    Mail.flush();
+    MsgText.flush();
+    OP_CLOSE(OpClose, Mail.number(), MsgText.number());
+    std::printf("load\t%.1f s\n", since(t0));
+
+    t0 = Clock::now();
+    IndexSummary sum;
+    check(indexActiveDatabase(true, 40, sum) && sum.result == 1, "index");
+    const double tIndex = since(t0);
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    const int64_t pairs = MasIdx.records();
+    OP_CLOSE(OpClose, MasIdx.number());
+    std::printf("quillbox_index\t%u msgs\t%.2f s\t%.0f msgs/s\t(%lld words, %lld pairs)\n", sum.messages, tIndex,
+                sum.messages / tIndex, static_cast<long long>(sum.words), static_cast<long long>(pairs));
+
+    // 100 two-word queries: two indexed words of the subject of spread-out messages.
+    std::vector<std::pair<std::string, std::string>> queries;
+    for (size_t k = 0; queries.size() < 100 && k < msgs.size() * 4; ++k) {
+        const Msg& m = msgs[(k * 7919) % msgs.size()];
+        std::vector<std::string> ws;
+        breakWords(m.subject, true, true, [&](const char* w, size_t n, size_t) {
+            std::string s(w, n);
+            bool letters = std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+            if (letters && s.size() >= 3 && std::find(ws.begin(), ws.end(), s) == ws.end()) ws.push_back(s);
+        });
+        std::vector<std::string> indexed;
+        for (const std::string& w : ws)
+            if (exactWord(w).id != 0) indexed.push_back(w);
+        if (indexed.size() >= 2) queries.emplace_back(indexed[0], indexed[1]);
+    }
+
+    // The search window keeps the tables of the search open while it is open.
+    OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), MsgText.number(), Mail.number(), StopWords.number());
+    std::vector<double> times;
+    size_t hits = 0;
+    for (auto& [a, b] : queries) {
+        auto t = Clock::now();
+        LookupHit ha = exactWord(a), hb = exactWord(b);
+        std::vector<ListEntry> andList{{"", ha.word, ha.count, ha.id, false}, {"", hb.word, hb.count, hb.id, false}};
+        std::vector<ListEntry> orList;
+        SearchState st;
+        std::vector<uint32_t> result;
+        std::vector<std::string> found;
+        runProSearch(st, andList, orList, {}, 2, result, found, false);
+        times.push_back(since(t) * 1000.0);
+        if (std::getenv("QB_BENCH_VERBOSE"))
+            std::fprintf(stderr, "%8.2f ms  %s(%d) %s(%d) -> %zu\n", times.back(), a.c_str(), ha.count, b.c_str(),
+                         hb.count, result.size());
+        hits += result.size();
+        quiet.shown.clear();
+    }
+    std::printf("quillbox_search\t%zu queries\tmedian %.2f ms\tmax %.2f ms\t(%zu hits)\n", times.size(), median(times),
+                times.empty() ? 0.0 : *std::max_element(times.begin(), times.end()), hits);
+    OP_CLOSE(OpClose, WordList.number(), MasIdx.number(), MsgText.number(), Mail.number(), StopWords.number());
+    closeAllTables();
+    if (std::getenv("QB_BENCH_NO_NOTMUCH")) return 0;
+
+    // notmuch over the same messages as a maildir.
+    const std::string maildir = dir + "/maildir";
+    for (const char* sub : {"/cur", "/new", "/tmp"}) fs::create_directories(maildir + sub);
+    for (size_t i = 0; i < msgs.size(); ++i) {
+        std::ofstream(maildir + "/cur/" + std::to_string(i + 1) + ".bench:2,S", std::ios::binary) << msgs[i].raw;
+    }
+    const std::string cfg = dir + "/notmuch-config";
+    std::ofstream(cfg) << "[database]\npath=" << maildir << "\n[user]\nname=Bench\nprimary_email=bench@example.org\n"
+                       << "[new]\ntags=\nignore=\n[search]\nexclude_tags=\n[maildir]\nsynchronize_flags=false\n";
+    const std::string env = "NOTMUCH_CONFIG='" + cfg + "' ";
+    t0 = Clock::now();
+    int rc = std::system((env + "notmuch new --quiet >/dev/null 2>&1").c_str());
+    const double tNotmuch = since(t0);
+    if (rc != 0) {
+        std::printf("notmuch_index\tfailed (status %d)\n", rc);
+        return 0;
+    }
+    std::printf("notmuch_index\t%zu msgs\t%.2f s\t%.0f msgs/s\n", msgs.size(), tNotmuch, msgs.size() / tNotmuch);
+    std::vector<double> nmTimes;
+    long nmHits = 0;
+    for (auto& [a, b] : queries) {
+        auto t = Clock::now();
+        std::string out = slurpCommand(env + "notmuch count '" + a + "' and '" + b + "' 2>/dev/null");
+        nmTimes.push_back(since(t) * 1000.0);
+        nmHits += std::atol(out.c_str());
+    }
+    std::printf("notmuch_search\t%zu queries\tmedian %.2f ms\t(%ld hits; each a notmuch count process)\n",
+                nmTimes.size(), median(nmTimes), nmHits);
+    std::printf("\n%-10s %14s %16s\n", "", "index msgs/s", "AND median ms");
+    std::printf("%-10s %14.0f %16.2f\n", "quillbox", sum.messages / tIndex, median(times));
+    std::printf("%-10s %14.0f %16.2f\n", "notmuch", msgs.size() / tNotmuch, median(nmTimes));
+    fs::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,197 @@
+// Word breaking, the junk test, the query words, the footer and mail header
+// rules, the stored character-class tables and the lookup matchers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/words_fixture.h"
+#include "wordsearch/prosearch.h"
+#include "wordsearch/wordbreak.h"
+
+using namespace qb;
+
+namespace {
+
+std::vector<std::string> indexWords(const std::string& text, bool numbers = true) {
+    std::vector<std::string> out;
+    breakWords(text, true, numbers, [&](const char* w, size_t n, size_t) { out.emplace_back(w, n); });
+    return out;
+}
+
+using V = std::vector<std::string>;
+
+class WordsBreak : public ::testing::Test {
+protected:
+    void SetUp() override { setDefaultWordTables(); }
+};
+
+TEST_F(WordsBreak, PeriodsAndPunctuation) {
+    EXPECT_EQ(indexWords("WIN.INI"), V{"WIN.INI"});
+    EXPECT_EQ(indexWords("the end."), (V{"THE", "END"}));
+    EXPECT_EQ(indexWords("ab..cd"), (V{"AB", "CD"}));
+    EXPECT_EQ(indexWords(".INI"), V{"INI"});
+    EXPECT_EQ(indexWords("(hello), world!"), (V{"HELLO", "WORLD"}));
+    EXPECT_EQ(indexWords("path\\to\\file"), V{"PATH\\TO\\FILE"});
+}
+
+TEST_F(WordsBreak, LengthLimits) {
+    EXPECT_TRUE(indexWords("a b c").empty());
+    std::string w39(39, 'y'), w40(40, 'y');
+    EXPECT_EQ(indexWords(w39 + " " + w40 + " ok"), (V{std::string(39, 'Y'), "OK"}));
+}
+
+TEST_F(WordsBreak, JunkNumbersAndTimes) {
+    for (bool numbers : {false, true}) {
+        EXPECT_TRUE(indexWords("12:30 PM 0X1F 0x1f 01.12.1995 123.456", numbers).empty()) << numbers;
+    }
+    EXPECT_EQ(indexWords("1995 3.11", true), (V{"1995", "3.11"}));
+    EXPECT_TRUE(indexWords("1995 3.11", false).empty());
+    EXPECT_EQ(indexWords("95WIN", true), V{"95WIN"});
+    EXPECT_TRUE(indexWords("95WIN", false).empty());
+    EXPECT_EQ(indexWords("bad facade", false), (V{"BAD", "FACADE"}));
+    EXPECT_EQ(indexWords("bad facade head", true), (V{"BAD", "HEAD"}));
+    EXPECT_TRUE(indexWords("123456", true).empty());
+}
+
+TEST_F(WordsBreak, Apostrophes) {
+    EXPECT_EQ(indexWords("don\x92t"), V{"DON\x92T"});
+    EXPECT_EQ(indexWords("don't"), V{"DON"});
+    EXPECT_EQ(indexWords("\x93quoted\x94"), V{"QUOTED"});
+}
+
+TEST_F(WordsBreak, UpperCasesWindows1252) {
+    EXPECT_EQ(indexWords("caf\xe9 \x9a\x9c"), (V{"CAF\xc9", "\x8a\x8c"}));
+}
+
+TEST_F(WordsBreak, CircumflexDuringIndexingIsNoWordStart) {
+    EXPECT_EQ(indexWords("^abc"), V{"^ABC"});
+    StartWordHash[94] = 1;
+    EXPECT_EQ(indexWords("^abc"), V{"ABC"});
+}
+
+TEST_F(WordsBreak, QueryKeepsWildcards) {
+    EXPECT_EQ(breakQuery("win* dos"), (V{"WIN*", "DOS"}));
+    EXPECT_EQ(breakQuery("?at a"), (V{"?AT", "A"}));
+    EXPECT_EQ(breakQuery(std::string(45, 'q')), V{std::string(40, 'Q')});
+    EXPECT_TRUE(breakQuery("  ,;  ").empty());
+}
+
+TEST_F(WordsBreak, FooterIsDropped) {
+    std::string body = "First paragraph here\r\n\r\nsecond line text\r\nmore text\r\n\r\n--\r\nJoe Bloggs\r\nExample Corp";
+    std::string kept(body.substr(0, bodyEndWithoutFooter(body)));
+    EXPECT_NE(kept.find("more text"), std::string::npos);
+    EXPECT_EQ(kept.find("Bloggs"), std::string::npos);
+    // A last line starting with REPL goes as well.
+    std::string reply = "alpha beta\r\ngamma\r\nPlease Reply";
+    EXPECT_EQ(std::string(reply.substr(0, bodyEndWithoutFooter(reply))).find("Please"), std::string::npos);
+    // A single paragraph keeps everything.
+    std::string one = "just one paragraph\r\nof two lines";
+    EXPECT_EQ(bodyEndWithoutFooter(one), one.size());
+}
+
+std::string bodyRange(const std::string& body) {
+    size_t b, e;
+    if (!mailBodyRange(body, b, e)) return "<none>";
+    return body.substr(b, e - b);
+}
+
+TEST_F(WordsBreak, MailHeadersAreNotIndexed) {
+    EXPECT_EQ(bodyRange("Plain body without headers at all\r\n"), "Plain body without headers at all\r\n");
+    EXPECT_EQ(bodyRange("Message-ID: <1@x>\r\nFrom: a@b\r\n\r\nThe text"), "The text");
+    std::string plain = "Content-Type: text/plain; charset=us-ascii                 \r\n\r\nPlain words";
+    EXPECT_EQ(bodyRange(plain), "Plain words");
+    std::string multi =
+        "Content-Type: multipart/alternative; boundary=\"XYZ\"\r\n\r\n"
+        "preamble\r\n--XYZ\r\nContent-Type: text/plain\r\n\r\nthe plain part\r\n"
+        "--XYZ\r\nContent-Type: text/html\r\n\r\n<p>html part</p>\r\n--XYZ--\r\n";
+    std::string r = bodyRange(multi);
+    EXPECT_NE(r.find("the plain part"), std::string::npos);
+    EXPECT_EQ(r.find("html part"), std::string::npos);
+    EXPECT_EQ(r.find("preamble"), std::string::npos);
+    std::string html =
+        "Content-Type: multipart/alternative; boundary=\"B1\"\r\n\r\n"
+        "--B1\r\nContent-Type: text/html\r\n\r\n<p>only html</p>\r\n--B1--\r\n";
+    EXPECT_EQ(bodyRange(html), "<none>");
+    EXPECT_EQ(bodyRange("Content-Type: text/html; charset=iso-8859-1 xxxxxxxxxxxxx\r\n\r\n<p>x</p>"), "<none>");
+    EXPECT_EQ(bodyRange("X-Mailer: Tool 1.0 and some more text\r\nno empty line follows"), "<none>");
+    std::string uu = "X-Mailer: uuencode tool 1.0\r\n\r\nSee the file\r\nbegin 644 f.zip\r\nM9F9F\r\nend\r\n";
+    EXPECT_EQ(bodyRange(uu), "See the file\r");
+}
+
+TEST_F(WordsBreak, MatchersOfTheLookup) {
+    EXPECT_EQ(soundexCode("ROBERT"), "R163");
+    EXPECT_EQ(soundexCode("RUPERT"), "R163");
+    EXPECT_EQ(soundexCode("TYMCZAK"), "T52");  // the dropped A does not separate the twos
+    EXPECT_EQ(soundexCode("AEIOU"), "");
+    EXPECT_EQ(soundexCode("R2D2"), "");
+    EXPECT_TRUE(wildcardMatch("WIN*", "WINDOWS"));
+    EXPECT_TRUE(wildcardMatch("W*D*S", "WINDOWS"));
+    EXPECT_FALSE(wildcardMatch("W*X*S", "WINDOWS"));
+    EXPECT_TRUE(wildcardMatch("?AT", "CAT"));
+    EXPECT_FALSE(wildcardMatch("?AT", "CATS"));
+    EXPECT_TRUE(approximateMatch("KERNEL", "KERNAL", 1));
+    EXPECT_TRUE(approximateMatch("KERNEL", "LINUXKERNELS", 0));
+    EXPECT_FALSE(approximateMatch("KERNEL", "KARNAL", 1));
+    EXPECT_TRUE(approximateMatch("KERNEL", "KARNAL", 2));
+    EXPECT_FALSE(approximateMatch("KERNEL", "KERN", 3));  // shorter than the query
+}
+
+TEST_F(WordsBreak, PhraseAndHighlightPositions) {
+    EXPECT_TRUE(textHasPhrase("a big red dog", {"RED", "DOG"}));
+    EXPECT_FALSE(textHasPhrase("red big dog", {"RED", "DOG"}));
+    EXPECT_TRUE(textHasPhrase("red red dog", {"RED", "DOG"}));
+    auto pos = BUILDWORDPOSQ("dog", "Dog, cat; DOG.");
+    ASSERT_EQ(pos.size(), 2u);
+    EXPECT_EQ(pos[0], (std::pair<long, long>{1, 3}));
+    EXPECT_EQ(pos[1], (std::pair<long, long>{11, 13}));
+    auto many = BUILDWORDPOSQ1({"CAT", "DOG"}, "Dog, cat; DOG.");
+    EXPECT_EQ(many.size(), 3u);
+}
+
+using WordsTables = WordsDbTest;
+
+TEST_F(WordsTables, StoredInControlRowsAndReloaded) {
+    ASSERT_TRUE(loadWordTables());
+    OP_CLOSE(OpOpenShared, Control.number());
+    for (int row = 11; row <= 16; ++row) {
+        CTL.ID = static_cast<uint8_t>(row);
+        EXPECT_TRUE(Control.get(CTL_IdKey)) << row;
+    }
+    CTL.ID = 12;  // junk 200-255, then the start table 0-143
+    ASSERT_TRUE(Control.get(CTL_IdKey));
+    EXPECT_EQ(CTL.CTLFIELD[56 + ' '], 1);
+    EXPECT_EQ(CTL.CTLFIELD[56 + 'a'], 0);
+    OP_CLOSE(OpClose, Control.number());
+    // Change the start and end tables, store, spoil the in-memory copy, reload.
+    StartWordHash['#'] = 0;
+    EndWordHash[250] = 0;
+    IsJunkHash['Q'] = 2;
+    ASSERT_TRUE(saveWordTables());
+    setDefaultWordTables();
+    ASSERT_TRUE(loadWordTables());
+    EXPECT_EQ(StartWordHash['#'], 0);
+    EXPECT_EQ(EndWordHash[250], 0);
+    EXPECT_EQ(IsJunkHash['Q'], 0);  // the junk classes always keep their defaults
+    EXPECT_EQ(InWordHash['.'], 0);
+    EXPECT_EQ(InWordHash[' '], 1);
+}
+
+} // namespace
+
+namespace {
+TEST_F(WordsTables, SettingsSurviveAReload) {
+    WordIndexSettings s;
+    s.indexNumbers = 0;
+    s.searchPauseCount = 2500;
+    s.autoStopMail = 0;
+    ASSERT_TRUE(writeWordIndexSettings(s));
+    WordIndexSettings back;
+    back.indexNumbers = 7;
+    ASSERT_TRUE(readWordIndexSettings(back));
+    EXPECT_EQ(back.indexNumbers, 0);
+    EXPECT_EQ(back.searchPauseCount, 2500);
+    EXPECT_EQ(back.autoStopMail, 0);
+    EXPECT_EQ(back.autoStopForum, 1);
+}
+} // namespace

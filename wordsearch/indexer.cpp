@@ -1,0 +1,998 @@
+#include "wordsearch/indexer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "core/access.h"
+#include "core/globals.h"
+#include "core/storage.h"
+#include "core/tables.h"
+#include "core/ui.h"
+
+namespace qb {
+
+namespace {
+
+void tell(const std::string& title, const std::string& text) {
+    if (!unattended()) ui().message(title, text, Icon::Exclamation);
+}
+
+// Above this many buffered pairs the buffer is written out (32 MB).
+constexpr size_t kPairFlush = 4000000;
+// Moved words whose rows are below this share of MasIdx are deleted word by word.
+constexpr double kDeleteShare = 0.005;
+
+std::string exeDir() {
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    buf[n] = 0;
+    return std::filesystem::path(buf).parent_path().string();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- ignore list data
+
+std::vector<std::string> shippedStopWords() {
+    std::vector<std::string> candidates;
+    if (const char* d = std::getenv("QUILLBOX_DATA"); d && *d) candidates.push_back(std::string(d) + "/stopwords.txt");
+    if (!Mem.Net.empty()) {
+        candidates.push_back(Mem.Net + "/stopwords.txt");
+        candidates.push_back(Mem.Net + "/data/stopwords.txt");
+    }
+    std::string exe = exeDir();
+    if (!exe.empty()) {
+        candidates.push_back(exe + "/data/stopwords.txt");
+        candidates.push_back(exe + "/../data/stopwords.txt");
+        candidates.push_back(exe + "/../share/quillbox/stopwords.txt");
+    }
+    for (const std::string& c : candidates) {
+        std::ifstream in(c);
+        if (!in) continue;
+        std::vector<std::string> words;
+        std::string line;
+        while (std::getline(in, line)) {
+            while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+            size_t b = line.find_first_not_of(" \t");
+            if (b == std::string::npos || line[b] == '#') continue;
+            std::string w = line.substr(b);
+            if (w.size() > 40) w.resize(40);
+            for (auto& ch : w) ch = static_cast<char>(kUpper1252[static_cast<unsigned char>(ch)]);
+            words.push_back(w);
+        }
+        return words;
+    }
+    return {};
+}
+
+int seedStopWords() {
+    OP_CLOSE(OpOpenShared, StopWords.number());
+    int added = 0;
+    if (StopWords.records() == 0) {
+        StopWords.stream();
+        for (const std::string& w : shippedStopWords()) {
+            StopWords.clearBuffer();
+            STO.THEWORD = w;
+            if (StopWords.add()) ++added;
+        }
+        StopWords.flush();
+    }
+    OP_CLOSE(OpClose, StopWords.number());
+    return added;
+}
+
+// ---------------------------------------------------------------- recommendation
+
+std::string adviceText(uint8_t advice) {
+    switch (advice) {
+    case AdvicePartial:
+    case AdviceCleanup: return "Partial indexing recommended!";
+    case AdviceFull: return "Full indexing needed!";
+    default: return "No indexing needed!";
+    }
+}
+
+int WSIndexFixup(uint8_t& result, int /*positionLength*/, uint32_t& position, uint32_t& indexedCount, int first,
+                 int second) {
+    OP_CLOSE(OpOpenShared, MsgText.number(), MasIdx.number(), WordPurge.number());
+    MsgText.skipMemo(true);
+    auto done = [&](uint8_t r) {
+        MsgText.skipMemo(false);
+        OP_CLOSE(OpClose, MsgText.number(), MasIdx.number(), WordPurge.number());
+        result = r;
+        return 1;
+    };
+    const int64_t texts = MsgText.records();
+    if (texts == 0) {
+        position = kBlankPosition;
+        indexedCount = 0;
+        return done(AdviceNone);
+    }
+    if (MasIdx.records() == 0) {
+        position = kBlankPosition;
+        indexedCount = 0;
+        return done(AdviceFull);
+    }
+    const bool pending = WordPurge.records() > 0;
+    const bool quick = !(first == 0 && second == 1);
+    if (!positionBlank(position) && quick && MsgText.reget(position, true) &&
+        static_cast<int64_t>(indexedCount) * 2 >= texts) {
+        MsgText.setRecord(static_cast<Position>(position) + 1);
+        bool follows = MsgText.next();
+        if (!follows) return done(pending ? AdviceCleanup : AdviceNone);
+        return done(AdvicePartial);
+    }
+    // Recompute from the master index: the last row whose message still has a text.
+    Position found = 0;
+    uint32_t lastChecked = 0;
+    bool checkedAny = false;
+    MasIdx.setFile();
+    while (MasIdx.previous()) {
+        if (checkedAny && MAS.SYSID == lastChecked) continue;
+        checkedAny = true;
+        lastChecked = MAS.SYSID;
+        MsgText.clearBuffer();
+        TXT.MSGNUMBER = MAS.SYSID;
+        if (MsgText.get(TXT_IdKey)) {
+            found = MsgText.position();
+            break;
+        }
+    }
+    if (found == 0) {
+        position = kBlankPosition;
+        indexedCount = 0;
+        return done(AdviceFull);
+    }
+    int64_t after = 0;
+    MsgText.setRecord(found + 1);
+    while (MsgText.next()) ++after;
+    position = static_cast<uint32_t>(found);
+    indexedCount = static_cast<uint32_t>(texts - after);
+    if (after > 0) return done(AdvicePartial);
+    return done(pending ? AdviceCleanup : AdviceNone);
+}
+
+// ---------------------------------------------------------------- the run
+
+WordIndexer::WordIndexer(int mode, int batch, uint32_t& position, uint32_t forumId, uint8_t kind, int32_t& needsUpdate,
+                         uint32_t& indexedCount)
+    : mode_(mode), batch_(batch < 1 ? 1 : batch), position_(position), forumId_(forumId), kind_(kind),
+      needsUpdate_(needsUpdate), indexedCount_(indexedCount) {}
+
+WordIndexer::~WordIndexer() {
+    if (started_) {
+        StartWordHash[94] = savedCircumflex_;
+        circumflexOutsideRun = 0xFF;
+        IndexingInProgress = false;
+    }
+    closeTables();
+}
+
+std::string WordIndexer::title() const {
+    return std::string(unattended() ? " Scheduled PRO Word Indexing [" : " PRO Word Indexing [") + Mem.Description + "]";
+}
+
+void WordIndexer::setPhase(Phase p, const std::string& text) {
+    phase_ = p;
+    if (!text.empty()) status_ = text;
+}
+
+void WordIndexer::openTables() {
+    if (tablesOpen_) return;
+    OP_CLOSE(OpOpenShared, MsgText.number(), WordList.number(), MasIdx.number(), WordPurge.number(),
+             StopWords.number());
+    if (kind_ == 2) OP_CLOSE(OpOpenShared, Mail.number());
+    else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
+    tablesOpen_ = true;
+}
+
+void WordIndexer::closeTables() {
+    if (!tablesOpen_) return;
+    for (Table* t : {&WordList, &MasIdx, &WordPurge, &StopWords})
+        if (t->streaming()) t->flush();
+    OP_CLOSE(OpClose, MsgText.number(), WordList.number(), MasIdx.number(), WordPurge.number(), StopWords.number());
+    if (kind_ == 2) OP_CLOSE(OpClose, Mail.number());
+    else OP_CLOSE(OpClose, MsgNmbr.number(), Threads.number());
+    tablesOpen_ = false;
+}
+
+void WordIndexer::fail() {
+    failed_ = true;
+    phase_ = Phase::Done;
+}
+
+bool WordIndexer::start() {
+    if (IndexingInProgress) return false;  // one run at a time
+    if (!readWordIndexSettings(settings_)) {
+        tell("Index Problem", "Unable to read configuration file.|Indexing Skipped");
+        return false;
+    }
+    openTables();
+    if (mode_ == ModeFull && !unattended() && indexedCount_ != 0 && (WordList.records() > 0 || MasIdx.records() > 0)) {
+        unsigned a = ui().ask("Warning",
+                              "This will DELETE the current Wordlist & Master Index.|All messages in the file will be "
+                              "indexed.|Are you SURE you want to continue?",
+                              BtnYes | BtnNo, BtnNo, Icon::Question);
+        if (a != BtnYes) {
+            closeTables();
+            return false;
+        }
+    }
+    started_ = true;
+    IndexingInProgress = true;
+    // Until the count key is rebuilt at the end, the database says so.
+    needsUpdate_ = 1;
+    savedCircumflex_ = StartWordHash[94];
+    circumflexOutsideRun = savedCircumflex_;
+    StartWordHash[94] = 1;
+    switch (kind_) {
+    case 1: autoStop_ = settings_.autoStopForum == 1; dropFooter_ = settings_.indexForumFooters == 0; break;
+    case 2: autoStop_ = settings_.autoStopMail == 1; dropFooter_ = false; break;
+    default: autoStop_ = settings_.autoStopNews == 1; dropFooter_ = settings_.indexNewsFooters == 0; break;
+    }
+    if (WordPurge.records() > 0) {
+        setPhase(Phase::Cleanup, "Moving deleted index words to Ignore list");
+    } else {
+        if (mode_ == ModeFull) resetToFullBuild();
+        setPhase(mode_ == ModeCleanupOnly ? Phase::Done : Phase::Prepare, "Preparing for Word Indexing");
+    }
+    return true;
+}
+
+void WordIndexer::resetToFullBuild() {
+    WordList.empty();
+    MasIdx.empty();
+    WordPurge.empty();
+    WordList.build();
+    MasIdx.build();
+    cache_.clear();
+    pairs_.clear();
+    mode_ = ModeFull;
+}
+
+bool WordIndexer::step() {
+    if (!started_) return false;
+    switch (phase_) {
+    case Phase::Cleanup: return stepCleanup();
+    case Phase::RemoveByWord: return stepRemoveByWord();
+    case Phase::PurgeCopy: return stepPurgeCopy();
+    case Phase::PurgeBack: return stepPurgeBack();
+    case Phase::PurgeKeys: return stepPurgeKeys();
+    case Phase::DeleteWordRows: return stepDeleteWordRows();
+    case Phase::Prepare: return stepPrepare();
+    case Phase::Index: return stepIndex();
+    case Phase::FlushPairs: return stepFlushPairs(false);
+    case Phase::FlushKeys: return stepFlushKeys();
+    case Phase::FlushWords: return stepFlushWords(false);
+    case Phase::Done: return false;
+    }
+    return false;
+}
+
+// ---- word-delete cleanup and removal of index rows
+
+bool WordIndexer::stepCleanup() {
+    int64_t sum = 0;
+    std::vector<int32_t> ids;
+    WordPurge.setFile();
+    while (WordPurge.next()) ids.push_back(PUR.WORDID);
+    for (int32_t id : ids) {
+        WordList.clearBuffer();
+        WOR.WORDID = id;
+        if (!WordList.get(WOR_by_WordId)) continue;
+        sum += WOR.WORDCOUNT;
+        if (movedSet_.insert(static_cast<uint32_t>(id)).second) moved_.push_back(id);
+        std::string word = WOR.THEWORD.str();
+        StopWords.clearBuffer();
+        STO.THEWORD = word;
+        if (!StopWords.get(STO_BY_THEWORD)) {
+            StopWords.clearBuffer();
+            STO.THEWORD = word;
+            StopWords.add();
+        }
+    }
+    WordPurge.empty();
+    if (mode_ == ModeFull) {
+        // A full build starts from an empty index whatever was pending.
+        resetToFullBuild();
+        moved_.clear();
+        movedSet_.clear();
+        setPhase(Phase::Prepare, "Preparing for Word Indexing");
+        return true;
+    }
+    if (sum == 0 || MasIdx.records() == 0) {
+        afterRemoval_ = mode_ == ModeCleanupOnly ? Phase::Done : Phase::Prepare;
+        setPhase(moved_.empty() ? afterRemoval_ : Phase::DeleteWordRows, "Deleting index words");
+        removeAt_ = 0;
+        return phase_ != Phase::Done;
+    }
+    beginRemoval(sum, mode_ == ModeCleanupOnly ? Phase::Done : Phase::Prepare);
+    return true;
+}
+
+void WordIndexer::beginRemoval(int64_t rowsToRemove, Phase after) {
+    afterRemoval_ = after;
+    removeAt_ = 0;
+    scanPos_ = 0;
+    const int64_t rows = MasIdx.records();
+    if (rows == 0) {
+        setPhase(Phase::DeleteWordRows, "Deleting index words");
+        return;
+    }
+    if (static_cast<double>(rowsToRemove) <= kDeleteShare * static_cast<double>(rows)) {
+        setPhase(Phase::RemoveByWord, "Deleting orphaned word indexes");
+    } else {
+        WordPurge.empty();
+        total_ = rows;
+        done_ = 0;
+        setPhase(Phase::PurgeCopy, "Purging orphaned word indexes");
+    }
+}
+
+bool WordIndexer::stepRemoveByWord() {
+    size_t end = std::min(moved_.size(), removeAt_ + static_cast<size_t>(batch_) * 10);
+    MasIdx.stream();
+    for (; removeAt_ < end; ++removeAt_) {
+        const uint32_t id = static_cast<uint32_t>(moved_[removeAt_]);
+        std::vector<Position> rows;
+        MasIdx.clearBuffer();
+        MAS.WORDID = id;
+        MasIdx.setFrom(MAS_by_WordId);
+        while (MasIdx.next() && MAS.WORDID == id) rows.push_back(MasIdx.position());
+        for (Position p : rows) {
+            if (!MasIdx.reget(p) || !MasIdx.erase()) {
+                MasIdx.flush();
+                tell("Unexpected Error", "Unexpected file error:MASIDX(Delete)|" + errorText());
+                resetToFullBuild();
+                moved_.clear();
+                movedSet_.clear();
+                setPhase(Phase::Prepare, "Preparing for Word Indexing");
+                return true;
+            }
+        }
+    }
+    MasIdx.flush();
+    if (removeAt_ >= moved_.size()) {
+        removeAt_ = 0;
+        setPhase(Phase::DeleteWordRows, "Deleting index words");
+    }
+    return true;
+}
+
+bool WordIndexer::stepPurgeCopy() {
+    const int chunk = 2000 * batch_;
+    MasIdx.setRecord(scanPos_ + 1);
+    WordPurge.stream();
+    int n = 0;
+    bool more = true;
+    while (n < chunk) {
+        if (!MasIdx.next()) { more = false; break; }
+        scanPos_ = MasIdx.position();
+        ++n;
+        ++done_;
+        if (movedSet_.count(MAS.WORDID)) continue;
+        WordPurge.clearBuffer();
+        PUR.SYSID = static_cast<int32_t>(MAS.SYSID);
+        PUR.WORDID = static_cast<int32_t>(MAS.WORDID);
+        if (!WordPurge.add()) {
+            WordPurge.flush();
+            tell("Unexpected Error", "Unexpected file error:WordPurge(Add)|" + errorText());
+            resetToFullBuild();
+            setPhase(Phase::Prepare, "Preparing for Word Indexing");
+            moved_.clear();
+            movedSet_.clear();
+            return true;
+        }
+    }
+    WordPurge.flush();
+    if (!more) {
+        if (!MasIdx.empty()) {
+            tell("Unexpected Error", "Unexpected file error:MASIDX(Empty)|" + errorText());
+            resetToFullBuild();
+            setPhase(Phase::Prepare, "Preparing for Word Indexing");
+            return true;
+        }
+        scanPos_ = 0;
+        done_ = 0;
+        total_ = WordPurge.records();
+        setPhase(Phase::PurgeBack, "Purging orphaned word indexes");
+    }
+    return true;
+}
+
+bool WordIndexer::stepPurgeBack() {
+    const int chunk = 2000 * batch_;
+    WordPurge.setRecord(scanPos_ + 1);
+    MasIdx.stream();
+    int n = 0;
+    bool more = true;
+    std::vector<std::pair<uint32_t, uint32_t>> rows;
+    while (n < chunk) {
+        if (!WordPurge.next()) { more = false; break; }
+        scanPos_ = WordPurge.position();
+        rows.emplace_back(static_cast<uint32_t>(PUR.SYSID), static_cast<uint32_t>(PUR.WORDID));
+        ++n;
+    }
+    for (auto& [sys, word] : rows) {
+        MAS.SYSID = sys;
+        MAS.WORDID = word;
+        if (!MasIdx.append()) {
+            MasIdx.flush();
+            tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + errorText());
+            resetToFullBuild();
+            setPhase(Phase::Prepare, "Preparing for Word Indexing");
+            return true;
+        }
+        ++done_;
+    }
+    MasIdx.flush();
+    if (!more) setPhase(Phase::PurgeKeys, "Rebuilding index keys");
+    return true;
+}
+
+bool WordIndexer::stepPurgeKeys() {
+    if (!MasIdx.build()) {
+        tell("Unexpected Error", "Unexpected file error:MASIDX(Build)|" + errorText());
+        resetToFullBuild();
+        setPhase(Phase::Prepare, "Preparing for Word Indexing");
+        return true;
+    }
+    WordPurge.empty();
+    removeAt_ = 0;
+    setPhase(Phase::DeleteWordRows, "Deleting index words");
+    return true;
+}
+
+bool WordIndexer::stepDeleteWordRows() {
+    size_t end = std::min(moved_.size(), removeAt_ + 1000);
+    WordList.stream();
+    for (; removeAt_ < end; ++removeAt_) {
+        WordList.clearBuffer();
+        WOR.WORDID = moved_[removeAt_];
+        if (WordList.get(WOR_by_WordId)) WordList.erase();
+    }
+    WordList.flush();
+    if (removeAt_ < moved_.size()) return true;
+    moved_.clear();
+    movedSet_.clear();
+    movedRows_ = 0;
+    setPhase(afterRemoval_, afterRemoval_ == Phase::Index ? "Indexing messages" : "Preparing for Word Indexing");
+    return phase_ != Phase::Done;
+}
+
+// ---- preparing and indexing
+
+bool WordIndexer::stepPrepare() {
+    status_ = "Preparing for Word Indexing";
+    cache_.clear();
+    cache_.reserve(1 << 16);
+    StopWords.setFile();
+    if (StopWords.records() == 0) {
+        OP_CLOSE(OpClose, StopWords.number());
+        seedStopWords();
+        OP_CLOSE(OpOpenShared, StopWords.number());
+        StopWords.setFile();
+    }
+    while (StopWords.next()) {
+        Entry e;
+        e.status = 3;
+        cache_.emplace(STO.THEWORD.str(), e);
+    }
+    if (mode_ == ModeFull) {
+        position_ = kBlankPosition;
+        indexedCount_ = 0;
+    }
+    count_ = indexedCount_;
+    const int64_t texts = MsgText.records();
+    lastPos_ = 0;
+    if (!positionBlank(position_) && MsgText.reget(position_, true)) {
+        lastPos_ = position_;
+        textsToDo_ = texts - static_cast<int64_t>(count_);
+        if (textsToDo_ < 0) textsToDo_ = 0;
+    } else {
+        count_ = 0;
+        textsToDo_ = texts;
+    }
+    flushedPos_ = lastPos_;
+    flushedCount_ = count_;
+    savedPosition_ = false;
+    nextWordId_ = 1;
+    WordList.setFile();
+    WordList.set(WOR_by_WordId);
+    if (WordList.previous()) nextWordId_ = WOR.WORDID + 1;
+    wordRows_ = WordList.records();
+    wordListHadRows_ = wordRows_ > 0;
+    masHadRows_ = MasIdx.records() > 0;
+    needsUpdate_ = 1;
+    prepared_ = true;
+    done_ = 0;
+    total_ = textsToDo_;
+    endOfTexts_ = false;
+    setPhase(Phase::Index, "Indexing messages");
+    return true;
+}
+
+std::string WordIndexer::headingOf(uint32_t threadNumber) {
+    auto it = headings_.find(threadNumber);
+    if (it != headings_.end()) return it->second;
+    std::string h;
+    Threads.clearBuffer();
+    THR.THREADNUMBER = threadNumber;
+    if (Threads.get(THR_ThreadKey)) h = std::string(rtrim(THR.heading()));
+    if (headings_.size() > 100000) headings_.clear();
+    headings_.emplace(threadNumber, h);
+    return h;
+}
+
+void WordIndexer::moveToIgnoreList(const std::string& word, Entry& e) {
+    status_ = "Moving Word to Stop List...";
+    StopWords.clearBuffer();
+    STO.THEWORD = word;
+    StopWords.add();
+    if (e.id != 0 && movedSet_.insert(static_cast<uint32_t>(e.id)).second && e.status == 1) {
+        // Rows already in MasIdx; a new word's pairs are only in memory.
+        moved_.push_back(e.id);
+        movedRows_ += e.stored;
+    }
+    e.status = 3;
+    e.dirty = false;
+    ++movedTotal_;
+}
+
+void WordIndexer::onWord(const char* w, size_t len) {
+    std::string_view word(w, len);
+    auto it = cache_.find(word);
+    if (it == cache_.end()) {
+        Entry e;
+        if (wordListHadRows_) {
+            WordList.clearBuffer();
+            WOR.THEWORD = word;
+            if (WordList.get(WOR_by_theWord)) {
+                e.status = 1;
+                e.id = WOR.WORDID;
+                e.count = e.stored = WOR.WORDCOUNT;
+            } else if (errorCode() == ErrRecordNotFound) {
+                e.status = 2;
+            } else {
+                tell("Unexpected Error", "Unexpected file error:Wordlist(Get)|" + errorText() + "|on Message#" +
+                                             std::to_string(currentMsg_) + "|Word=" + std::string(word));
+                tell("Corrupt Data", "There is unwritten data in memory.|The data set is corrupt.|Please restore from "
+                                     "a backup.");
+                fail();
+                return;
+            }
+        } else {
+            e.status = 2;
+        }
+        if (e.status == 2) {
+            e.id = 0;
+            e.count = 0;
+        }
+        it = cache_.emplace(std::string(word), e).first;
+    }
+    Entry& e = it->second;
+    if (e.status == 3) return;
+    if (autoStop_ && count_ > 10000 && e.count > static_cast<int32_t>(count_ / 4)) {
+        moveToIgnoreList(it->first, e);
+        return;
+    }
+    bool created = false;
+    if (e.id == 0) {
+        e.id = nextWordId_++;
+        e.count = 1;
+        created = true;
+    }
+    if (e.lastText != textSeq_) {
+        e.lastText = textSeq_;
+        pairs_.push_back(static_cast<uint64_t>(currentMsg_) << 32 | static_cast<uint32_t>(e.id));
+        if (!created) ++e.count;
+        e.dirty = true;
+    }
+}
+
+void WordIndexer::indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin,
+                            size_t bodyEnd) {
+    ++textSeq_;
+    currentMsg_ = msg;
+    const bool numbers = settings_.indexNumbers != 0;
+    auto cb = [&](const char* w, size_t len, size_t) {
+        if (!failed_) onWord(w, len);
+    };
+    breakWords(rtrim(heading), true, numbers, cb);
+    if (bodyEnd > bodyBegin) breakWords(body.substr(bodyBegin, bodyEnd - bodyBegin), true, numbers, cb);
+}
+
+bool WordIndexer::stepIndex() {
+    if (cancelled_) {
+        phase_ = Phase::Done;
+        return false;
+    }
+    if (lastPos_ > 0) MsgText.setRecord(lastPos_ + 1);
+    else MsgText.setFile();
+    for (int i = 0; i < batch_ && !failed_; ++i) {
+        if (!MsgText.next()) {
+            endOfTexts_ = true;
+            break;
+        }
+        lastPos_ = MsgText.position();
+        ++done_;
+        if (done_ % 50 == 0) ui().progress(status_, done_, total_);
+        const uint32_t msg = TXT.MSGNUMBER;
+        if (masHadRows_) {
+            MasIdx.clearBuffer();
+            MAS.SYSID = msg;
+            MAS.WORDID = 0;
+            MasIdx.setFrom(MAS_by_SysID);
+            if (MasIdx.next() && MAS.SYSID == msg) continue;
+        }
+        // The memo is read with the row; keep it before reading other tables.
+        const std::string body = TXT_MsgText;
+        if (kind_ == 2) {
+            Mail.clearBuffer();
+            MAI.MAILID = msg;
+            if (!Mail.get(MAI_IdKey)) continue;
+            size_t b = 0, e = 0;
+            if (!mailBodyRange(body, b, e)) b = e = 0;
+            indexText(msg, MAI.SUBJECT.view(), body, b, e);
+        } else {
+            MsgNmbr.clearBuffer();
+            MSG.MSGNUMBER = msg;
+            if (!MsgNmbr.get(MSG_IdKey)) continue;
+            std::string heading = headingOf(MSG.THREADNUMBER);
+            std::string_view bv = rtrim(body);
+            size_t e = dropFooter_ ? bodyEndWithoutFooter(bv) : bv.size();
+            indexText(msg, heading, bv, 0, e);
+        }
+        if (failed_) break;
+        ++count_;
+        ++indexedRun_;
+    }
+    if (failed_) return false;
+    const long long remaining = total_ - done_;
+    // Words moved to the ignore list wait for the next flush: their pairs in
+    // memory are dropped then, and their stored rows removed.
+    const bool pending =
+        endOfTexts_ && (!pairs_.empty() || !moved_.empty() || !movedSet_.empty() || anyDirty());
+    if ((pairs_.size() > kPairFlush && remaining > 50) || pending) {
+        pairAt_ = 0;
+        setPhase(Phase::FlushPairs, "Flushing Buffers/Building Indexes");
+        return true;
+    }
+    if (endOfTexts_) {
+        ui().progress(status_, done_, total_);
+        phase_ = Phase::Done;
+        return false;
+    }
+    return true;
+}
+
+// ---- flushing
+
+bool WordIndexer::anyDirty() const {
+    return std::any_of(cache_.begin(), cache_.end(), [](auto& kv) { return kv.second.dirty; });
+}
+
+bool WordIndexer::stepFlushPairs(bool all) {
+    if (pairAt_ == 0) {
+        if (!movedSet_.empty())
+            pairs_.erase(std::remove_if(pairs_.begin(), pairs_.end(),
+                                        [&](uint64_t p) { return movedSet_.count(static_cast<uint32_t>(p)) != 0; }),
+                         pairs_.end());
+        std::sort(pairs_.begin(), pairs_.end());
+        firstPairPos_ = 0;
+        pairsThisFlush_ = 0;
+        // Into a large index the few new rows go with their keys; otherwise
+        // they are appended and the keys built once.
+        pairsAppend_ = MasIdx.records() < static_cast<int64_t>(pairs_.size()) * 4;
+        wordsHandled_.clear();
+    }
+    const size_t chunk = all ? pairs_.size() : static_cast<size_t>(batch_) * 1000;
+    const size_t end = std::min(pairs_.size(), pairAt_ + chunk);
+    MasIdx.stream();
+    int sinceFlush = 0;
+    for (; pairAt_ < end; ++pairAt_) {
+        MAS.SYSID = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
+        MAS.WORDID = static_cast<uint32_t>(pairs_[pairAt_]);
+        bool ok = pairsAppend_ ? MasIdx.append() : MasIdx.add();
+        if (!ok) {
+            const std::string err = errorText();
+            MasIdx.flush();
+            tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + err + "|on Message#" +
+                                         std::to_string(MAS.SYSID));
+            if (!rollbackPairs()) {
+                tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(MAS.SYSID));
+                tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+                flushedPos_ = 0;
+                flushedCount_ = 0;
+                savedPosition_ = true;
+            }
+            fail();
+            return false;
+        }
+        if (firstPairPos_ == 0) firstPairPos_ = MasIdx.position();
+        ++pairsThisFlush_;
+        if (++sinceFlush >= 2000) {
+            MasIdx.flush();
+            MasIdx.stream();
+            sinceFlush = 0;
+        }
+    }
+    MasIdx.flush();
+    if (pairAt_ >= pairs_.size()) setPhase(Phase::FlushKeys, "Flushing Buffers/Building Indexes");
+    return true;
+}
+
+bool WordIndexer::rollbackPairs() {
+    if (firstPairPos_ == 0) return true;
+    std::vector<Position> rows;
+    MasIdx.setRecord(firstPairPos_);
+    while (MasIdx.next()) rows.push_back(MasIdx.position());
+    MasIdx.stream();
+    bool ok = true;
+    for (auto it = rows.rbegin(); it != rows.rend() && ok; ++it) ok = MasIdx.reget(*it) && MasIdx.erase();
+    MasIdx.flush();
+    ok = ok && MasIdx.build();
+    firstPairPos_ = 0;
+    return ok;
+}
+
+bool WordIndexer::stepFlushKeys() {
+    if (pairsAppend_ && pairsThisFlush_ > 0 && !MasIdx.build()) {
+        const std::string err = errorText();
+        tell("Unexpected Error", "Unexpected file error:MASIDX(Build)|" + err + "|on Message#" + std::to_string(currentMsg_));
+        tell("Rollback", "Will try to rollback changes.");
+        if (rollbackPairs()) {
+            tell("Rollback Complete", "Rollback was sucessfull.");
+        } else {
+            tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(currentMsg_));
+            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+            flushedPos_ = 0;
+            flushedCount_ = 0;
+            savedPosition_ = true;
+        }
+        fail();
+        return false;
+    }
+    pairsWritten_ += pairsThisFlush_;
+    pairs_.clear();
+    pairs_.shrink_to_fit();
+    flushWordKeys_.clear();
+    for (auto& [w, e] : cache_)
+        if (e.dirty && (e.status == 1 || e.status == 2)) flushWordKeys_.push_back(w);
+    std::sort(flushWordKeys_.begin(), flushWordKeys_.end());
+    wordAt_ = 0;
+    setPhase(Phase::FlushWords, "Flushing Buffers/Building Indexes");
+    return true;
+}
+
+void WordIndexer::rollbackWords() {
+    // Words added in this flush go; words updated get their former count back.
+    WordList.stream();
+    for (auto& [w, e] : wordsHandled_) {
+        WordList.clearBuffer();
+        WOR.WORDID = e.id;
+        if (!WordList.get(WOR_by_WordId)) continue;
+        if (e.status == 2) {
+            WordList.erase();
+        } else {
+            WOR.WORDCOUNT = e.stored;
+            WordList.put();
+        }
+    }
+    WordList.flush();
+}
+
+bool WordIndexer::stepFlushWords(bool all) {
+    const size_t chunk = all ? flushWordKeys_.size() : static_cast<size_t>(batch_) * 250;
+    const size_t end = std::min(flushWordKeys_.size(), wordAt_ + chunk);
+    WordList.stream();
+    int sinceFlush = 0;
+    for (; wordAt_ < end; ++wordAt_) {
+        auto it = cache_.find(flushWordKeys_[wordAt_]);
+        if (it == cache_.end()) continue;
+        Entry& e = it->second;
+        if (!e.dirty || e.status == 3) continue;
+        bool ok;
+        if (e.status == 1) {
+            WordList.clearBuffer();
+            WOR.WORDID = e.id;
+            ok = WordList.get(WOR_by_WordId);
+            if (ok) {
+                WOR.WORDCOUNT = e.count;
+                ok = WordList.put();
+            }
+        } else {
+            WordList.clearBuffer();
+            WOR.WORDID = e.id;
+            WOR.THEWORD = it->first;
+            WOR.WORDCOUNT = e.count;
+            ok = WordList.add();
+        }
+        if (!ok) {
+            const std::string err = errorText();
+            WordList.flush();
+            tell("Unexpected Error", "Unexpected file error:Wordlist(Put)|" + err + "|on Message#" +
+                                         std::to_string(currentMsg_) + "|Word=" + it->first);
+            rollbackWords();
+            if (!rollbackPairs()) {
+                tell("Unexpected Error", "Unexpected file error:Wordlist||on Message#" + std::to_string(currentMsg_));
+                tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+            }
+            flushedPos_ = 0;
+            flushedCount_ = 0;
+            savedPosition_ = true;
+            fail();
+            return false;
+        }
+        wordsHandled_.emplace_back(it->first, e);
+        if (++sinceFlush >= 1000) {
+            WordList.flush();
+            WordList.stream();
+            sinceFlush = 0;
+        }
+    }
+    WordList.flush();
+    if (wordAt_ < flushWordKeys_.size()) return true;
+    afterFlush();
+    return phase_ != Phase::Done;
+}
+
+void WordIndexer::afterFlush() {
+    for (auto& [w, e] : wordsHandled_) {
+        auto it = cache_.find(w);
+        if (it == cache_.end()) continue;
+        if (it->second.status == 2) ++wordRows_;
+        it->second.status = 1;
+        it->second.stored = it->second.count;
+        it->second.dirty = false;
+    }
+    wordsHandled_.clear();
+    flushWordKeys_.clear();
+    masHadRows_ = masHadRows_ || pairsWritten_ > 0;
+    wordListHadRows_ = true;
+    flushedPos_ = lastPos_;
+    flushedCount_ = count_;
+    savedPosition_ = true;
+    const Phase next = endOfTexts_ || cancelled_ ? Phase::Done : Phase::Index;
+    if (!moved_.empty()) {
+        wordRows_ -= static_cast<int64_t>(moved_.size());
+        beginRemoval(movedRows_, next);
+    } else {
+        movedSet_.clear();
+        setPhase(next, "Indexing messages");
+    }
+}
+
+int WordIndexer::finish() {
+    if (!started_) {
+        closeTables();
+        return 2;
+    }
+    // Whatever is in memory is written out, also after Cancel.
+    if (!failed_ && (!pairs_.empty() || !moved_.empty() || !movedSet_.empty() || anyDirty())) {
+        endOfTexts_ = true;
+        pairAt_ = 0;
+        setPhase(Phase::FlushPairs, "Flushing Buffers/Building Indexes");
+        while (!failed_ && phase_ != Phase::Done) {
+            bool more = true;
+            switch (phase_) {
+            case Phase::FlushPairs: more = stepFlushPairs(true); break;
+            case Phase::FlushKeys: more = stepFlushKeys(); break;
+            case Phase::FlushWords: more = stepFlushWords(true); break;
+            default: more = step(); break;
+            }
+            if (!more) break;
+        }
+    }
+    status_ = "Indexing finished!";
+    if (!failed_ && prepared_ && lastPos_ > 0) {
+        // Everything read is written: the run ends where it read last.
+        flushedPos_ = lastPos_;
+        flushedCount_ = count_;
+        savedPosition_ = true;
+    }
+    if (savedPosition_) {
+        position_ = flushedPos_ > 0 ? static_cast<uint32_t>(flushedPos_) : kBlankPosition;
+        indexedCount_ = flushedCount_;
+    }
+    int result = 2;
+    if (!failed_) {
+        if (WordList.buildKey(WOR_by_WordCount)) {
+            needsUpdate_ = 0;
+            result = 1;
+        }
+    }
+    cache_.clear();
+    headings_.clear();
+    StartWordHash[94] = savedCircumflex_;
+    circumflexOutsideRun = 0xFF;
+    IndexingInProgress = false;
+    started_ = false;
+    closeTables();
+    return result;
+}
+
+int INDEXFILE1(int mode, int batch, int /*positionLength*/, uint32_t& position, uint32_t forumId, uint8_t kind,
+               int32_t& needsUpdate, uint32_t& indexedCount) {
+    WordIndexer run(mode, batch, position, forumId, kind, needsUpdate, indexedCount);
+    if (!run.start()) return run.finish();
+    while (run.step()) {
+        if (run.phase() != WordIndexer::Phase::Index) ui().progress(run.status(), run.done(), run.total());
+    }
+    return run.finish();
+}
+
+} // namespace qb
+
+namespace qb {
+
+bool readIndexFields(uint32_t& position, uint32_t& count, int32_t& needsUpdate) {
+    OP_CLOSE(OpOpenShared, Forums.number());
+    Forums.clearBuffer();
+    FOR.ID = Mem.ForumNumber;
+    bool ok = Forums.get(FOR_ForumKey);
+    if (ok) {
+        position = FOR.LASTMSGID;
+        count = FOR.RECSLASTTIME;
+        needsUpdate = FOR.WORDLISTINDEXNEEDSUPDATE;
+    }
+    OP_CLOSE(OpClose, Forums.number());
+    return ok;
+}
+
+bool writeIndexFields(uint32_t position, uint32_t count, int32_t needsUpdate) {
+    OP_CLOSE(OpOpenShared, Forums.number());
+    Forums.clearBuffer();
+    FOR.ID = Mem.ForumNumber;
+    bool ok = Forums.get(FOR_ForumKey) && Forums.hold();
+    if (ok) {
+        FOR.LASTMSGID = position;
+        FOR.RECSLASTTIME = count;
+        FOR.WORDLISTINDEXNEEDSUPDATE = needsUpdate;
+        ok = Forums.put();
+        Forums.release();
+    }
+    if (ok) Mem.WordListIndexNeedsUpdate = needsUpdate;
+    OP_CLOSE(OpClose, Forums.number());
+    return ok;
+}
+
+bool indexActiveDatabase(bool full, int batch, IndexSummary& summary) {
+    uint32_t position = 0, count = 0;
+    int32_t needsUpdate = 0;
+    if (!readIndexFields(position, count, needsUpdate)) {
+        tell("Disk Error", "Unable to read forum data!|Indexing not possible now.");
+        return false;
+    }
+    uint8_t advice = AdviceNone;
+    WSIndexFixup(advice, 4, position, count, 1, 0);
+    summary.advice = advice;
+    int mode = full ? ModeFull : advice == AdviceNone ? -1 : advice;
+    summary.mode = mode;
+    if (mode < 0) {
+        OP_CLOSE(OpOpenShared, WordList.number());
+        summary.words = WordList.records();
+        OP_CLOSE(OpClose, WordList.number());
+        return writeIndexFields(position, count, needsUpdate);
+    }
+    WordIndexer run(mode, batch, position, Mem.ForumNumber, Mem.ForumType, needsUpdate, count);
+    if (run.start()) {
+        writeIndexFields(position, count, needsUpdate);
+        while (run.step()) {
+            if (run.phase() != WordIndexer::Phase::Index) ui().progress(run.status(), run.done(), run.total());
+        }
+    }
+    summary.messages = run.indexedThisRun();
+    summary.result = run.finish();
+    OP_CLOSE(OpOpenShared, WordList.number());
+    summary.words = WordList.records();
+    OP_CLOSE(OpClose, WordList.number());
+    return writeIndexFields(position, count, needsUpdate);
+}
+
+} // namespace qb

@@ -1,0 +1,103 @@
+// What a word is: the four character-class tables, the junk test, breaking a
+// text or a query into words, and the parts of a message that are indexed
+// (thread heading or subject, body without the footer or the mail headers).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qb {
+
+// 0 = allowed, 1 = not: before a word (skipped), inside a word (ends it), at
+// the end of a word (stripped). IsJunkHash: 0 letter, 1 numeric, 2 number
+// decoration, 3 hexadecimal letter.
+extern uint8_t StartWordHash[256];
+extern uint8_t InWordHash[256];
+extern uint8_t EndWordHash[256];
+extern uint8_t IsJunkHash[256];
+
+void setDefaultWordTables();
+// Control rows 11-16 (1,024 bytes in consecutive 200-byte slices). Loading
+// adds a missing row from the defaults, takes the start, inside and end
+// tables from the stored rows (the junk table keeps its defaults) and falls
+// back to the defaults when row 16 cannot be read. False when the control
+// table cannot be used.
+bool loadWordTables();
+bool saveWordTables();
+// While an indexing run has set the circumflex entry of the start table, its
+// value from before the run (stored instead); 0xFF when no run is active.
+extern uint8_t circumflexOutsideRun;
+
+// The word-index settings (control row 10).
+struct WordIndexSettings {
+    std::string indexRoot;             // empty: the data directory
+    uint8_t indexNumbers = 1;
+    int32_t searchPauseCount = 10000;
+    uint8_t indexForumFooters = 0;
+    uint8_t indexNewsFooters = 0;
+    uint8_t autoStopForum = 1;
+    uint8_t autoStopNews = 1;
+    uint8_t autoStopMail = 1;
+};
+// With reload the settings record (and the tables) are read from the control
+// table first; else the values loaded last are given.
+bool readWordIndexSettings(WordIndexSettings& out, bool reload = true);
+bool writeWordIndexSettings(const WordIndexSettings& in);
+
+// The junk test on an upper-cased word.
+bool wordAccepted(const unsigned char* w, size_t len, bool indexNumbers);
+
+// Upper case of the single-byte character set.
+extern const unsigned char kUpper1252[256];
+
+// Breaks text (upper-casing each word) and calls onWord(const char*, size_t
+// length, size_t start) for every word that passes the junk test; start
+// counts from 0 in text. With junk false every word is passed.
+template <class F>
+void breakWords(std::string_view text, bool junk, bool indexNumbers, F&& onWord) {
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
+    const long n = static_cast<long>(text.size());
+    unsigned char buf[64];
+    long s = 0;
+    for (;;) {
+        while (s < n && StartWordHash[t[s]] == 1) ++s;
+        if (s >= n) break;
+        long e = s + 1;
+        unsigned char prev = t[s];
+        while (e < n) {
+            unsigned char c = t[e];
+            if (c == '.' && prev == '.') { e -= 2; break; }
+            prev = c;
+            if (InWordHash[c] == 1) { --e; break; }
+            ++e;
+        }
+        if (e >= n) e = n - 1;
+        while (e >= s && EndWordHash[t[e]] == 1) --e;
+        if (e < s) { ++s; continue; }
+        const long len = e - s + 1;
+        if (!junk) {
+            std::string w(reinterpret_cast<const char*>(t + s), static_cast<size_t>(len));
+            for (auto& ch : w) ch = static_cast<char>(kUpper1252[static_cast<unsigned char>(ch)]);
+            onWord(w.data(), w.size(), static_cast<size_t>(s));
+        } else if (len >= 2 && len <= 39) {
+            for (long i = 0; i < len; ++i) buf[i] = kUpper1252[t[s + i]];
+            if (wordAccepted(buf, static_cast<size_t>(len), indexNumbers))
+                onWord(reinterpret_cast<const char*>(buf), static_cast<size_t>(len), static_cast<size_t>(s));
+        }
+        s = e + 1;
+    }
+}
+
+// The words of a query: wildcards ? and * are word characters, no junk or
+// length test, upper-cased and cut to 40 characters.
+std::vector<std::string> breakQuery(std::string_view text);
+
+// End (exclusive, from 0) of a forum or newsgroup body without its footer.
+size_t bodyEndWithoutFooter(std::string_view body);
+// The range of a mail body that is indexed, without Internet headers and
+// non-plain MIME parts. False when nothing of the body is indexed.
+bool mailBodyRange(std::string_view body, size_t& begin, size_t& end);
+
+} // namespace qb
