@@ -174,7 +174,7 @@ int runSearch(CliContext& ctx) {
         ui().message("No Search Words", "Please use the Insert Button to Locate words of Interest!|Then Try Again.");
         return done(2);
     }
-    SearchState st;
+    ProSearchState st;
     std::vector<uint32_t> result;
     std::vector<std::string> found;
     cliUi.answers.push_back(BtnOk);  // a search without positive words scans every message

@@ -252,7 +252,7 @@ LookupOptions LookupDialog::options() const {
 
 // ================================================================ professional search
 
-SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
+ProSearchWindow::ProSearchWindow(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Professional Search"));
     // The tables of the search stay open while the window is open.
     OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), MsgText.number(), StopWords.number());
@@ -323,7 +323,7 @@ SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
     });
     connect(toOr, &QPushButton::clicked, this, [this] { addHighlighted(false); });
     connect(toAnd, &QPushButton::clicked, this, [this] { addHighlighted(true); });
-    connect(del, &QPushButton::clicked, this, &SearchWindow::deleteSelected);
+    connect(del, &QPushButton::clicked, this, &ProSearchWindow::deleteSelected);
     connect(delAll, &QPushButton::clicked, this, [this] {
         andList.clear();
         orList.clear();
@@ -331,19 +331,19 @@ SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
         state.DIRTYLIST = 1;
         refreshLists();
     });
-    connect(notB, &QPushButton::clicked, this, &SearchWindow::toggleNot);
+    connect(notB, &QPushButton::clicked, this, &ProSearchWindow::toggleNot);
     connect(get, &QPushButton::clicked, this, [this] { getMessages(false); });
     connect(next, &QPushButton::clicked, this, [this] { getMessages(true); });
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
 }
 
-SearchWindow::~SearchWindow() {
+ProSearchWindow::~ProSearchWindow() {
     OP_CLOSE(OpClose, WordList.number(), MasIdx.number(), MsgText.number(), StopWords.number());
     if (forumType_ == 2) OP_CLOSE(OpClose, Mail.number());
     else OP_CLOSE(OpClose, MsgNmbr.number(), Threads.number());
 }
 
-bool SearchWindow::lookup(const QString& text, const LookupOptions& opt) {
+bool ProSearchWindow::lookup(const QString& text, const LookupOptions& opt) {
     state.SEARCHSTRING = s1252(text);
     std::vector<std::string> words;
     if (!prepareLookup(state.SEARCHSTRING, opt, words)) return false;
@@ -372,7 +372,7 @@ bool SearchWindow::lookup(const QString& text, const LookupOptions& opt) {
     return true;
 }
 
-void SearchWindow::addHighlighted(bool toAnd) {
+void ProSearchWindow::addHighlighted(bool toAnd) {
     auto sel = hitsList->selectedItems();
     if (sel.isEmpty()) {
         ui().message("Nothing Selected", "Please Click on a Search Word to Select it then Try Again");
@@ -389,7 +389,7 @@ void SearchWindow::addHighlighted(bool toAnd) {
     refreshLists();
 }
 
-void SearchWindow::deleteSelected() {
+void ProSearchWindow::deleteSelected() {
     int a = andView->currentRow(), o = orView->currentRow();
     if (a < 0 && o < 0) {
         ui().message("Pick One First", "Please Pick an Entry in one of the Lists Above to Delete and Try Again.");
@@ -402,7 +402,7 @@ void SearchWindow::deleteSelected() {
     refreshLists();
 }
 
-void SearchWindow::moveEntry(bool fromAnd, int row) {
+void ProSearchWindow::moveEntry(bool fromAnd, int row) {
     auto& from = fromAnd ? andList : orList;
     auto& to = fromAnd ? orList : andList;
     if (row < 0 || row >= static_cast<int>(from.size())) return;
@@ -414,7 +414,7 @@ void SearchWindow::moveEntry(bool fromAnd, int row) {
     refreshLists();
 }
 
-bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
+bool ProSearchWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
         static_cast<QDropEvent*>(event)->acceptProposedAction();
         return true;
@@ -432,7 +432,7 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void SearchWindow::toggleNot() {
+void ProSearchWindow::toggleNot() {
     int a = andView->currentRow(), o = orView->currentRow();
     ListEntry* e = a >= 0 && a < static_cast<int>(andList.size())  ? &andList[a]
                    : o >= 0 && o < static_cast<int>(orList.size()) ? &orList[o]
@@ -446,7 +446,7 @@ void SearchWindow::toggleNot() {
     refreshLists();
 }
 
-void SearchWindow::refreshLists() {
+void ProSearchWindow::refreshLists() {
     auto fill = [](QListWidget* v, const std::vector<ListEntry>& l) {
         v->clear();
         for (const ListEntry& e : l)
@@ -456,7 +456,7 @@ void SearchWindow::refreshLists() {
     fill(orView, orList);
 }
 
-void SearchWindow::getMessages(bool nextBlock) {
+void ProSearchWindow::getMessages(bool nextBlock) {
     if (andList.empty() && orList.empty()) {
         ui().message("No Search Words", "Please use the Insert Button to Locate words of Interest!|Then Try Again.");
         return;
@@ -794,7 +794,7 @@ const bool registered = [] {
             QTimer::singleShot(0, w, &QWidget::close);
             return w;
         }
-        return new SearchWindow(p);
+        return new ProSearchWindow(p);
     });
     registerProcedure("WordList", [](QWidget* p) -> QWidget* { return new WordListWindow(p); });
     registerProcedure("StopList", [](QWidget* p) -> QWidget* { return new StopListWindow(p); });

@@ -69,11 +69,11 @@ private:
     bool starPrev_ = false;
 };
 
-class SearchWindow : public QWidget {
+class ProSearchWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit SearchWindow(QWidget* parent = nullptr);
-    ~SearchWindow() override;
+    explicit ProSearchWindow(QWidget* parent = nullptr);
+    ~ProSearchWindow() override;
     // Looks the text up as the lookup window would, filling the hits list.
     bool lookup(const QString& text, const LookupOptions& opt);
     void addHighlighted(bool toAnd);
@@ -86,7 +86,7 @@ public:
     std::vector<LookupHit> hits;
     std::vector<ListEntry> andList, orList;
     std::vector<std::string> phrase, found;
-    SearchState state;
+    ProSearchState state;
 
     QListWidget *hitsList, *andView, *orView, *resultView;
 

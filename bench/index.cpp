@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
         LookupHit ha = exactWord(a), hb = exactWord(b);
         std::vector<ListEntry> andList{{"", ha.word, ha.count, ha.id, false}, {"", hb.word, hb.count, hb.id, false}};
         std::vector<ListEntry> orList;
-        SearchState st;
+        ProSearchState st;
         std::vector<uint32_t> result;
         std::vector<std::string> found;
         runProSearch(st, andList, orList, {}, 2, result, found, false);

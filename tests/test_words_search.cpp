@@ -38,7 +38,7 @@ protected:
 
     std::vector<uint32_t> search(std::vector<ListEntry> andList, std::vector<ListEntry> orList,
                                  std::vector<std::string> phrase = {}, SearchOutcome* outcome = nullptr) {
-        SearchState st;
+        ProSearchState st;
         std::vector<uint32_t> result;
         std::vector<std::string> found;
         SearchOutcome o = runProSearch(st, andList, orList, phrase, 2, result, found, false);
@@ -49,7 +49,7 @@ protected:
     }
 
     std::vector<std::string> lastFound;
-    SearchState lastState;
+    ProSearchState lastState;
 };
 
 using U = std::vector<uint32_t>;
@@ -110,7 +110,7 @@ TEST_F(WordsSearch, PausesAndContinues) {
     readWordIndexSettings(s);
     s.searchPauseCount = 1;
     writeWordIndexSettings(s);
-    SearchState st;
+    ProSearchState st;
     std::vector<ListEntry> a{entry("APPLE")}, o;
     std::vector<uint32_t> result;
     std::vector<std::string> found;

@@ -184,7 +184,7 @@ TEST_F(WordsWindows, WordDefinitionRules) {
 
 TEST_F(WordsWindows, ProfessionalSearchWindow) {
     indexNow();
-    SearchWindow w;
+    ProSearchWindow w;
     LookupOptions whole;
     ASSERT_TRUE(w.lookup(QStringLiteral("roses tulips"), whole));
     ASSERT_EQ(w.hitsList->count(), 2);
@@ -193,7 +193,7 @@ TEST_F(WordsWindows, ProfessionalSearchWindow) {
     w.addHighlighted(true);
     EXPECT_EQ(w.andList.size(), 2u);
     int told = -1;
-    QObject::connect(&w, &SearchWindow::searchDone, [&](int n) { told = n; });
+    QObject::connect(&w, &ProSearchWindow::searchDone, [&](int n) { told = n; });
     w.getMessages(false);
     EXPECT_EQ(told, 1);
     EXPECT_EQ(w.result(), (std::vector<uint32_t>{31}));

@@ -303,7 +303,7 @@ bool textHasPhrase(std::string_view text, const std::vector<std::string>& phrase
     return false;
 }
 
-SearchOutcome runProSearch(SearchState& st, std::vector<ListEntry>& andList, std::vector<ListEntry>& orList,
+SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, std::vector<ListEntry>& orList,
                            const std::vector<std::string>& phrase, int kind, std::vector<uint32_t>& result,
                            std::vector<std::string>& found, bool ask) {
     WordIndexSettings settings;

@@ -54,7 +54,7 @@ std::vector<LookupHit> lookupWords(const std::vector<std::string>& words, const 
 // The word-list row of one exact word (id 0 when not indexed).
 LookupHit exactWord(const std::string& word);
 
-struct SearchState {
+struct ProSearchState {
     int16_t DIRTYLIST = 1;
     std::string LASTLIST;
     int64_t LEFTOFFAT = 0;               // MsgText position of the scan; 0 = start
@@ -76,7 +76,7 @@ enum class SearchOutcome { Found, NothingToSearch, NoMatches, Cancelled, PhraseN
 // One "Get Msgs" (or "Next Block") over the active database. The result
 // holds message numbers, newest (highest) first. With ask false the search
 // never pauses to ask and loads everything.
-SearchOutcome runProSearch(SearchState& st, std::vector<ListEntry>& andList, std::vector<ListEntry>& orList,
+SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, std::vector<ListEntry>& orList,
                            const std::vector<std::string>& phrase, int kind, std::vector<uint32_t>& result,
                            std::vector<std::string>& foundWords, bool ask = true);
 
