@@ -358,11 +358,6 @@ void ImportRun::doQueueEmpty() {
         return;
     }
     totals_.tempRecords = static_cast<uint64_t>(NewHR.records());
-    if (!storeMessage || !storeTables || !resetStoreRun) {
-        box("Warning!", "The message store step is not available!\r\nMessages will not be imported!");
-        finish(true);
-        return;
-    }
 
     std::error_code ec;
     uint64_t tempSize = fs::file_size(NewHR.path(), ec);
@@ -381,6 +376,11 @@ void ImportRun::doQueueEmpty() {
     for (const TargetDb* t : left) dbOrder_.push_back(t->id);
     if (dbOrder_.empty()) {
         box("Warning!", "No messages found in selected file(s)!\r\nImport unsuccessful!");
+        finish(true);
+        return;
+    }
+    if (!storeMessage || !storeTables || !resetStoreRun) {
+        box("Warning!", "The message store step is not available!\r\nMessages will not be imported!");
         finish(true);
         return;
     }
