@@ -88,6 +88,12 @@ public:
     // Files of the queue and how many are done.
     size_t fileCount() const { return files_.size(); }
     size_t filesDone() const { return fileIndex_; }
+    // Temporary records gone through by the import pass.
+    uint64_t recordsDone() const { return dbRecordsDone_; }
+    // True while the import pass (from the first database on) is under way.
+    bool importPassRunning() const {
+        return state_ >= ImportState::NextDatabase && state_ <= ImportState::BuildSavedKeys;
+    }
     // "The import process has finished!" or "No messages to import!" once
     // finished (empty before, and when the run ended by an error).
     const std::string& endText() const { return endText_; }
