@@ -23,6 +23,7 @@ struct StoreOutput {
     uint32_t fromId = 0;
     uint32_t toId = 0;
     uint32_t threadNumber = 0;
+    uint32_t msgNumber = 0;    // the number the message has in the database (MSG:MSGNUMBER, MAI:MAILID)
 };
 
 enum StoreResult : int { StoreStored = 0, StoreSkipped = 1, StoreFailed = 2 };
