@@ -32,17 +32,12 @@
 
 namespace qb {
 
-// Settings readers that a build may not link yet.
-int32_t konfigNumber(int item) __attribute__((weak));
-std::string konfigString(int item) __attribute__((weak));
-
 namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(toUtf8(s)); }
 std::string s8(const QString& s) { return fromUtf8(s.toStdString()); }
 
 int32_t setting(int item, int32_t fallback) {
-    if (!konfigNumber) return fallback;
     int32_t v = konfigNumber(item);
     return v ? v : fallback;
 }
@@ -277,7 +272,7 @@ ImportWizard::ImportWizard(QWidget* parent) : QWidget(parent) {
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
 
     loadDatabases();
-    path_->setText(konfigString ? q(std::string(rtrim(konfigString(14)))) : QString());
+    path_->setText(q(std::string(rtrim(konfigString(14)))));
     chooseReaderNumber(setting(12, DefaultReaderNumber));
     methodChanged();
     showPage(0);

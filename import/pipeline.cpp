@@ -19,18 +19,12 @@
 #include "core/text.h"
 #include "core/ui.h"
 #include "import/catalogue.h"
+#include "import/persons.h"
 #include "import/store.h"
 
 namespace fs = std::filesystem;
 
 namespace qb {
-
-// Services of other parts that may not be linked into every build yet.
-int storeMessage(const StoreInput& in, StoreOutput& out) __attribute__((weak));
-std::vector<Table*> storeTables(uint8_t kind) __attribute__((weak));
-void resetStoreRun() __attribute__((weak));
-int32_t SpeedVal(int mode, int kind) __attribute__((weak));
-int UpdREF(int mode) __attribute__((weak));
 
 namespace {
 
@@ -48,12 +42,6 @@ void box(const std::string& title, const std::string& text) {
 
 std::string dirName(uint32_t dirNumber) { return "F" + std::to_string(dirNumber); }
 
-std::string lowerAscii(std::string_view s) {
-    std::string r(rtrim(s));
-    for (char& c : r) c = static_cast<char>(lower1252(static_cast<unsigned char>(c)));
-    return r;
-}
-
 // Drive part of a path for the space messages: "X:" where there is one,
 // else the directory itself.
 std::string driveOf(const std::string& path) {
@@ -66,7 +54,6 @@ std::string spaceText(uint64_t free, const std::string& path, const std::string&
 }
 
 int32_t batchOf(int kind, int32_t fallback) {
-    if (!SpeedVal) return fallback;
     int32_t n = SpeedVal(3, kind);
     return n > 0 ? n : fallback;
 }
@@ -209,7 +196,7 @@ void ImportRun::doStart() {
     previousDb_ = Mem.ForumNumber;
     preBatch_ = batchOf(27, 300);
     importBatch_ = batchOf(26, 500);
-    if (resetStoreRun) resetStoreRun();
+    resetStoreRun();
     setText("Pre-import message conversion");
 
     // The ID counter is taken for the whole pre-import pass.
@@ -379,11 +366,6 @@ void ImportRun::doQueueEmpty() {
         finish(true);
         return;
     }
-    if (!storeMessage || !storeTables || !resetStoreRun) {
-        box("Warning!", "The message store step is not available!\r\nMessages will not be imported!");
-        finish(true);
-        return;
-    }
     from_ = "Temporary File";
     setText("Importing messages");
     dbIndex_ = 0;
@@ -478,7 +460,7 @@ void ImportRun::doNextDatabase() {
             finish(true);
             return;
         }
-        if (UpdREF) UpdREF(ModeReport);
+        UpdREF(ModeReport);
     } else if (!selectDatabase(t->id)) {
         // The row went away since the run began: its messages stay in the temporary file.
         ++dbIndex_;
@@ -508,7 +490,7 @@ void ImportRun::doNextDatabase() {
     ccStarted_ = false;
     countStarted_ = false;
     resetStoreRun();
-    if (dbKind_ == KindMail) loadOwnerAddresses();
+    if (dbKind_ == KindMail) loadMailOwner(t->id);
 
     if (!beginTxn()) {
         finish(true);
@@ -645,23 +627,6 @@ void ImportRun::doImportRecords() {
     if (!diskCheck(true)) finish(true);
 }
 
-void ImportRun::loadOwnerAddresses() {
-    ownerSlots_.clear();
-    Forums.clearBuffer();
-    FOR.ID = dbOrder_[dbIndex_];
-    if (Forums.get(FOR_ForumKey)) {
-        ownerSlots_.push_back(lowerAscii(FOR.MAILADDRESS.view()));
-        for (const auto& a : FOR.ALTADDRESS) ownerSlots_.push_back(lowerAscii(a.view()));
-    }
-}
-
-bool ImportRun::ownersAddress(const std::string& address) const {
-    const std::string a = lowerAscii(address);
-    for (const std::string& s : ownerSlots_)
-        if (s == a) return true;
-    return false;
-}
-
 void ImportRun::doCarbonCopies() {
     if (!ccStarted_) {
         TempCC.set(CCT_IDKEY);
@@ -690,7 +655,7 @@ void ImportRun::doCarbonCopies() {
                 }
             }
         }
-        if (!lastCcMailFound_ || ownersAddress(CCT.R_CISADRESS.str())) continue;
+        if (!lastCcMailFound_ || isOwnerAddress(CCT.R_CISADRESS.view())) continue;
         CCRTable.clearBuffer();
         CCR.MAILID = CCT.MAILID;
         CCR.R_NAME.set(CCT.R_NAME.view());

@@ -129,8 +129,6 @@ private:
     void releaseControl();
     void updateForumsRow();
     void noteCountMemoryError();
-    void loadOwnerAddresses();
-    bool ownersAddress(const std::string& address) const;
 
     ImportSettings settings_;
     ImportContext ctx_;
@@ -175,8 +173,6 @@ private:
     std::map<uint32_t, std::pair<uint32_t, uint32_t>> personCounts_;  // id -> (from, to)
     std::map<uint32_t, uint32_t> threadCounts_;
     std::map<uint32_t, uint32_t> sectionCounts_;
-    // The owner's addresses of the open mail database, in lower case.
-    std::vector<std::string> ownerSlots_;
     // Position of the count phases.
     bool countStarted_ = false;
     uint32_t countResume_ = 0;
