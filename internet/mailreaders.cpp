@@ -129,6 +129,8 @@ protected:
     void reset() override {
         q_.clear();
         haveMsg_ = false;
+        first_ = true;
+        mbox_ = false;
     }
 
 public:
@@ -144,6 +146,7 @@ public:
             }
             if (!beginsHeaderBlock(line)) {
                 if (haveMsg_) pushLine(q_, line);
+                if (!line.empty()) first_ = false;
                 continue;
             }
             std::vector<std::string> block;
@@ -158,8 +161,17 @@ public:
                     break;
                 }
             }
+            if (first_) {
+                // A mailbox that begins with a "From " line has one before every
+                // message: a header block elsewhere is quoted text of a body.
+                mbox_ = block[0].compare(0, 5, "From ") == 0;
+                first_ = false;
+            }
             int count = __builtin_popcount(kinds & 0xF);
-            if (count > 2) {
+            // In a mailbox the "From " line is what starts a message; its header
+            // block need hold only one of the four (a message may lack Subject and To).
+            bool starts = mbox_ ? block[0].compare(0, 5, "From ") == 0 && count > 0 : count > 2;
+            if (starts) {
                 if (haveMsg_) {
                     finish();
                     ++done;
@@ -190,6 +202,8 @@ private:
     }
     LineQueue q_;
     bool haveMsg_ = false;
+    bool first_ = true;  // no line with text read yet
+    bool mbox_ = false;  // the file is a mailbox with "From " separator lines
 };
 
 // --------------------------------------------------------------------- Eudora
