@@ -57,6 +57,12 @@ enum class HeaderStyle { Common, Eudora };
 // To and Subject values are joined; the first recipient of a list is kept.
 void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailHeaders& h);
 
+// Handles a Content-Type or Content-Transfer-Encoding line q[i] (`up` its
+// upper-case copy): content kind, boundary, charset, transfer encoding.
+// `notText` is set for a single-part body that is not text. False for other lines.
+bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderStyle style, MailHeaders& h,
+                    bool& notText);
+
 // The value of a header line after its name and colon, leading blanks removed,
 // with its continuation lines joined (at most `maxLen` characters).
 std::string headerValue(const LineQueue& q, size_t i, size_t nameLen, size_t maxLen = 400);
