@@ -158,12 +158,15 @@ bool selectPart(LineQueue& q, size_t first, const std::string& boundaryIn, PartI
             markRemoved(e);
             continue;
         }
+        // A boundary line is the boundary itself or "--" and the boundary at the
+        // start of the line (text that merely holds the boundary is no match).
         bool match = false;
         if (!boundary.empty() && e.LINE.size() >= boundary.size()) {
             if (e.LINE.size() == boundary.size())
                 match = e.LINE == boundary;
             else
-                match = e.LINE.find(boundary) != std::string::npos;
+                match = e.LINE.size() >= boundary.size() + 2 && e.LINE[0] == '-' && e.LINE[1] == '-' &&
+                        e.LINE.compare(2, boundary.size(), boundary) == 0;
         }
         if (match) {
             if (textSeen)
@@ -199,9 +202,11 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
         }
         size_t need = e.LINE.size() + (e.SPLITLINE ? 0 : 2);
         if (out.size() + need > MSGTEXT_MAX) {
-            size_t room = MSGTEXT_MAX - 2 > out.size() ? MSGTEXT_MAX - 2 - out.size() : 0;
-            out.append(e.LINE, 0, std::min(room, e.LINE.size()));
-            out += "\r\n";
+            if (out.size() + 2 <= MSGTEXT_MAX) {
+                size_t room = MSGTEXT_MAX - 2 - out.size();
+                out.append(e.LINE, 0, std::min(room, e.LINE.size()));
+                out += "\r\n";
+            }
             break;
         }
         out += e.LINE;
@@ -459,7 +464,10 @@ void emitRun(std::string& run, std::string& out, HtmlState& st) {
         run.clear();
         return;
     }
-    while (!run.empty() && run.back() == ' ') run.pop_back();
+    // Trailing blanks go; outside preformatted text line ends and tabs as well.
+    while (!run.empty() && (run.back() == ' ' || (!st.pre && (run.back() == '\r' || run.back() == '\n' ||
+                                                              run.back() == '\t'))))
+        run.pop_back();
     if (run.empty()) return;
     if (st.linkPending) spaceRule(out);
     if (st.dl && st.dd) out += "   ";
@@ -610,6 +618,7 @@ void htmlToText(std::string& text) {
         }
         if (!run.empty()) emitRun(run, out, st);
     }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
     if (out.size() > MSGTEXT_MAX) out.resize(MSGTEXT_MAX);
     text.swap(out);
 }
