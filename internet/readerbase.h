@@ -1,0 +1,44 @@
+// What the Internet mail and news readers share: the open file, the owner of
+// the run's mail database and the storing of one mail from the line queue.
+#pragma once
+#include <string>
+
+#include "import/linequeue.h"
+#include "import/parser.h"
+#include "internet/mailheaders.h"
+
+namespace qb {
+
+class InternetReader : public Parser {
+public:
+    ParseStatus begin(const std::string& path, ImportContext& ctx) override;
+
+protected:
+    // Called by begin() after the file is open (reset the reader's state).
+    virtual void reset() {}
+
+    enum class DateRule { Common, Eudora };
+
+    // Parses the headers from q[first] and writes one mail record (or counts
+    // the message as skipped). Eudora: the direction follows the Date line;
+    // `separator` is then the "From ???@???" line.
+    void storeMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates,
+                   const std::string& separator = {});
+
+    // The text of the body from h.bodyStart: the kept MIME part, decoded.
+    static std::string bodyText(LineQueue& q, const MailHeaders& h);
+
+    // Drops the empty lines at the end of the queue (the separator space
+    // between two messages of a mailbox).
+    static void trimTrailingEmpty(LineQueue& q, size_t keepFrom);
+
+    void progress() { if (ctx_) ctx_->progress = in_.offset(); }
+
+    LineReader in_;
+    ImportContext* ctx_ = nullptr;
+    OwnerIdentity owner_;
+    std::string mailDbName_;
+    std::string path_;
+};
+
+} // namespace qb
