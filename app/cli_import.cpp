@@ -24,6 +24,21 @@ const char* const kUsage =
     "import --reader NAME [--mail-db NAME] [--forum-db NAME] [--kinds mail,forum,news] [--reimport] "
     "[--create-only] [--topic NAME] [--tree DIR | --dir DIR] [--masks \"*.MBX;*.TXT\"] [FILE...]";
 
+// Boxes go to stderr, each on a line of its own below the progress bar.
+class CliBoxes : public HeadlessUi {
+public:
+    CliBoxes() { echo = true; }
+    void message(const std::string& title, const std::string& text, Icon icon) override {
+        cliProgressEnd();
+        HeadlessUi::message(title, text, icon);
+    }
+    unsigned ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
+                 Icon icon) override {
+        cliProgressEnd();
+        return HeadlessUi::ask(title, text, buttons, defaultButton, icon);
+    }
+};
+
 int fail(const std::string& text) {
     std::fprintf(stderr, "qbox import: %s\n", toUtf8(text).c_str());
     return 1;
@@ -133,8 +148,7 @@ int runImport(CliContext& c) {
     SetupCheck check = checkSettings(s);
     if (!check.ok) return fail(check.text);
 
-    HeadlessUi boxes;
-    boxes.echo = true;
+    CliBoxes boxes;
     setUi(&boxes);
     int status = 1;
     {
