@@ -101,7 +101,7 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     TempDir home;
     makeMailHome(home.path);
     std::string data;
-    for (const std::string dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
+    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
         if (data.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) data = dir + "/linux-mips-1996-sample.mbox";
     if (data.empty()) GTEST_SKIP() << "sample mailbox not available";
