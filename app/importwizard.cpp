@@ -414,6 +414,17 @@ ImportProgressWindow* ImportWizard::start() {
         ui().message(c.title, c.text, Icon::Exclamation);
         return nullptr;
     }
+    // The next import starts with this reader and mail database.
+    if (const ReaderEntry* r = readerByName(s.reader)) {
+        int32_t n = r->number;
+        std::string unused;
+        Konfig(2, 12, n, unused);
+        if (s.mailDb) {
+            n = static_cast<int32_t>(s.mailDb);
+            Konfig(2, 19, n, unused);
+        }
+        Konfig(4, 0, n, unused);
+    }
     if (saveSession()) saveDefinition(s);
     auto* w = new ImportProgressWindow(s);
     w->setAttribute(Qt::WA_DeleteOnClose);
