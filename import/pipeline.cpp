@@ -833,4 +833,25 @@ void ImportRun::finish(bool error) {
     if (onFinished) onFinished();
 }
 
+// ---- definitions ---------------------------------------------------------------
+
+ImportOutcome runImportDefinition(uint32_t id, ImportTotals* totals, std::string* failure) {
+    ImportSettings s;
+    SetupCheck check;
+    if (!loadDefinition(id, s, check)) {
+        if (check.ok) {
+            check.title = "Import procedure specification error";
+            check.text = "Import definition " + std::to_string(id) + " does not exist!";
+        }
+        if (failure) *failure = check.text;
+        box(check.title, check.text);
+        return ImportOutcome::Failed;
+    }
+    ImportRun run(s);
+    while (run.step()) {}
+    if (totals) *totals = run.totals();
+    if (run.stopped()) return ImportOutcome::Stopped;
+    return run.failed() ? ImportOutcome::Failed : ImportOutcome::Done;
+}
+
 } // namespace qb

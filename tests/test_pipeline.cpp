@@ -551,3 +551,35 @@ TEST_F(PipelineTest, StopDuringImportAsksAndKeepsWhatIsCommitted) {
     DbView v(kForumDb);
     EXPECT_EQ(v.rows(MsgNmbr), static_cast<int64_t>(storedBefore));
 }
+
+TEST_F(PipelineTest, SavedDefinitionRunsLikeAScheduledTask) {
+    std::string mbox = home.path + "/in.mbox";
+    writeFile(mbox,
+              "From sam@example.net Mon Jan  1 10:00:00 1996\n"
+              "From: Sam Sender <sam@example.net>\n"
+              "To: owner@example.org\n"
+              "Subject: Scheduled\n"
+              "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
+              "\n"
+              "Body of the mail\n");
+    ImportSettings s;
+    chooseReader(s, *readerByName("Unix Mail"));
+    s.mailDb = kMailDb;
+    s.method = 1;
+    s.path = home.path;
+    s.masks = "*.MBOX";
+    uint32_t id = saveDefinition(s);
+    ASSERT_NE(id, 0u);
+
+    Mem.DoTask = 2;
+    ImportTotals totals;
+    EXPECT_EQ(runImportDefinition(id, &totals), ImportOutcome::Done);
+    EXPECT_EQ(totals.stored, 1u);
+    EXPECT_EQ(runImportDefinition(id, &totals), ImportOutcome::Done);
+    EXPECT_EQ(totals.stored, 0u);
+    std::string why;
+    EXPECT_EQ(runImportDefinition(id + 1000, nullptr, &why), ImportOutcome::Failed);
+    EXPECT_FALSE(why.empty());
+    Mem.DoTask = 0;
+    EXPECT_TRUE(headless.shown.empty());
+}
