@@ -583,3 +583,16 @@ TEST_F(PipelineTest, SavedDefinitionRunsLikeAScheduledTask) {
     Mem.DoTask = 0;
     EXPECT_TRUE(headless.shown.empty());
 }
+
+TEST_F(PipelineTest, KindsNotTakenCreateNoDatabase) {
+    std::string f = file("mixed.txt", {forumLine("Unwanted Forum", 1, 0, "Hi"), mailLine("Wanted", "")});
+    ImportSettings s = settings();
+    s.importForum = false;
+    ImportRun r(s, {f});
+    run(r);
+    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(r.totals().stored, 1u);
+    EXPECT_EQ(r.totals().skipped, 1u);
+    EXPECT_EQ(forumNamed("Unwanted Forum"), 0u);
+    EXPECT_FALSE(fs::exists(fs::path(Mem.FileDir) / "F4"));
+}
