@@ -118,7 +118,8 @@ TEST_F(ImportWizardTest, ReaderChoiceSetsMaskKindsAndChecksRunAtStart) {
 TEST_F(ImportWizardTest, ProgressWindowRunsTheImportToItsEnd) {
     ASSERT_TRUE(test::testReaderRegistered());
     std::string f = home.path + "/in.txt";
-    writeFile(f, "#QBTEST\nF|Closed Forum|1|General|1|0|Hi|A|1,1|All||2024-03-01|text\n");
+    writeFile(f, "#QBTEST\nF|Closed Forum|1|General|1|0|Hi|A|1,1|All||2024-03-01|text\n"
+                 "F|Open Forum|1|General|1|0|Hi|A|1,1|All||2024-03-01|text\n");
     ImportSettings s;
     s.reader = test::TestReaderName;
     s.mailDb = 300001;
@@ -132,7 +133,11 @@ TEST_F(ImportWizardTest, ProgressWindowRunsTheImportToItsEnd) {
     EXPECT_TRUE(done);
     EXPECT_TRUE(win.run().finished());
     EXPECT_EQ(win.run().totals().skipped, 1u);
+    EXPECT_EQ(win.run().totals().stored, 1u);
+    EXPECT_EQ(win.run().endText(), "The import process has finished!");
     auto* stop = win.findChild<QPushButton*>();
     ASSERT_NE(stop, nullptr);
     EXPECT_EQ(stop->text(), "&Close");
+    fs::create_directories(QB_SOURCE_DIR "/docs");
+    win.grab().save(QB_SOURCE_DIR "/docs/importprogress.png");
 }
