@@ -53,6 +53,20 @@ std::string spaceText(uint64_t free, const std::string& path, const std::string&
     return "You have only " + pictureN13(free) + " bytes free on disk  " + driveOf(path) + " " + tail;
 }
 
+// The run of this process that owns the temporary files, if any.
+const ImportRun* gActiveRun = nullptr;
+
+// True when another process has the temporary import file open.
+bool temporaryFileBusy() {
+    const std::string file = tableFileName(NewHR.number());
+    std::error_code ec;
+    if (NewHR.isOpen() || !fs::exists(file, ec)) return false;
+    NewHR.open(file, OpenMode::Exclusive);
+    const bool busy = errorCode() == ErrAccessDenied;
+    if (NewHR.isOpen()) NewHR.close();
+    return busy;
+}
+
 int32_t batchOf(int kind, int32_t fallback) {
     int32_t n = SpeedVal(3, kind);
     return n > 0 ? n : fallback;
@@ -198,6 +212,14 @@ void ImportRun::doStart() {
     importBatch_ = batchOf(26, 500);
     resetStoreRun();
     setText("Pre-import message conversion");
+
+    // The temporary files have one name: a second run would destroy the first one's.
+    if (gActiveRun || temporaryFileBusy()) {
+        box("Warning!", "Another import or database merge is running!\r\nImport will not proceed!\r\n");
+        finish(true);
+        return;
+    }
+    gActiveRun = this;
 
     // The ID counter is taken for the whole pre-import pass.
     OP_CLOSE(OpOpenShared, Control.number());
@@ -803,7 +825,7 @@ void ImportRun::finish(bool error) {
     if (state_ == ImportState::Finished) return;
     const bool endedNormally = !error && !stopped_;
     // What is done is kept: a stop or a low disk commits the open transaction.
-    if (inTransaction()) commitTransaction();
+    if (txnOpen_ && inTransaction()) commitTransaction();
     txnOpen_ = false;
     closeDatabaseTables();
     parser_.reset();
@@ -816,6 +838,7 @@ void ImportRun::finish(bool error) {
     if (forumsOpen_) OP_CLOSE(OpClose, Forums.number());
     if (controlOpen_) OP_CLOSE(OpClose, Control.number());
     savedOpen_ = forumsOpen_ = controlOpen_ = false;
+    if (gActiveRun == this) gActiveRun = nullptr;
     if (previousDb_ != Mem.ForumNumber) {
         if (previousDb_ == 0 || !selectDatabase(previousDb_)) clearActiveDatabase();
     }

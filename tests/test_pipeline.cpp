@@ -596,3 +596,27 @@ TEST_F(PipelineTest, KindsNotTakenCreateNoDatabase) {
     EXPECT_EQ(forumNamed("Unwanted Forum"), 0u);
     EXPECT_FALSE(fs::exists(fs::path(Mem.FileDir) / "F4"));
 }
+
+TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 800; ++i) lines.push_back(forumLine("Existing Forum", i, 0, "Hi"));
+    std::string f = file("big.txt", lines);
+    ImportRun first(settings(), {f});
+    first.step();
+    first.step();
+    ASSERT_FALSE(first.finished());
+
+    ImportRun second(settings(), {f});
+    run(second);
+    EXPECT_TRUE(second.failed());
+    EXPECT_TRUE(shown("Another import or database merge is running!\r\nImport will not proceed!\r\n"));
+
+    run(first);
+    EXPECT_FALSE(first.failed());
+    EXPECT_EQ(first.totals().stored, 800u);
+    // Once the first has ended, a new run may start.
+    ImportRun third(settings(), {f});
+    run(third);
+    EXPECT_FALSE(third.failed());
+    EXPECT_EQ(third.endText(), "No messages to import!");
+}
