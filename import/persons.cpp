@@ -331,6 +331,20 @@ const MailOwner& mailOwner() { return owner; }
 
 OwnerAlpha& ownerAlphaCache() { return alphaCache; }
 
+bool ownerPerson(std::string_view address, std::string_view name) {
+    if (alphaCache.known()) return true;
+    bool found = false;
+    if (owner.personId != 0) {
+        Person.clearBuffer();
+        PER.PERSONID = owner.personId;
+        found = Person.get(PER_PersonKey);
+    }
+    if (!found && AddPers(address, name) != 0) return false;
+    alphaCache.personId = PER.PERSONID;
+    alphaCache.lastName = PER.LASTNAME.str();
+    return true;
+}
+
 // ---- CFromToMail ---------------------------------------------------------------
 
 namespace {

@@ -67,6 +67,12 @@ struct OwnerAlpha {
 };
 OwnerAlpha& ownerAlphaCache();
 
+// Makes the owner person current in the run's cache: the first call reads the
+// owner person of the loaded mail settings (FOR:PERSONID) from Person, or, when
+// it is not there, finds or makes it by AddPers(address, name). False when
+// AddPers failed (the transaction has been rolled back).
+bool ownerPerson(std::string_view address, std::string_view name);
+
 // Recounts the mail of the person current in PER (Mail open). 0 counts unchanged;
 // 2 PER:FROMCOUNT/PER:TOCOUNT were set (the caller writes the row); 3 the person
 // has no mail at all (mode 0 only; mode 1 then sets both counts to 0 and gives 2).

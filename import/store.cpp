@@ -40,25 +40,10 @@ bool resolve(std::string_view address, std::string_view name, Who& who) {
     return true;
 }
 
-// The owner of the mail database, from the run's cache; the first message that
-// needs it fills the cache from the owner person of the loaded mail settings,
-// or, when that person is not in the database, from AddPers(address, name).
 bool resolveOwner(std::string_view address, std::string_view name, Who& who) {
-    OwnerAlpha& cache = ownerAlphaCache();
-    if (!cache.known()) {
-        const uint32_t id = mailOwner().personId;
-        bool found = false;
-        if (id != 0) {
-            Person.clearBuffer();
-            PER.PERSONID = id;
-            found = Person.get(PER_PersonKey);
-        }
-        if (!found && AddPers(address, name) != 0) return false;
-        cache.personId = PER.PERSONID;
-        cache.lastName = PER.LASTNAME.str();
-    }
-    who.id = cache.personId;
-    who.last = cache.lastName;
+    if (!ownerPerson(address, name)) return false;
+    who.id = ownerAlphaCache().personId;
+    who.last = ownerAlphaCache().lastName;
     return true;
 }
 
@@ -295,12 +280,11 @@ int storeBoard(const StoreInput& in, StoreOutput& out, bool news) {
     }
     if (!toKnown && !resolve(NHR.R_CISADRESS.view(), NHR.R_NAME.view(), to)) return StoreFailed;
 
-    uint8_t status = 0, fg = 0;
+    uint8_t status = 0;
     if (exists) {
         if (!messageExists(number)) return fail("Warning!", "Transaction Frame Error!");
         // The user's keep or delete mark stays over a reimport.
         status = MSG.DUMMY;
-        fg = MSG.FG;
     } else {
         MsgNmbr.clearBuffer();
     }
@@ -315,7 +299,7 @@ int storeBoard(const StoreInput& in, StoreOutput& out, bool news) {
     MSG.TOALPHA = first10(to.last);
     MSG.DATE = NHR.DATE;
     MSG.DUMMY = status;
-    MSG.FG = fg;
+    MSG.FG = 0;
     if (!UppDat(MsgNmbr, exists ? UppPut : UppAdd, ModeReportRollback)) return StoreFailed;
     if (!writeText(number, in, exists)) return StoreFailed;
 

@@ -95,13 +95,6 @@ TEST(PersonsAddress, GatewayAddressOfMail) {
     EXPECT_EQ(cis(1, "Jane CSINET"), std::make_pair(std::string(), std::string("Jane CSINET")));
 }
 
-TEST(PersonsAddress, CompuServeIdTest) {
-    EXPECT_TRUE(isCompuServeId("12345,678"));
-    EXPECT_FALSE(isCompuServeId("12345.678"));
-    EXPECT_FALSE(isCompuServeId("a@b,c"));
-    EXPECT_FALSE(isCompuServeId(",678"));
-}
-
 // ---- Persons in a database -------------------------------------------------------
 
 class PersonsDb : public qb::testing::DbHome {
@@ -161,17 +154,6 @@ TEST_F(PersonsDb, StaleAliasMakesThePersonAndGoes) {
     EXPECT_EQ(Person.records(), 1);
 }
 
-TEST_F(PersonsDb, PersonIdsComeFromTheGenerator) {
-    ASSERT_EQ(AddPers("a@b", "A"), 0);
-    const uint32_t first = PER.PERSONID;
-    ASSERT_EQ(AddPers("c@d", "C"), 0);
-    EXPECT_EQ(PER.PERSONID, first + 1);
-    Control.clearBuffer();
-    CTL.ID = 1;
-    ASSERT_TRUE(Control.get(CTL_IdKey));
-    EXPECT_EQ(CTL.NEXTNUMBER, first + 2);
-}
-
 TEST_F(PersonsDb, FailedAddRollsBackAndReports) {
     ASSERT_EQ(AddPers("a@b", "First"), 0);
     ASSERT_TRUE(commitTransaction());
@@ -196,6 +178,31 @@ TEST_F(PersonsDb, FailedAddRollsBackAndReports) {
     ASSERT_TRUE(Control.get(CTL_IdKey));
     EXPECT_EQ(CTL.NEXTNUMBER, next);
     EXPECT_EQ(Person.records(), 2);
+}
+
+TEST_F(PersonsDb, NoIdMeansNoPerson) {
+    ASSERT_TRUE(commitTransaction());
+    // A control file that cannot be written hands out no ID.
+    const std::string path = Control.path();
+    OP_CLOSE(OpForceClose, Control.number());
+    Control.open(path, OpenMode::SharedReadOnly);
+    ASSERT_TRUE(Control.isOpen()) << errorText();
+    ASSERT_TRUE(beginTransaction({&Person, &PLINK}, 5));
+    EXPECT_EQ(AddPers("x@y", "Nobody Yet"), 1);
+    EXPECT_FALSE(inTransaction());
+    bool told = false;
+    for (const ShownBox& b : headless.shown)
+        if (b.title == Person.path() && b.text.find("A new person ID could not be generated") == 0) told = true;
+    EXPECT_TRUE(told);
+    EXPECT_EQ(Person.records(), 0);
+
+    // Unattended, the box is left out but the result is the same.
+    headless.shown.clear();
+    Mem.DoTask = 2;
+    ASSERT_TRUE(beginTransaction({&Person, &PLINK}, 5));
+    EXPECT_EQ(AddPers("x@y", "Nobody Yet"), 1);
+    EXPECT_TRUE(headless.shown.empty());
+    Control.close();
 }
 
 // ---- Owner of a mail database ----------------------------------------------------

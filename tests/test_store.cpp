@@ -158,6 +158,28 @@ TEST_F(StoreMail, OutboxMailComesFromTheOwnerEvenUnderAnotherName) {
     EXPECT_EQ(Person.records(), 2);
 }
 
+TEST_F(StoreMail, MissingOwnerPersonIsMadeAgain) {
+    Person.clearBuffer();
+    PER.PERSONID = ownerId;
+    ASSERT_TRUE(Person.get(PER_PersonKey));
+    ASSERT_TRUE(Person.erase());
+    mailRecord(900004, MailInbox, "Hi", "Pat Friend", "pat@else.net", "Kim Owner", "kim@home.org", kBody);
+    StoreOutput out = store();
+    ASSERT_EQ(last, StoreStored);
+    // The message refers to a person that exists, with its own alpha copy.
+    EXPECT_NE(out.toId, ownerId);
+    EXPECT_EQ(personName(out.toId), "KIM OWNER KIM@HOME.ORG");
+    Mail.clearBuffer();
+    MAI.MAILID = 900004;
+    ASSERT_TRUE(Mail.get(MAI_IdKey));
+    EXPECT_EQ(MAI.TOID, out.toId);
+    EXPECT_EQ(MAI.TOALPHA.str(), "Owner");
+    // The next mail uses the cached owner.
+    mailRecord(900005, MailInbox, "Hi again", "Sam Other", "sam@else.net", "Kim Owner", "kim@home.org", kBody);
+    EXPECT_EQ(store().toId, out.toId);
+    EXPECT_EQ(Person.records(), 3);
+}
+
 TEST_F(StoreMail, EmptyNamesBecomeNameUnknown) {
     mailRecord(900003, MailInbox, "Anon", "", "ghost@nowhere", "", "kim@home.org", kBody);
     StoreOutput out = store();
@@ -369,17 +391,30 @@ TEST_F(StoreForum, ReimportOverwritesAndIsNotNew) {
     EXPECT_EQ(textOf(300), "second text");
 }
 
-TEST_F(StoreForum, SenderAndReceiverArePersons) {
-    forumRecord(400, 0, "Hello");
-    NHR.R_NAME = "Mary Jones";
-    NHR.R_CISADRESS = "11111,222";
-    StoreOutput out = store();
+TEST_F(StoreForum, NoThreadIdFailsTheStore) {
+    forumRecord(450, 0, "Known heading");
+    store();
     ASSERT_EQ(last, StoreStored);
-    EXPECT_EQ(personName(out.fromId), "JOHN SMITH 12345,678");
-    EXPECT_EQ(personName(out.toId), "MARY JONES 11111,222");
-    ASSERT_TRUE(getMsg(400));
-    EXPECT_EQ(MSG.TOALPHA.str(), "Jones");
-    EXPECT_EQ(MSG.TOID, out.toId);
+    ASSERT_TRUE(commitTransaction());
+    const std::string path = Control.path();
+    OP_CLOSE(OpForceClose, Control.number());
+    Control.open(path, OpenMode::SharedReadOnly);
+    ASSERT_TRUE(beginTransaction({&MsgNmbr, &MsgText, &Threads, &SavedMsg, &Person, &PLINK}, 5));
+    // A known thread and person need no ID.
+    forumRecord(451, 0, "Known heading");
+    store();
+    EXPECT_EQ(last, StoreStored);
+    forumRecord(452, 0, "A heading never seen");
+    store();
+    EXPECT_EQ(last, StoreFailed);
+    EXPECT_FALSE(inTransaction());
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_EQ(headless.shown.back().title, "Warning!");
+    EXPECT_EQ(headless.shown.back().text, "Transaction Frame Error!");
+    EXPECT_FALSE(getMsg(452));
+    EXPECT_FALSE(getMsg(451));  // rolled back with the transaction
+    EXPECT_TRUE(getMsg(450));
+    Control.close();
 }
 
 TEST_F(StoreForum, TablesNotOpenFailClearly) {
@@ -481,6 +516,34 @@ TEST_F(StoreNews, ParentArrivingLaterTakesTheReferencedNumber) {
     EXPECT_FALSE(getMsg(3000));
     EXPECT_EQ(parent.threadNumber, child.threadNumber);  // same heading
     EXPECT_EQ(textOf(2001), "article 3000");
+}
+
+TEST_F(StoreNews, RepliesToAnAbsentParentShareItsNumber) {
+    tempId(4000, "<c1@h>");
+    tempId(4001, "<p@h>");
+    tempId(4002, "<c2@h>");
+    tempId(4003, "<p@h>");
+    article(4000, 4001, "Topic one", "Ann Other", "ann@host.org");
+    store();
+    ASSERT_EQ(last, StoreStored);
+    article(4002, 4003, "Topic two", "Ann Other", "ann@host.org");
+    store();
+    ASSERT_EQ(last, StoreStored);
+    ASSERT_TRUE(getMsg(4002));
+    EXPECT_EQ(MSG.REFNUMBER, 4001u);
+    EXPECT_EQ(MessageIds.records(), 3);  // c1, p, c2
+
+    // The parent arrives: both replies point at it, and it is not found twice.
+    tempId(5000, "<p@h>");
+    article(5000, 0, "Topic one", "Bob Parent", "bob@host.org");
+    StoreOutput parent = store();
+    ASSERT_EQ(last, StoreStored);
+    EXPECT_EQ(parent.msgNumber, 4001u);
+    tempId(5001, "<p@h>");
+    article(5001, 0, "Topic one", "Bob Parent", "bob@host.org");
+    store();
+    EXPECT_EQ(last, StoreSkipped);
+    EXPECT_EQ(MsgNmbr.records(), 3);
 }
 
 // ---- Mail database settings ------------------------------------------------------
