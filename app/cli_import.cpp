@@ -1,6 +1,8 @@
 // The import command: one import run of a reader's files, with a progress
 // bar on stderr and the totals on stdout.
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -126,6 +128,10 @@ int runImport(CliContext& c) {
         return fail("no files given (--tree DIR, --dir DIR or FILE...)");
     }
     if (haveMasks) s.masks = masksOpt;
+    if (s.method != 2) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(s.path, ec)) return fail("directory '" + s.path + "' does not exist");
+    }
 
     OP_CLOSE(OpOpenShared, Forums.number());
     int mailDbs = 0;

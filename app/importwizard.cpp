@@ -301,6 +301,9 @@ void ImportWizard::loadDatabases() {
     forumDb_->clear();
     mailIds_.clear();
     forumIds_.clear();
+    // No forum is taken unless the user picks one.
+    forumIds_.push_back(0);
+    forumDb_->addItem(QString());
     OP_CLOSE(OpOpenShared, Forums.number());
     Forums.set(FOR_AlphaKey);
     while (Forums.next()) {

@@ -85,6 +85,10 @@ TEST(CliImport, ErrorPathsExitWithStatusOne) {
 
     r = qbox(home.path, "import --reader 'Unix Mail' --dir /tmp x.mbx");
     EXPECT_EQ(r.status, 1);
+
+    r = qbox(home.path, "import --reader 'Unix Mail' --tree " + quote(home.path + "/nowhere"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("does not exist"), std::string::npos);
 }
 
 TEST(CliImport, MissingFileIsReportedAndTheRunFails) {

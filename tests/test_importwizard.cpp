@@ -73,13 +73,6 @@ protected:
 } // namespace
 
 TEST_F(ImportWizardTest, ReaderChoiceSetsMaskKindsAndChecksRunAtStart) {
-    // No forum database to choose.
-    OP_CLOSE(OpOpenShared, Forums.number());
-    Forums.clearBuffer();
-    FOR.ID = 300002;
-    ASSERT_TRUE(Forums.get(FOR_ForumKey));
-    ASSERT_TRUE(Forums.erase());
-    OP_CLOSE(OpClose, Forums.number());
     QWidget* w = startProcedure("ImportMeny");
     auto* wizard = qobject_cast<ImportWizard*>(w);
     ASSERT_NE(wizard, nullptr);
@@ -94,7 +87,8 @@ TEST_F(ImportWizardTest, ReaderChoiceSetsMaskKindsAndChecksRunAtStart) {
     EXPECT_TRUE(s.importNews);
     EXPECT_FALSE(s.importMail || s.importForum);
 
-    wizard->chooseReaderNumber(15);  // TAPCIS 5.x needs a chosen forum database
+    // TAPCIS 5.x needs a chosen forum database; none is taken unless picked.
+    wizard->chooseReaderNumber(15);
     s = wizard->settings();
     EXPECT_EQ(s.masks, "*.MSG;*.OLD");
     EXPECT_EQ(s.mailDb, 300001u);
