@@ -591,7 +591,8 @@ void ImportRun::doImportRecords() {
         }
         ++dbRecordsDone_;
         // The same forum message twice in the files of one run is stored once.
-        if (dbKind_ != KindMail && lastKeyValid_ && NHR.MSGNUMBER == lastMsgNumber_) {
+        // (Newsgroup articles are told apart by their Message-IDs instead.)
+        if (dbKind_ == KindForum && lastKeyValid_ && NHR.MSGNUMBER == lastMsgNumber_) {
             ++totals_.skipped;
             continue;
         }
