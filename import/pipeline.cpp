@@ -798,7 +798,8 @@ void ImportRun::endDatabase() {
     state_ = ImportState::NextDatabase;
 }
 
-void ImportRun::doBuildSavedKeys() {
+bool ImportRun::buildSavedKeys() {
+    savedAppended_ = false;
     bool ok = SavedMsg.build();
     if (!ok && errorCode() == ErrDuplicateKey) {
         // A pair recorded twice would keep the key from ever being built:
@@ -812,22 +813,23 @@ void ImportRun::doBuildSavedKeys() {
             if (SavedMsg.reget(p)) SavedMsg.erase();
         ok = SavedMsg.build();
     }
-    if (!ok) {
-        box("Key Build Error!", errorText() + "\r\n" + "Message SaveFile can not be built!");
-        finish(true);
-        return;
-    }
-    finish(false);
+    if (!ok) box("Key Build Error!", errorText() + "\r\n" + "Message SaveFile can not be built!");
+    return ok;
 }
+
+void ImportRun::doBuildSavedKeys() { finish(!buildSavedKeys()); }
 
 // ---- end ----------------------------------------------------------------------
 
 void ImportRun::finish(bool error) {
     if (state_ == ImportState::Finished) return;
-    const bool endedNormally = !error && !stopped_;
     // What is done is kept: a stop or a low disk commits the open transaction.
     if (txnOpen_ && inTransaction()) commitTransaction();
     txnOpen_ = false;
+    // A run that ends early still leaves the saved-message key whole, so that
+    // the next run finds what this one stored.
+    if (savedAppended_ && savedOpen_ && !buildSavedKeys()) error = true;
+    const bool endedNormally = !error && !stopped_;
     closeDatabaseTables();
     parser_.reset();
     releaseControl();

@@ -116,6 +116,7 @@ private:
     void doCountThreads();
     void doCountSections();
     void doBuildSavedKeys();
+    bool buildSavedKeys();
 
     void setText(const std::string& t);
     void finish(bool error);
