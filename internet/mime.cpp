@@ -212,6 +212,9 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
         out += e.LINE;
         if (!e.SPLITLINE) out += "\r\n";
     }
+    // A message text holds no NUL bytes (binary junk in a text part).
+    for (char& c : out)
+        if (c == '\0') c = ' ';
     if (contentKind == ContentHtml) {
         htmlToText(out);
     } else if (contentKind == ContentEnriched) {
