@@ -684,12 +684,24 @@ bool isInternetHeaderLine(std::string_view line) {
     return false;
 }
 
-int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart) {
+int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart, PartInfo* info) {
     bool html = false;
     std::optional<std::string> boundary;
+    PartInfo whole;
     size_t i = first;
     for (; i < q.size() && q[i].LEN != 0; ++i) {
         std::string up = upper(q[i].LINE);
+        if (startsWith(up, "CONTENT-TRANSFER-ENCODING:")) {
+            std::string v(rtrim(std::string_view(up).substr(26)));
+            size_t s = v.find_first_not_of(" \t");
+            whole.transferEncoding = s == std::string::npos ? std::string() : v.substr(s);
+        }
+        if (startsWith(up, "CONTENT-TYPE:")) {
+            std::string cs = paramValue(q[i].LINE, up, "CHARSET=");
+            if (cs.empty() && i + 1 < q.size() && isBlank(q[i + 1].LINE.empty() ? 'x' : q[i + 1].LINE[0]))
+                cs = paramValue(q[i + 1].LINE, upper(q[i + 1].LINE), "CHARSET=");
+            if (!cs.empty()) whole.charset = upper(cs);
+        }
         if (startsWith(up, "CONTENT-TYPE: TEXT/HTML")) {
             html = true;
         } else if (startsWith(up, "CONTENT-TYPE: MULTIPART")) {
@@ -701,7 +713,13 @@ int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart) {
     }
     while (i < q.size() && q[i].LEN == 0) ++i;
     if (bodyStart) *bodyStart = i;
-    if (boundary) return selectPart(q, i, *boundary) ? ContentHtml : ContentPlain;
+    if (boundary) {
+        PartInfo kept;
+        bool keptHtml = selectPart(q, i, *boundary, &kept);
+        if (info) *info = kept;
+        return keptHtml ? ContentHtml : ContentPlain;
+    }
+    if (info) *info = whole;
     if (html) return ContentHtml;
     if (i < q.size() && upper(std::string_view(q[i].LINE).substr(0, 20)).find("HTML") != std::string::npos)
         return ContentHtml;

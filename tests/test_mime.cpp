@@ -172,6 +172,14 @@ TEST(Mime, HeaderLineTestAndBodiesThatBeginWithHeaders) {
     EXPECT_EQ(mimeBodyTest(h, 0), ContentHtml);
     LineQueue p = queueOf({"From: a@b", "", "plain"});
     EXPECT_EQ(mimeBodyTest(p, 0), ContentPlain);
+
+    LineQueue e = queueOf({"Subject: x", "Content-Type: text/plain;", " charset=\"UTF-8\"",
+                           "Content-Transfer-Encoding: quoted-printable", "", "caf=C3=A9"});
+    PartInfo info;
+    EXPECT_EQ(mimeBodyTest(e, 0, &start, &info), ContentPlain);
+    EXPECT_EQ(info.charset, "UTF-8");
+    EXPECT_EQ(info.transferEncoding, "QUOTED-PRINTABLE");
+    EXPECT_EQ(buildMessageText(e, start, ContentPlain, info), "caf\xE9\r\n");
 }
 
 TEST(Mime, CharsetsAndEncodedWords) {
