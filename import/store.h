@@ -23,6 +23,7 @@ struct StoreOutput {
     uint32_t fromId = 0;
     uint32_t toId = 0;
     uint32_t threadNumber = 0;
+    uint32_t msgNumber = 0;    // the number the message has in the database (MSG:MSGNUMBER, MAI:MAILID)
 };
 
 enum StoreResult : int { StoreStored = 0, StoreSkipped = 1, StoreFailed = 2 };
@@ -32,7 +33,8 @@ enum StoreResult : int { StoreStored = 0, StoreSkipped = 1, StoreFailed = 2 };
 int storeMessage(const StoreInput& in, StoreOutput& out);
 
 // The tables the store step writes for a database kind, for the caller's
-// transaction (the caller opens them).
+// transaction (the caller opens them). A newsgroup store also reads TempID,
+// which must be open but stays out of the transaction.
 std::vector<Table*> storeTables(uint8_t kind);
 
 // Forgets the owner-name cache of the run (call at the start of a run and
