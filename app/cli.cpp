@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include "app/commands.h"
+#include "app/mainframe.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +39,8 @@ int runCommandLine(const std::vector<std::string>& args) {
         else rest.push_back(args[i]);
     }
     std::string home = resolveHome(homeOpt);
-    if (rest.empty() || rest[0] == "version" || rest[0] == "--version") {
+    if (rest.empty()) return runMainWindow(home);
+    if (rest[0] == "version" || rest[0] == "--version") {
         std::printf("Quillbox %s\nhome\t%s\n", QB_VERSION, home.c_str());
         return 0;
     }

@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "app/startup.h"
 #include "core/globals.h"
 #include "core/storage.h"
 
@@ -39,21 +40,10 @@ std::string commandUsage() {
 }
 
 void startHeadless(const std::string& home) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(home, ec);
-    if (!fs::is_directory(home)) throw std::runtime_error("cannot use home directory " + home);
-    std::string abs = fs::absolute(home).lexically_normal().string();
-    while (abs.size() > 1 && abs.back() == '/') abs.pop_back();
-    Mem.Net = abs;
-    Mem.FileDir = abs;
-    Mem.TempDir = abs + "/TEMP";
-    MasIdxPath = abs;
-    for (const std::string& d : {abs + "/CFG", Mem.TempDir}) {
-        fs::create_directories(d, ec);
-        if (!fs::is_directory(d)) throw std::runtime_error("cannot create directory " + d);
-    }
-    setEngineDirectory(abs + "/CFG");
+    // The same start-up as the main window, without the last database and
+    // without the due-task check.
+    StartupResult r = startUp(home, StartupOptions{});
+    if (!r.ok) throw std::runtime_error(r.failure);
 }
 
 bool takeOption(std::vector<std::string>& args, const std::string& name, std::string& value) {

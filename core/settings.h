@@ -80,4 +80,70 @@ int32_t SetTime(std::string& name, std::string& picture);
 int SemaFore(int code);
 void registerSemaFore(int code, std::function<int()> handler);
 
+// ---- Additions ---------------------------------------------------------------
+
+// The first ID of an installation; no ID is ever below it.
+constexpr uint32_t FirstId = 250000;
+
+// Rows of Control. Rows 11 to 16 hold the four word-character tables (1024
+// bytes over six areas), so group C, whose export options would otherwise
+// share row 11 with them, lives in row 17 of its own.
+enum ControlRow : int {
+    CtlRowIds = 1,          // NextNr and group A
+    CtlRowWindowsDefault = 2,
+    CtlRowWindowsUser = 3,
+    CtlRowPaths = 4,
+    CtlRowColumnsDefault = 5,
+    CtlRowColumnsUser = 6,
+    CtlRowWindows2Default = 7,
+    CtlRowWindows2User = 8,
+    CtlRowGroupB = 9,
+    CtlRowWordSettings = 10,
+    CtlRowWordTablesFirst = 11,
+    CtlRowWordTablesLast = 16,
+    CtlRowGroupC = 17,
+};
+
+// Selectors of the word-index settings (WSVars types 2 and 3). The index
+// root travels in `text`, every other item in `number`.
+enum WSItem : int {
+    WS_IndexRoot = 44,           // STRING(100); empty stored = the data directory
+    WS_IndexNumbers = 49,        // BYTE, default 1
+    WS_SearchPauseCount = 50,    // LONG, default 10000
+    WS_IndexForumFooters = 51,   // BYTE, default 0
+    WS_IndexNewsFooters = 52,    // BYTE, default 0
+    WS_AutoStopForum = 53,       // BYTE, default 1
+    WS_AutoStopNews = 54,        // BYTE, default 1
+    WS_AutoStopMail = 55,        // BYTE, default 1
+    WS_Reserved = 56,            // BYTE, 1 when the record was created
+};
+// Readers of the loaded word-index settings (defaults before WSVars 1).
+int32_t wsvarsNumber(int item);
+std::string wsvarsIndexRoot();
+
+// The owner of the word-character tables (rows 11-16) registers how they are
+// loaded and saved; WSVars 1 calls `load` before reading its own record and
+// WSVars 4 calls `save` after writing it. Each returns 1 or 0.
+void registerWordTableStore(std::function<int()> load, std::function<int()> save);
+
+// The 200-byte settings area of a Control row, for owners that lay their own
+// records over it. readControlArea: 1 read, 2 the row is missing (area left
+// as it is), 0 the control file is not available. writeControlArea writes the
+// area under a hold, adding the row when it is missing; 1 or 0. Both open and
+// close Control around the access.
+int readControlArea(int row, uint8_t* area200);
+int writeControlArea(int row, const uint8_t* area200);
+
+// True when a procedure is registered under the SemaFore code. Code 206, the
+// due-task check, is called by the main frame every 15 seconds and once at
+// start-up; code 22 is the welcome shown after the first start.
+bool semaForeAvailable(int code);
+
+// StartStop with the clock given (day number, hundredths after midnight + 1).
+int32_t StartStop(int mode, int slot, int32_t date, int32_t time);
+
+// The character that IncrementStep takes from a key code, or 0 when the key
+// does not count for the locator.
+char locatorChar(int key);
+
 } // namespace qb

@@ -77,6 +77,8 @@ Route ImportContext::route(const std::string& dbName, uint8_t kind) {
     TargetDb* hit = nullptr;
     if (kind == KindMail) {
         hit = target(settings.mailDb);
+    } else if (kind == KindForum && settings.forumDb != 0) {
+        hit = target(settings.forumDb);
     } else {
         std::string key = upper(rtrim(dbName));
         if (key.size() > 100) key.resize(100);
@@ -84,6 +86,10 @@ Route ImportContext::route(const std::string& dbName, uint8_t kind) {
         if (key.empty()) return r;
         for (auto& t : targets)
             if (t.descUpr == key) { hit = &t; break; }
+        // Names are unique over all kinds: a forum named like a mail database
+        // (or a newsgroup like a forum) can neither go there nor be created.
+        const uint8_t wantType = kind == KindNews ? 3 : 1;
+        if (hit && hit->forumType != wantType) return r;
         if (!hit) {
             TargetDb t;
             t.id = newId();

@@ -29,6 +29,8 @@ struct ImportSettings {
     uint8_t method = 2;            // 0 tree, 1 directory with masks, 2 selected files
     std::string path;              // the top directory, the directory, or the files (";"-separated)
     std::string masks;             // ";"-separated masks for methods 0 and 1
+    uint32_t forumDb = 0;          // FOR:ID of the forum database chosen for a reader whose files do
+                                   // not name their forum; 0 for readers that name it
 };
 
 struct TargetDb {
@@ -70,7 +72,9 @@ public:
     // The routing lookup: the database of this name (letter case ignored).
     // Forum and newsgroup names not in the list become new entries with an ID
     // from the private counter. Mail (kind 2) goes to the run's mail database
-    // whatever the name. The database enters `routed` when import is allowed.
+    // whatever the name; so does a forum message when the run has a chosen
+    // forum database (settings.forumDb). The database enters `routed` when
+    // import is allowed.
     Route route(const std::string& dbName, uint8_t kind);
 
     // A new ID from the private counter (never 0).

@@ -1,0 +1,43 @@
+// The start-up sequence of the program, shared by the main window and the
+// headless command line, and the saving of the layout at the end.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace qb {
+
+// The version the settings are stored for; older settings get new defaults.
+constexpr int32_t ProgramVersion = 391;
+// Settings of a version below this one have their window positions, sizes
+// and list column widths reset.
+constexpr int32_t ResetBelowVersion = 390;
+
+struct StartupOptions {
+    bool openLastDatabase = false;  // make the database active that was active at the last end
+    bool checkTasks = false;        // run the due-task check (SemaFore 206) once
+};
+
+struct StartupResult {
+    bool ok = false;                  // false: a required step failed; the program does not open
+    bool firstRun = false;            // no control file before this start: the welcome follows
+    bool upgraded = false;            // settings of an older version were given new defaults
+    bool controlFileExisted = false;
+    std::string failure;              // the step that failed
+};
+
+// Fixes the program, data, temporary and word-index directories (Mem.*,
+// MasIdxPath) for the home directory, loads every settings group and the
+// window layout and brings the stored version up to date. A stop of the
+// library (qb::ProgramStop) passes through. Creates the home directory when
+// it is missing.
+StartupResult startUp(const std::string& home, const StartupOptions& options = {});
+
+// The help file registered at start-up.
+const std::string& helpFile();
+
+// End of the program: remembers the active database, saves the window
+// positions, sizes and list column widths and settings groups A and B.
+// 1 when everything was saved. Closes no table.
+int saveLayout();
+
+} // namespace qb

@@ -1,0 +1,123 @@
+// The import command of the qbox program: its output, exit status and error paths.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "app/commands.h"
+#include "core/access.h"
+#include "core/globals.h"
+#include "core/storage.h"
+#include "core/tables.h"
+#include "core/ui.h"
+#include "import/maildb.h"
+#include "tests/testutil.h"
+
+namespace fs = std::filesystem;
+using namespace qb;
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+std::string quote(const std::string& s) {
+    std::string r = "'";
+    for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return r + "'";
+}
+
+Result qbox(const std::string& home, const std::string& args) {
+    const std::string out = home + "/stdout.txt", err = home + "/stderr.txt";
+    std::string cmd = std::string(QBOX_BIN) + " --home " + quote(home) + " " + args + " >" + quote(out) + " 2>" +
+                      quote(err) + " </dev/null";
+    int rc = std::system(cmd.c_str());
+    Result r{WIFEXITED(rc) ? WEXITSTATUS(rc) : 100, readFile(out), readFile(err)};
+    return r;
+}
+
+// A home with one mail database, made in this process and closed again.
+void makeMailHome(const std::string& home) {
+    HeadlessUi h;
+    setUi(&h);
+    Mem = MemGlobals{};
+    startHeadless(home);
+    std::string error;
+    ASSERT_NE(addMailDatabase("Owner Mail", "owner@example.org", {}, &error), 0u) << error;
+    closeAllTables();
+    for (int n = 1; n <= 42; ++n)
+        if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
+    setUi(nullptr);
+    Mem = MemGlobals{};
+}
+
+const std::regex kTotals("^stored ([0-9]+) skipped ([0-9]+)\n$");
+
+} // namespace
+
+TEST(CliImport, ErrorPathsExitWithStatusOne) {
+    TempDir home;
+    Result r = qbox(home.path, "import --reader NoSuchReader x.mbx");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown reader 'NoSuchReader'"), std::string::npos);
+    EXPECT_TRUE(r.out.empty());
+
+    r = qbox(home.path, "import x.mbx");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--reader NAME is required"), std::string::npos);
+
+    r = qbox(home.path, "import --reader 'Unix Mail' --mail-db Nowhere x.mbx");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown mail database 'Nowhere'"), std::string::npos);
+
+    // Mail wanted but no mail database at all: the start check refuses.
+    r = qbox(home.path, "import --reader 'Unix Mail' x.mbx");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("You must set up a mail database to import to!"), std::string::npos);
+
+    r = qbox(home.path, "import --reader 'Unix Mail' --kinds mail,letters x.mbx");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown message kind 'letters'"), std::string::npos);
+
+    r = qbox(home.path, "import --reader 'Unix Mail' --dir /tmp x.mbx");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CliImport, MissingFileIsReportedAndTheRunFails) {
+    TempDir home;
+    makeMailHome(home.path);
+    Result r = qbox(home.path, "import --reader 'Unix Mail' " + quote(home.path + "/missing.mbox"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("does not exist and will be skipped!"), std::string::npos);
+    EXPECT_NE(r.err.find("No messages found in selected file(s)!"), std::string::npos);
+    EXPECT_EQ(r.out, "stored 0 skipped 0\n");
+}
+
+TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
+    TempDir home;
+    makeMailHome(home.path);
+    std::string data;
+    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
+                                  std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
+        if (data.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) data = dir + "/linux-mips-1996-sample.mbox";
+    if (data.empty()) GTEST_SKIP() << "sample mailbox not available";
+
+    Result r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' " + quote(data));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
+    const unsigned long stored = std::stoul(m[1]);
+    EXPECT_GT(stored, 2500u);
+    EXPECT_NE(r.err.find("The time for completion was: "), std::string::npos);
+
+    // Every mail is a duplicate the second time.
+    r = qbox(home.path, "import --reader 'Unix Mail' " + quote(data));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
+    EXPECT_EQ(std::stoul(m[1]), 0u);
+    EXPECT_GE(std::stoul(m[2]), stored);
+}
