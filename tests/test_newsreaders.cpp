@@ -287,3 +287,60 @@ TEST_F(NewsReaders, SampleArchivePreImport) {
 }
 
 } // namespace
+
+namespace {
+
+class NewsImport : public WholeImport {};
+
+TEST_F(NewsImport, SampleArchiveIntoNewsgroupDatabases) {
+    std::string path = sampleFile("linux-mips-1996-sample-news.mbox");
+    if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample-news.mbox not found";
+    // With the patches group known, cross-posted patches go there (the first known group).
+    addNewsgroup(260001, "linux.kernel.patches", 50);
+    ImportTotals t = import("Unix News", KindNews, path);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(t.tempRecords, 3000u);
+
+    std::map<std::string, int64_t> stored;
+    std::map<std::string, int64_t> replies;
+    for (auto [id, name] : databases(3)) {
+        ASSERT_TRUE(selectDatabase(id));
+        OP_CLOSE(OpOpenShared, MsgNmbr.number(), MessageIds.number());
+        stored[name] = MsgNmbr.records();
+        MsgNmbr.setFile();
+        while (MsgNmbr.next()) replies[name] += MSG.REFNUMBER != 0;
+        if (name == "linux.ports.mips") {
+            // William J. Earl's reply sits in the thread of the article it answers.
+            MessageIds.clearBuffer();
+            MST.IDSTRING.set("<199604231635.JAA13693@fir.esd.sgi.com>");
+            ASSERT_TRUE(MessageIds.get(MST_IDSTRINGKEY));
+            MsgNmbr.clearBuffer();
+            MSG.MSGNUMBER = MST.MSGNUMBER;
+            ASSERT_TRUE(MsgNmbr.get(MSG_IdKey));
+            uint32_t parent = MSG.REFNUMBER, thread = MSG.THREADNUMBER;
+            ASSERT_NE(parent, 0u);
+            MessageIds.clearBuffer();
+            MST.IDSTRING.set("<199604230140.VAA03615@huahaga.rutgers.edu>");
+            ASSERT_TRUE(MessageIds.get(MST_IDSTRINGKEY));
+            EXPECT_EQ(MST.MSGNUMBER, parent);
+            MsgNmbr.clearBuffer();
+            MSG.MSGNUMBER = parent;
+            ASSERT_TRUE(MsgNmbr.get(MSG_IdKey));
+            EXPECT_EQ(MSG.THREADNUMBER, thread);
+        }
+        OP_CLOSE(OpClose, MsgNmbr.number(), MessageIds.number());
+        clearActiveDatabase();
+    }
+    // 2995 stored: 2991 in linux.ports.mips and the 4 cross-posted patches in
+    // linux.kernel.patches; 5 are the same article again (one Message-ID sent five
+    // times, another twice). 2142 of the 2991 and 3 of the 4 answer an article.
+    EXPECT_EQ(t.stored, 2995u);
+    EXPECT_EQ(t.skipped, 5u);
+    EXPECT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored["linux.ports.mips"], 2991);
+    EXPECT_EQ(stored["linux.kernel.patches"], 4);
+    EXPECT_EQ(replies["linux.ports.mips"], 2142);
+    EXPECT_EQ(replies["linux.kernel.patches"], 3);
+}
+
+} // namespace
