@@ -192,6 +192,9 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
     std::string out;
     if (q.empty()) return out;
     if (last >= q.size()) last = q.size() - 1;
+    size_t total = 0;
+    for (size_t i = first; i <= last; ++i) total += q[i].LINE.size() + 2;
+    out.reserve(std::min(total, MSGTEXT_MAX));
     bool started = false;
     for (size_t i = first; i <= last && i < q.size(); ++i) {
         const TQEntry& e = q[i];
@@ -213,8 +216,9 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
         if (!e.SPLITLINE) out += "\r\n";
     }
     // A message text holds no NUL bytes (binary junk in a text part).
-    for (char& c : out)
-        if (c == '\0') c = ' ';
+    if (std::memchr(out.data(), '\0', out.size()))
+        for (char& c : out)
+            if (c == '\0') c = ' ';
     if (contentKind == ContentHtml) {
         htmlToText(out);
     } else if (contentKind == ContentEnriched) {
