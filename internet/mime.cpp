@@ -1,6 +1,7 @@
 #include "internet/mime.h"
 
 #include <iconv.h>
+#include <locale.h>
 
 #include <cerrno>
 #include <cstring>
@@ -765,6 +766,20 @@ std::string charsetToCp1252(std::string_view text, std::string_view charsetIn) {
     }
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // Transliteration follows the character-type locale: use one that has a
+    // table whatever the process runs under, for the same result everywhere.
+    static locale_t translitLocale = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (!l) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+        return l;
+    }();
+    locale_t previous = translitLocale ? uselocale(translitLocale) : static_cast<locale_t>(0);
+    struct Restore {
+        locale_t p;
+        ~Restore() {
+            if (p) uselocale(p);
+        }
+    } restore{previous};
 
     std::string out;
     out.resize(text.size() + 16);
