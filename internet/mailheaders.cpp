@@ -212,8 +212,9 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
     if (notText) h.enc.transferEncoding.clear();  // not text: nothing is decoded
     if (i < q.size()) ++i;  // the empty line
     h.bodyStart = i;
-    h.from = decodeEncodedWords(h.from);
-    h.to = decodeEncodedWords(h.to);
+    // The first of a list of addresses, before encoded words may bring commas in.
+    h.from = decodeEncodedWords(firstRecipient(h.from));
+    h.to = decodeEncodedWords(firstRecipient(h.to));
     h.subject = decodeEncodedWords(h.subject);
 }
 

@@ -54,7 +54,8 @@ struct MailHeaders {
 enum class HeaderStyle { Common, Eudora };
 
 // Reads the header lines q[first..] up to the first empty line. Folded From,
-// To and Subject values are joined; the first recipient of a list is kept.
+// To and Subject values are joined; of a list of addresses the first is kept;
+// encoded words are decoded.
 void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailHeaders& h);
 
 // Handles a Content-Type or Content-Transfer-Encoding line q[i] (`up` its

@@ -72,8 +72,8 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
     NHR.HEADING.set(subjectHeading(h.subject));
 
     std::string sAddr, sName, rAddr, rName;
-    parseAddress(firstRecipient(h.from), sAddr, sName);
-    std::string to = trimBlanks(firstRecipient(h.to));
+    parseAddress(h.from, sAddr, sName);
+    std::string to = trimBlanks(h.to);
     if (to.size() >= 3 && to.compare(to.size() - 3, 3, "(X)") == 0) to = trimBlanks(to.substr(0, to.size() - 3));
     parseAddress(to, rAddr, rName);
 

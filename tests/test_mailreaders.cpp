@@ -213,7 +213,7 @@ TEST_F(MailReaders, MailboxKeepsForwardedHeadersInTheBodyAndSentMailIsTheOwners)
 
 TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
     ASSERT_TRUE(runText("Unix Mail",
-                        "From: =?ISO-8859-1?Q?Andr=E9?= <andre@x.fr>\n"
+                        "From: =?utf-8?q?Andr=C3=A9=2C_J=2E?= <andre@x.fr>, other@x.org\n"
                         "To: me@home.example\n"
                         "Subject: =?UTF-8?B?Q2Fmw6k=?= menu\n"
                         "Date: Mon, 1 Jan 1996 12:00:00 +0000\n"
@@ -248,7 +248,9 @@ TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
                         "--=_b--\n"));
     auto r = records();
     ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].h.S_NAME.str(), "Andr\xE9");
+    EXPECT_EQ(r[0].h.S_NAME.str(), "Andr\xE9, J.");  // a comma from an encoded word splits nothing
+    EXPECT_EQ(r[0].h.S_CISADRESS.str(), "andre@x.fr");
+    EXPECT_EQ(r[0].h.MAILTYPE, 1);
     EXPECT_EQ(r[0].heading(), "Caf\xE9 menu");
     EXPECT_EQ(r[0].text, "caf\xE9 softbreak a=b\r\n");
     // Text not declared quoted-printable is left as written.
