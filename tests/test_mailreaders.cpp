@@ -480,3 +480,39 @@ TEST_F(MailImport, SampleArchiveIntoAMailDatabase) {
 }
 
 } // namespace
+
+namespace {
+
+class AnyReader : public ReaderRun {};
+
+// Junk, cut-off files and markers at the very end: every reader comes to an end.
+TEST_F(AnyReader, EveryInternetReaderEndsOnJunkAndCutOffFiles) {
+    std::string junk;
+    uint32_t x = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        x = x * 1103515245u + 12345u;
+        junk += static_cast<char>(x >> 24);
+    }
+    // Bytes that the readers look for, scattered through the junk.
+    for (size_t at = 97; at + 40 < junk.size(); at += 1013) {
+        static const std::string marks[] = {std::string("\x7F\x00\x7F", 3), "\nFrom: a@b\n", "\x1A", "\xBC",
+                                            "\n========\n", "\nFrom - x\n", "\nFrom ???@???", "\nLines: 3\n",
+                                            std::string(6, '\0'), "Content-Type: multipart/mixed; boundary=",
+                                            "=E9=\n", "&#"};
+        const std::string& m = marks[at % 12];
+        junk.replace(at, m.size(), m);
+    }
+    const std::vector<std::string> cuts = {junk, "From: a@b\nSubject: x\nTo: y\n", std::string("\x7F\x00\xBC", 3)};
+    for (const char* reader : {"Eudora", "IE Mail", "Outlook Express Mail", "Netscape Mail", "Pegasus", "Unix Mail",
+                               "Becky Mail", "Agent Mail", "Agent News", "Unix News", "Gravity", "IE News",
+                               "Outlook Express News", "Netscape News"}) {
+        for (const auto& content : cuts) {
+            ASSERT_TRUE(runText(reader, content, KindNews)) << reader;
+            EXPECT_LT(steps, 100000) << reader;
+            for (const auto& r : records()) EXPECT_LE(r.text.size(), 64000u) << reader;
+            ctx.closeTemporary();
+        }
+    }
+}
+
+} // namespace
