@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-#include "core/access.h"
 #include "core/dates.h"
 #include "core/fixedstr.h"
-#include "core/tables.h"
 #include "core/text.h"
 
 namespace qb {
@@ -212,8 +210,9 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
     if (notText) h.enc.transferEncoding.clear();  // not text: nothing is decoded
     if (i < q.size()) ++i;  // the empty line
     h.bodyStart = i;
-    h.from = decodeEncodedWords(h.from);
-    h.to = decodeEncodedWords(h.to);
+    // The first of a list of addresses, before encoded words may bring commas in.
+    h.from = decodeEncodedWords(firstRecipient(h.from));
+    h.to = decodeEncodedWords(firstRecipient(h.to));
     h.subject = decodeEncodedWords(h.subject);
 }
 
@@ -406,36 +405,6 @@ void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& tim
     int day = leadingNumber(w[1]);
     int year = leadingNumber(w[3]);
     finish(day, month, year, w[2], date, time);
-}
-
-// -------------------------------------------------------------------- owner
-
-void OwnerIdentity::load(uint32_t mailDbId) {
-    address.clear();
-    name.clear();
-    dbName.clear();
-    for (auto& s : slots) s.clear();
-    bool wasOpen = Forums.isOpen();
-    if (!wasOpen) OP_CLOSE(OpOpenShared, Forums.number());
-    if (!Forums.isOpen()) return;
-    Forums.clearBuffer();
-    FOR.ID = mailDbId;
-    if (mailDbId != 0 && Forums.get(FOR_ForumKey)) {
-        address = FOR.MAILADDRESS.str();
-        slots[0] = lowerText(address);
-        for (int k = 0; k < 10; ++k) slots[k + 1] = lowerText(FOR.ALTADDRESS[k].str());
-        dbName = FOR.DESCRIPTION.str();
-        name = cut(dbName, 40);
-        name = std::string(rtrim(name));
-    }
-    if (!wasOpen) OP_CLOSE(OpClose, Forums.number());
-}
-
-bool OwnerIdentity::isOwn(std::string_view addr) const {
-    std::string a = lowerText(trimBlanks(addr));
-    for (const auto& s : slots)
-        if (s == a) return true;
-    return false;
 }
 
 } // namespace qb

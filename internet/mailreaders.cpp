@@ -13,6 +13,7 @@
 #include "core/fixedstr.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "import/persons.h"
 #include "internet/readerbase.h"
 
 namespace qb {
@@ -27,9 +28,10 @@ ParseStatus InternetReader::begin(const std::string& path, ImportContext& ctx) {
         failText_ = path + " cannot be opened\r\n" + std::strerror(errno) + "\r\n" + "This file will be skipped!";
         return ParseStatus::Failed;
     }
-    owner_.load(ctx.settings.mailDb);
+    // The owner side of the run's mail database (its addresses and name).
+    loadMailOwner(ctx.settings.mailDb);
     const TargetDb* t = ctx.target(ctx.settings.mailDb);
-    mailDbName_ = t ? t->description : owner_.dbName;
+    mailDbName_ = t ? t->description : std::string();
     ctx.progress = 0;
     reset();
     return ParseStatus::More;
@@ -72,8 +74,8 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
     NHR.HEADING.set(subjectHeading(h.subject));
 
     std::string sAddr, sName, rAddr, rName;
-    parseAddress(firstRecipient(h.from), sAddr, sName);
-    std::string to = trimBlanks(firstRecipient(h.to));
+    parseAddress(h.from, sAddr, sName);
+    std::string to = trimBlanks(h.to);
     if (to.size() >= 3 && to.compare(to.size() - 3, 3, "(X)") == 0) to = trimBlanks(to.substr(0, to.size() - 3));
     parseAddress(to, rAddr, rName);
 
@@ -81,13 +83,13 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
     if (style == HeaderStyle::Eudora) {
         if (h.haveDate) {
             parseDateEudora(h.date, date, time);
-            rAddr = owner_.address;
-            rName = owner_.name;
+            rAddr = mailOwner().address;
+            rName = mailOwner().name;
             NHR.MAILTYPE = 1;
         } else {
             parseEudoraSeparatorDate(separator, date, time);
-            sAddr = owner_.address;
-            sName = owner_.name;
+            sAddr = mailOwner().address;
+            sName = mailOwner().name;
             NHR.MAILTYPE = 2;
         }
     } else {
@@ -95,13 +97,13 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
             parseDateEudora(h.date, date, time);
         else
             parseDateCommon(h.date, date, time);
-        if (owner_.isOwn(sAddr)) {
-            sAddr = owner_.address;
-            sName = owner_.name;
+        if (isOwnerAddress(sAddr)) {
+            sAddr = mailOwner().address;
+            sName = mailOwner().name;
             NHR.MAILTYPE = 2;
         } else {
-            rAddr = owner_.address;
-            rName = owner_.name;
+            rAddr = mailOwner().address;
+            rName = mailOwner().name;
             NHR.MAILTYPE = 1;
         }
     }

@@ -161,8 +161,8 @@ void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, Arti
         if (!h.haveSubject) h.subject = index->subject;
         if (!h.haveFrom) h.from = index->from;
     }
-    h.from = decodeEncodedWords(h.from);
-    h.to = decodeEncodedWords(h.to);
+    h.from = decodeEncodedWords(firstRecipient(h.from));
+    h.to = decodeEncodedWords(firstRecipient(h.to));
     h.subject = decodeEncodedWords(h.subject);
 }
 
@@ -186,7 +186,7 @@ bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleInd
     NHR.REFNUMBER = h.refNumber;
     NHR.HEADING.set(subjectHeading(h.subject));
     std::string sAddr, sName;
-    parseAddress(firstRecipient(h.from), sAddr, sName);
+    parseAddress(h.from, sAddr, sName);
     NHR.S_CISADRESS.set(sAddr);
     NHR.S_NAME.set(sName);
     NHR.R_CISADRESS.clear();

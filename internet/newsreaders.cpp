@@ -229,6 +229,17 @@ private:
         return false;
     }
     bool beginsArticle(size_t p) const { return isIndexAt(p) || isHeaderLineAt(p); }
+    // The first index record in [p, e), or npos.
+    size_t indexWithin(size_t p, size_t e) const {
+        while (p < e) {
+            const void* hit = std::memchr(buf_.data() + p, '\xBC', e - p);
+            if (!hit) break;
+            p = static_cast<const char*>(hit) - buf_.data();
+            if (isIndexAt(p)) return p;
+            ++p;
+        }
+        return std::string::npos;
+    }
 
     // A NUL-ended field of an index record from q (searched over at most 400
     // bytes); false when the next record begins first or no NUL is found.
@@ -269,6 +280,7 @@ private:
             ok = field(q, 100, r.newsgroups, ':');
             if (ok && q > 0 && buf_[q - 1] == ':') {
                 while (q < buf_.size() && buf_[q] != '\0' && buf_[q] != '\n' && q < p + 2000) ++q;
+                if (q < buf_.size() && buf_[q] == '\0') ++q;
             }
         }
         if (!ok) return p + 1;  // cut short: abandoned
@@ -289,20 +301,11 @@ private:
             size_t e = lineEnd(pos_);
             if (indexed_) {
                 // An index record may begin inside a line of binary data.
-                size_t x = pos_ + 1;
-                bool found = false;
-                while (x < e) {
-                    const void* hit = std::memchr(buf_.data() + x, '\xBC', e - x);
-                    if (!hit) break;
-                    x = static_cast<const char*>(hit) - buf_.data();
-                    if (isIndexAt(x)) {
-                        pos_ = x;
-                        found = true;
-                        break;
-                    }
-                    ++x;
+                size_t x = indexWithin(pos_ + 1, e);
+                if (x != std::string::npos) {
+                    pos_ = x;
+                    continue;
                 }
-                if (found) continue;
             }
             pos_ = e + 1;
         }
@@ -314,8 +317,17 @@ private:
         long lines = NEWS_LINES_MISSING;
         static const std::string sixNul(6, '\0');
         // Headers up to the first empty line.
+        bool cut = false;
         while (pos_ < buf_.size()) {
             size_t e = lineEnd(pos_);
+            // An index record met among the headers begins the next article.
+            size_t x = indexed_ ? indexWithin(pos_, e) : std::string::npos;
+            if (x != std::string::npos) {
+                if (x > pos_) pushLine(q, lineAt(pos_, x));
+                pos_ = x;
+                cut = true;
+                break;
+            }
             std::string l = lineAt(pos_, e);
             pos_ = e + 1;
             if (l.empty()) break;
@@ -328,7 +340,7 @@ private:
         pushLine(q, std::string());
         long count = 1;  // the empty line after the headers
         bool prevEmpty = true;
-        while (pos_ < buf_.size()) {
+        while (!cut && pos_ < buf_.size()) {
             if (count == lines && beginsArticle(pos_)) break;
             // Without a "Lines:" header an article ends where the next one begins after an empty line.
             if (lines == NEWS_LINES_MISSING && prevEmpty && beginsArticle(pos_)) break;

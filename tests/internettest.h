@@ -129,3 +129,74 @@ protected:
 };
 
 } // namespace qb
+
+// ---------------------------------------------------------------------------
+// A whole import run (pre-import and import pass) in a fresh home.
+#include "app/commands.h"
+#include "core/registry.h"
+#include "import/maildb.h"
+#include "import/pipeline.h"
+
+namespace qb {
+
+class WholeImport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Mem = MemGlobals{};
+        startHeadless(home.path);
+        setUi(&ui);
+        std::string error;
+        mailDb = addMailDatabase("Owner Mail", "owner@example.org", {}, &error);
+        ASSERT_NE(mailDb, 0u) << error;
+    }
+    void TearDown() override {
+        if (inTransaction()) rollbackTransaction();
+        closeAllTables();
+        for (int n = 1; n <= 42; ++n)
+            if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
+        setUi(nullptr);
+        Mem = MemGlobals{};
+    }
+    // A newsgroup database that exists before the run.
+    void addNewsgroup(uint32_t id, const std::string& name, uint32_t dirNr) {
+        OP_CLOSE(OpOpenShared, Forums.number());
+        Forums.clearBuffer();
+        FOR.ID = id;
+        FOR.DESCRIPTION.set(name);
+        FOR.DIRNUMBER = dirNr;
+        FOR.TYPE = 3;
+        ASSERT_TRUE(Forums.add()) << errorText();
+        OP_CLOSE(OpClose, Forums.number());
+        std::filesystem::create_directories(std::filesystem::path(Mem.FileDir) / ("F" + std::to_string(dirNr)));
+    }
+    // Runs the import of one file to its end.
+    ImportTotals import(const std::string& reader, uint8_t kind, const std::string& path) {
+        ImportSettings s;
+        s.reader = reader;
+        s.messageKind = kind;
+        s.mailDb = mailDb;
+        s.method = 2;
+        ImportRun run(s, {path});
+        while (run.step()) {
+        }
+        failed = run.failed();
+        return run.totals();
+    }
+    // (FOR:ID, description) of the databases of a kind.
+    std::vector<std::pair<uint32_t, std::string>> databases(uint8_t type) {
+        std::vector<std::pair<uint32_t, std::string>> v;
+        OP_CLOSE(OpOpenShared, Forums.number());
+        Forums.set(FOR_ForumKey);
+        while (Forums.next())
+            if (FOR.TYPE == type) v.emplace_back(FOR.ID, FOR.DESCRIPTION.str());
+        OP_CLOSE(OpClose, Forums.number());
+        return v;
+    }
+
+    TempDir home;
+    HeadlessUi ui;
+    uint32_t mailDb = 0;
+    bool failed = false;
+};
+
+} // namespace qb
