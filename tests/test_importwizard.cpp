@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
 
@@ -11,6 +13,7 @@
 #include "app/procedures.h"
 #include "core/access.h"
 #include "core/globals.h"
+#include "core/settings.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -132,4 +135,40 @@ TEST_F(ImportWizardTest, ProgressWindowRunsTheImportToItsEnd) {
     ASSERT_NE(stop, nullptr);
     EXPECT_EQ(stop->text(), "&Close");
     if (qEnvironmentVariableIsSet("QB_WRITE_SCREENSHOTS")) win.grab().save(QB_SOURCE_DIR "/docs/importprogress.png");
+}
+
+TEST_F(ImportWizardTest, StartRemembersTheChoicesAndCanSaveTheSession) {
+    std::string mbox = home.path + "/in.mbox";
+    writeFile(mbox,
+              "From sam@example.net Mon Jan  1 10:00:00 1996\n"
+              "From: Sam Sender <sam@example.net>\n"
+              "To: owner@example.org\n"
+              "Subject: From the wizard\n"
+              "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
+              "\n"
+              "Body\n");
+    auto* wizard = qobject_cast<ImportWizard*>(startProcedure("ImportMeny"));
+    ASSERT_NE(wizard, nullptr);
+    wizard->chooseReaderNumber(26);  // Unix Mail
+    auto edits = wizard->findChildren<QLineEdit*>();
+    ASSERT_GE(edits.size(), 1);
+    edits[0]->setText(QString::fromStdString(mbox));  // file selection is the method shown first
+    for (QCheckBox* c : wizard->findChildren<QCheckBox*>())
+        if (c->text() == "Save this session for use in the Task Manager") c->setChecked(true);
+
+    ImportProgressWindow* win = wizard->start();
+    ASSERT_NE(win, nullptr);
+    win->runToEnd();
+    EXPECT_EQ(win->run().totals().stored, 1u);
+    EXPECT_EQ(konfigNumber(12), 26);
+    EXPECT_EQ(konfigNumber(19), 300001);
+
+    OP_CLOSE(OpOpenShared, Batch.number());
+    Batch.set(BAT_IDKEY);
+    ASSERT_TRUE(Batch.next());
+    EXPECT_EQ(BAT.FILETYPE, 26);
+    EXPECT_EQ(BAT.MAILBOX, 300001u);
+    EXPECT_EQ(BAT.SELMETHOD, 2);
+    OP_CLOSE(OpClose, Batch.number());
+    win->close();
 }
