@@ -9,6 +9,7 @@
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/globals.h"
+#include "core/registry.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -40,19 +41,34 @@ Result qbox(const std::string& home, const std::string& args) {
     return r;
 }
 
-// A home with one mail database, made in this process and closed again.
-void makeMailHome(const std::string& home) {
-    HeadlessUi h;
-    setUi(&h);
-    Mem = MemGlobals{};
-    startHeadless(home);
-    std::string error;
-    ASSERT_NE(addMailDatabase("Owner Mail", "owner@example.org", {}, &error), 0u) << error;
+void closeHome() {
     closeAllTables();
     for (int n = 1; n <= 42; ++n)
         if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
     setUi(nullptr);
     Mem = MemGlobals{};
+}
+
+// A home with one mail database and its topic "Lists", made in this process and closed again.
+void makeMailHome(const std::string& home, uint32_t* mailDb = nullptr, uint32_t* topic = nullptr) {
+    HeadlessUi h;
+    setUi(&h);
+    Mem = MemGlobals{};
+    startHeadless(home);
+    std::string error;
+    uint32_t id = addMailDatabase("Owner Mail", "owner@example.org", {}, &error);
+    ASSERT_NE(id, 0u) << error;
+    if (mailDb) *mailDb = id;
+    ASSERT_TRUE(selectDatabase(id));
+    OP_CLOSE(OpOpenShared, Codes.number());
+    Codes.clearBuffer();
+    COD.TYPE = 2;
+    COD.INDEX.set("Lists");
+    COD.ID = 777777;
+    ASSERT_TRUE(Codes.add());
+    if (topic) *topic = COD.ID;
+    OP_CLOSE(OpClose, Codes.number());
+    closeHome();
 }
 
 const std::regex kTotals("^stored ([0-9]+) skipped ([0-9]+)\n$");
@@ -103,14 +119,19 @@ TEST(CliImport, MissingFileIsReportedAndTheRunFails) {
 
 TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     TempDir home;
-    makeMailHome(home.path);
+    uint32_t mailDb = 0, topic = 0;
+    makeMailHome(home.path, &mailDb, &topic);
     std::string data;
     for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
         if (data.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) data = dir + "/linux-mips-1996-sample.mbox";
     if (data.empty()) GTEST_SKIP() << "sample mailbox not available";
 
-    Result r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' " + quote(data));
+    Result r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' --topic Nope " + quote(data));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown topic 'Nope'"), std::string::npos);
+
+    r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' --topic lists " + quote(data));
     ASSERT_EQ(r.status, 0) << r.err;
     std::smatch m;
     ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
@@ -124,4 +145,22 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
     EXPECT_EQ(std::stoul(m[1]), 0u);
     EXPECT_GE(std::stoul(m[2]), stored);
+
+    // Every stored mail carries the topic, and the registry counts the mail.
+    HeadlessUi h;
+    setUi(&h);
+    startHeadless(home.path);
+    ASSERT_TRUE(selectDatabase(mailDb));
+    OP_CLOSE(OpOpenShared, SIndex.number(), Mail.number(), Forums.number());
+    EXPECT_EQ(SIndex.records(), static_cast<int64_t>(stored));
+    EXPECT_EQ(Mail.records(), static_cast<int64_t>(stored));
+    SIndex.set(SIN_IdKey);
+    ASSERT_TRUE(SIndex.next());
+    EXPECT_EQ(SIN.ID, topic);
+    Forums.clearBuffer();
+    FOR.ID = mailDb;
+    ASSERT_TRUE(Forums.get(FOR_ForumKey));
+    EXPECT_EQ(FOR.MSGCOUNT, stored);
+    OP_CLOSE(OpClose, SIndex.number(), Mail.number(), Forums.number());
+    closeHome();
 }
