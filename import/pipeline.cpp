@@ -350,12 +350,19 @@ void ImportRun::doQueueEmpty() {
     if (controlLocked_) {
         Control.clearBuffer();
         CTL.ID = 1;
+        bool written = false;
         if (HoldRec(Control, CTL_IdKey, 1, "") == 1) {
             if (ctx_.nextId > CTL.NEXTNUMBER) CTL.NEXTNUMBER = ctx_.nextId;
-            UppDat(Control, UppPut, ModeReport);
+            written = UppDat(Control, UppPut, ModeReport) == 1;
             Control.release();
         }
         releaseControl();
+        // IDs that are not taken for good would be handed out again: the
+        // records that carry them are not stored (the message came first).
+        if (!written) {
+            finish(true);
+            return;
+        }
     }
     totals_.skipped = ctx_.skipped;
 
