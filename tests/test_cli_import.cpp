@@ -1,6 +1,8 @@
 // The import command of the qbox program: its output, exit status and error paths.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -163,4 +165,53 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     EXPECT_EQ(FOR.MSGCOUNT, stored);
     OP_CLOSE(OpClose, SIndex.number(), Mail.number(), Forums.number());
     closeHome();
+}
+
+TEST(CliImport, InterruptStopsBetweenBatchesAndKeepsWhatIsStored) {
+    TempDir home;
+    makeMailHome(home.path);
+    std::string sample;
+    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
+                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
+        if (sample.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) sample = dir + "/linux-mips-1996-sample.mbox";
+    if (sample.empty()) GTEST_SKIP() << "sample mailbox not available";
+    // Ten copies, each of its own messages (the subject tells them apart).
+    const std::string one = readFile(sample);
+    std::string big;
+    for (int i = 0; i < 10; ++i) {
+        std::string copy = one;
+        for (size_t p = 0; (p = copy.find("\nSubject: ", p)) != std::string::npos; p += 10)
+            copy.insert(p + 10, "[" + std::to_string(i) + "] ");
+        big += copy;
+    }
+    const std::string mbox = home.path + "/big.mbox";
+    writeFile(mbox, big);
+
+    const std::string out = home.path + "/out.txt", err = home.path + "/err.txt";
+    pid_t pid = fork();
+    if (pid == 0) {
+        freopen(out.c_str(), "w", stdout);
+        freopen(err.c_str(), "w", stderr);
+        execl(QBOX_BIN, QBOX_BIN, "--home", home.path.c_str(), "import", "--reader", "Unix Mail", mbox.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(700 * 1000);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the import ended before the interrupt";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::smatch m;
+    const std::string first = readFile(out);
+    ASSERT_TRUE(std::regex_match(first, m, kTotals)) << first;
+    const unsigned long storedFirst = std::stoul(m[1]);
+
+    // The next run finds the files free and stores the rest.
+    Result r = qbox(home.path, "import --reader 'Unix Mail' " + quote(mbox));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
+    EXPECT_GT(std::stoul(m[1]) + storedFirst, 29000u);
+    EXPECT_EQ(r.err.find("Bad keys"), std::string::npos);
 }
