@@ -788,8 +788,7 @@ void ImportRun::updateForumsRow() {
     FOR.ID = dbOrder_[dbIndex_];
     if (HoldRec(Forums, FOR_ForumKey, 1, "") != 1) return;
     FOR.MSGCOUNT = rows;
-    // Counts given up for lack of memory are not current.
-    FOR.COUNTFLAG = countingLost_ ? 1 : 0;
+    FOR.COUNTFLAG = 0;
     UppDat(Forums, UppPut, ModeReport);
     Forums.release();
 }
@@ -833,6 +832,11 @@ void ImportRun::finish(bool error) {
     // What is done is kept: a stop or a low disk commits the open transaction.
     if (txnOpen_ && inTransaction()) commitTransaction();
     txnOpen_ = false;
+    // A database left half-way keeps its stored messages: its registry row
+    // counts them.
+    const bool midDatabase = state_ >= ImportState::ImportRecords && state_ <= ImportState::CountSections &&
+                             dbIndex_ < dbOrder_.size() && !dbTables_.empty() && !inTransaction();
+    if (midDatabase) updateForumsRow();
     // A run that ends early still leaves the saved-message key whole, so that
     // the next run finds what this one stored.
     if (savedAppended_ && savedOpen_ && !buildSavedKeys()) error = true;

@@ -552,6 +552,8 @@ TEST_F(PipelineTest, StopDuringImportAsksAndKeepsWhatIsCommitted) {
         DbView v(kForumDb);
         EXPECT_EQ(v.rows(MsgNmbr), static_cast<int64_t>(storedBefore));
     }
+    // The registry counts the messages that were stored.
+    EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, storedBefore);
     // The next run takes up the rest without a repair of the saved-message key.
     headless.shown.clear();
     ImportRun rest(settings(), {f});
