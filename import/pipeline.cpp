@@ -296,6 +296,7 @@ void ImportRun::doNextFile() {
     parser_ = makeParser(settings_.reader);
     ParseStatus st = parser_->begin(currentFile_, ctx_);
     setText(parser_->passText());
+    if (temporaryWritesFailed()) return;
     switch (st) {
     case ParseStatus::More: state_ = ImportState::Convert; break;
     case ParseStatus::Done: break;
@@ -307,10 +308,18 @@ void ImportRun::doNextFile() {
     }
 }
 
+bool ImportRun::temporaryWritesFailed() {
+    if (!ctx_.writeFailed) return false;
+    box("Warning!", ctx_.writeError + "\r\n" + "Messages will not be imported!");
+    finish(true);
+    return true;
+}
+
 void ImportRun::doConvert() {
     ParseStatus st = parser_->step(ctx_, preBatch_);
     setText(parser_->passText());
     totals_.skipped = ctx_.skipped;
+    if (temporaryWritesFailed()) return;
     if (st != ParseStatus::More) {
         if ((st == ParseStatus::Failed || st == ParseStatus::NotThisReader) && !parser_->failText().empty())
             box("Warning!", parser_->failText());

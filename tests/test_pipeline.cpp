@@ -630,3 +630,20 @@ TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
     EXPECT_FALSE(third.failed());
     EXPECT_EQ(third.endText(), "No messages to import!");
 }
+
+TEST_F(PipelineTest, FailedTemporaryWriteEndsTheRun) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 700; ++i) lines.push_back(forumLine("Existing Forum", i, 0, "Hi"));
+    std::string f = file("big.txt", lines);
+    ImportRun r(settings(), {f});
+    while (r.state() != ImportState::Convert && r.step()) {}
+    ASSERT_EQ(r.state(), ImportState::Convert);
+    // The temporary file goes away under the reader.
+    NewHR.close();
+    run(r);
+    EXPECT_TRUE(r.failed());
+    EXPECT_EQ(r.totals().stored, 0u);
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_NE(headless.shown.back().text.find("Messages will not be imported!"), std::string::npos);
+    EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, 0u);
+}
