@@ -401,6 +401,7 @@ TEST_F(PipelineTest, SameForumFileTwiceStoresNothingTheSecondTime) {
     run(first);
     ASSERT_EQ(first.totals().stored, 2u);
 
+    EXPECT_TRUE(temporaryFilesInUse());
     ImportRun second(settings(), {f});
     run(second);
     EXPECT_FALSE(second.failed());
@@ -616,6 +617,7 @@ TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
     first.step();
     ASSERT_FALSE(first.finished());
 
+    EXPECT_TRUE(temporaryFilesInUse());
     ImportRun second(settings(), {f});
     run(second);
     EXPECT_TRUE(second.failed());
@@ -624,6 +626,7 @@ TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
     run(first);
     EXPECT_FALSE(first.failed());
     EXPECT_EQ(first.totals().stored, 800u);
+    EXPECT_FALSE(temporaryFilesInUse());
     // Once the first has ended, a new run may start.
     ImportRun third(settings(), {f});
     run(third);
