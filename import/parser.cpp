@@ -74,9 +74,15 @@ TargetDb* ImportContext::target(uint32_t id) {
 
 Route ImportContext::route(const std::string& dbName, uint8_t kind) {
     Route r;
+    // A kind the run does not take neither creates nor fills a database.
+    const bool wanted = (kind == KindMail && settings.importMail) || (kind == KindForum && settings.importForum) ||
+                        (kind == KindNews && settings.importNews);
+    if (!wanted) return r;
     TargetDb* hit = nullptr;
     if (kind == KindMail) {
         hit = target(settings.mailDb);
+    } else if (kind == KindForum && settings.forumDb != 0) {
+        hit = target(settings.forumDb);
     } else {
         std::string key = upper(rtrim(dbName));
         if (key.size() > 100) key.resize(100);
@@ -84,6 +90,10 @@ Route ImportContext::route(const std::string& dbName, uint8_t kind) {
         if (key.empty()) return r;
         for (auto& t : targets)
             if (t.descUpr == key) { hit = &t; break; }
+        // Names are unique over all kinds: a forum named like a mail database
+        // (or a newsgroup like a forum) can neither go there nor be created.
+        const uint8_t wantType = kind == KindNews ? 3 : 1;
+        if (hit && hit->forumType != wantType) return r;
         if (!hit) {
             TargetDb t;
             t.id = newId();
@@ -124,6 +134,7 @@ bool ImportContext::store(uint8_t kind, const Route& rt) {
     }
     if (NHR_MSGTEXT.size() > NHR_MSGTEXTMax) NHR_MSGTEXT.resize(NHR_MSGTEXTMax);
     if (!NewHR.append()) {
+        noteWriteError();
         ++skipped;
         return false;
     }
@@ -138,14 +149,24 @@ bool ImportContext::addCarbonCopy(uint32_t mailId, const std::string& name, cons
     CCT.R_NAME.set(name);
     CCT.R_CISADRESS.set(address);
     CCT.RECIPTYPE.set(recipType);
-    return TempCC.append();
+    if (TempCC.append()) return true;
+    noteWriteError();
+    return false;
 }
 
 bool ImportContext::addMessageId(const std::string& idString, uint32_t msgNumber) {
     TempID.clearBuffer();
     TID.IDSTRING.set(idString);
     TID.MSGNUMBER = msgNumber;
-    return TempID.append();
+    if (TempID.append()) return true;
+    noteWriteError();
+    return false;
+}
+
+void ImportContext::noteWriteError() {
+    if (writeFailed) return;
+    writeFailed = true;
+    writeError = errorText();
 }
 
 bool ImportContext::openTemporary() {

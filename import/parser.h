@@ -60,6 +60,10 @@ public:
     uint64_t progress = 0;           // bytes of the current file done (parsers keep it current)
     uint64_t written = 0;            // temporary records written
     uint64_t skipped = 0;            // messages dropped or refused
+    // A record that could not be written to a temporary file (a full disk, a
+    // lost file): the run must not go on as if the message had been dropped.
+    bool writeFailed = false;
+    std::string writeError;          // the storage error of the first failed write
 
     // The saved-message test of condition (d): true when (database, number)
     // was stored before. The pipeline sets it; unset means "never stored".
@@ -72,7 +76,9 @@ public:
     // The routing lookup: the database of this name (letter case ignored).
     // Forum and newsgroup names not in the list become new entries with an ID
     // from the private counter. Mail (kind 2) goes to the run's mail database
-    // whatever the name. The database enters `routed` when import is allowed.
+    // whatever the name; so does a forum message when the run has a chosen
+    // forum database (settings.forumDb). The database enters `routed` when
+    // import is allowed.
     Route route(const std::string& dbName, uint8_t kind);
 
     // A new ID from the private counter (never 0).
@@ -90,6 +96,7 @@ public:
     bool addMessageId(const std::string& idString, uint32_t msgNumber);
 
     void skip() { ++skipped; }
+    void noteWriteError();
 
     const TargetDb* target(uint32_t id) const;
     TargetDb* target(uint32_t id);

@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-#include "core/access.h"
 #include "core/dates.h"
 #include "core/fixedstr.h"
-#include "core/tables.h"
 #include "core/text.h"
 
 namespace qb {
@@ -144,6 +142,42 @@ std::string firstRecipient(std::string_view v) {
     return trimBlanks(v);
 }
 
+bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderStyle style, MailHeaders& h,
+                    bool& notText) {
+    if (up.rfind("CONTENT-TRANSFER-ENCODING:", 0) == 0) {
+        h.enc.transferEncoding = upper(headerValue(q, i, 26, 60));
+        return true;
+    }
+    if (up.rfind("CONTENT-TYPE:", 0) != 0) return false;
+    std::string full = headerValue(q, i, 13, 1000);
+    std::string vu = upper(full);
+    if (vu.rfind("TEXT/HTML", 0) == 0) {
+        h.contentKind = ContentHtml;
+    } else if (vu.rfind("TEXT/ENRI", 0) == 0) {
+        h.contentKind = ContentEnriched;
+    } else if (vu.rfind("MULTIPART", 0) == 0) {
+        if (style == HeaderStyle::Eudora) {
+            if (vu.rfind("MULTIPART/ALTERNATIVE", 0) == 0) h.contentKind = ContentHtml;
+        } else if (vu.rfind("MULTIPART/DIGEST", 0) != 0) {
+            h.multipart = true;
+            // The boundary may stand on this line or on a folded one after it.
+            if (auto b = findBoundary(full, vu, 0)) h.boundary = *b;
+        }
+    }
+    size_t cs = vu.find("CHARSET=");
+    if (cs != std::string::npos) {
+        size_t p = cs + 8;
+        if (p < full.size() && full[p] == '"') ++p;
+        size_t e2 = p;
+        while (e2 < full.size() && full[e2] != '"' && full[e2] != ';' && !isBlank(full[e2])) ++e2;
+        h.enc.charset = upper(full.substr(p, e2 - p));
+    }
+    if (h.contentKind == ContentPlain && !h.multipart && vu.rfind("TEXT/", 0) != 0 && !vu.empty() &&
+        vu.rfind("MULTIPART", 0) != 0)
+        notText = true;
+    return true;
+}
+
 void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailHeaders& h) {
     h = MailHeaders{};
     bool notText = false;
@@ -169,42 +203,16 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
             h.haveTo = true;
         } else if (style == HeaderStyle::Common && up.rfind("NEWSGROUPS:", 0) == 0) {
             h.newsgroups = true;
-        } else if (up.rfind("CONTENT-TRANSFER-ENCODING:", 0) == 0) {
-            h.enc.transferEncoding = upper(headerValue(q, i, 26, 60));
-        } else if (up.rfind("CONTENT-TYPE:", 0) == 0) {
-            std::string full = headerValue(q, i, 13, 1000);
-            std::string vu = upper(full);
-            if (vu.rfind("TEXT/HTML", 0) == 0) {
-                h.contentKind = ContentHtml;
-            } else if (vu.rfind("TEXT/ENRI", 0) == 0) {
-                h.contentKind = ContentEnriched;
-            } else if (vu.rfind("MULTIPART", 0) == 0) {
-                if (style == HeaderStyle::Eudora) {
-                    if (vu.rfind("MULTIPART/ALTERNATIVE", 0) == 0) h.contentKind = ContentHtml;
-                } else if (vu.rfind("MULTIPART/DIGEST", 0) != 0) {
-                    h.multipart = true;
-                    // The boundary may stand on this line or on a folded one after it.
-                    if (auto b = findBoundary(full, vu, 0)) h.boundary = *b;
-                }
-            }
-            size_t cs = vu.find("CHARSET=");
-            if (cs != std::string::npos) {
-                size_t p = cs + 8;
-                if (p < full.size() && full[p] == '"') ++p;
-                size_t e2 = p;
-                while (e2 < full.size() && full[e2] != '"' && full[e2] != ';' && !isBlank(full[e2])) ++e2;
-                h.enc.charset = upper(full.substr(p, e2 - p));
-            }
-            if (h.contentKind == ContentPlain && !h.multipart && vu.rfind("TEXT/", 0) != 0 && !vu.empty() &&
-                vu.rfind("MULTIPART", 0) != 0)
-                notText = true;
+        } else {
+            mimeHeaderLine(q, i, up, style, h, notText);
         }
     }
     if (notText) h.enc.transferEncoding.clear();  // not text: nothing is decoded
     if (i < q.size()) ++i;  // the empty line
     h.bodyStart = i;
-    h.from = decodeEncodedWords(h.from);
-    h.to = decodeEncodedWords(h.to);
+    // The first of a list of addresses, before encoded words may bring commas in.
+    h.from = decodeEncodedWords(firstRecipient(h.from));
+    h.to = decodeEncodedWords(firstRecipient(h.to));
     h.subject = decodeEncodedWords(h.subject);
 }
 
@@ -397,36 +405,6 @@ void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& tim
     int day = leadingNumber(w[1]);
     int year = leadingNumber(w[3]);
     finish(day, month, year, w[2], date, time);
-}
-
-// -------------------------------------------------------------------- owner
-
-void OwnerIdentity::load(uint32_t mailDbId) {
-    address.clear();
-    name.clear();
-    dbName.clear();
-    for (auto& s : slots) s.clear();
-    bool wasOpen = Forums.isOpen();
-    if (!wasOpen) OP_CLOSE(OpOpenShared, Forums.number());
-    if (!Forums.isOpen()) return;
-    Forums.clearBuffer();
-    FOR.ID = mailDbId;
-    if (mailDbId != 0 && Forums.get(FOR_ForumKey)) {
-        address = FOR.MAILADDRESS.str();
-        slots[0] = lowerText(address);
-        for (int k = 0; k < 10; ++k) slots[k + 1] = lowerText(FOR.ALTADDRESS[k].str());
-        dbName = FOR.DESCRIPTION.str();
-        name = cut(dbName, 40);
-        name = std::string(rtrim(name));
-    }
-    if (!wasOpen) OP_CLOSE(OpClose, Forums.number());
-}
-
-bool OwnerIdentity::isOwn(std::string_view addr) const {
-    std::string a = lowerText(trimBlanks(addr));
-    for (const auto& s : slots)
-        if (s == a) return true;
-    return false;
 }
 
 } // namespace qb

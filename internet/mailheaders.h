@@ -1,6 +1,6 @@
 // Internet message headers shared by the mail and news readers: header-line
 // classification, the header parse of a message in the line queue, the
-// address, subject and date rules and the owner side of a mail database.
+// address, subject and date rules.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -54,8 +54,15 @@ struct MailHeaders {
 enum class HeaderStyle { Common, Eudora };
 
 // Reads the header lines q[first..] up to the first empty line. Folded From,
-// To and Subject values are joined; the first recipient of a list is kept.
+// To and Subject values are joined; of a list of addresses the first is kept;
+// encoded words are decoded.
 void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailHeaders& h);
+
+// Handles a Content-Type or Content-Transfer-Encoding line q[i] (`up` its
+// upper-case copy): content kind, boundary, charset, transfer encoding.
+// `notText` is set for a single-part body that is not text. False for other lines.
+bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderStyle style, MailHeaders& h,
+                    bool& notText);
 
 // The value of a header line after its name and colon, leading blanks removed,
 // with its continuation lines joined (at most `maxLen` characters).
@@ -78,19 +85,6 @@ void parseDateCommon(std::string_view value, int32_t& date, int32_t& time);
 void parseDateEudora(std::string_view value, int32_t& date, int32_t& time);
 // The date of an Eudora "From ???@??? Mon Dec 06 12:30:00 1999" separator.
 void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& time);
-
-// The owner side of a mail database: its own and alternative addresses (lower
-// case) and the owner's name (the first 40 characters of its name).
-struct OwnerIdentity {
-    std::string address;                 // the default address as stored
-    std::string slots[11];               // default and alternatives, lower case
-    std::string name;                    // owner name (40)
-    std::string dbName;                  // the database name (100)
-    // Reads the Forums row of the database (opening Forums when it is closed).
-    void load(uint32_t mailDbId);
-    // True when the address (any case) is one of the owner's.
-    bool isOwn(std::string_view addr) const;
-};
 
 std::string lowerText(std::string_view s);
 std::string trimBlanks(std::string_view s);

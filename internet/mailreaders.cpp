@@ -13,6 +13,7 @@
 #include "core/fixedstr.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "import/persons.h"
 #include "internet/readerbase.h"
 
 namespace qb {
@@ -27,9 +28,10 @@ ParseStatus InternetReader::begin(const std::string& path, ImportContext& ctx) {
         failText_ = path + " cannot be opened\r\n" + std::strerror(errno) + "\r\n" + "This file will be skipped!";
         return ParseStatus::Failed;
     }
-    owner_.load(ctx.settings.mailDb);
+    // The owner side of the run's mail database (its addresses and name).
+    loadMailOwner(ctx.settings.mailDb);
     const TargetDb* t = ctx.target(ctx.settings.mailDb);
-    mailDbName_ = t ? t->description : owner_.dbName;
+    mailDbName_ = t ? t->description : std::string();
     ctx.progress = 0;
     reset();
     return ParseStatus::More;
@@ -72,8 +74,8 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
     NHR.HEADING.set(subjectHeading(h.subject));
 
     std::string sAddr, sName, rAddr, rName;
-    parseAddress(firstRecipient(h.from), sAddr, sName);
-    std::string to = trimBlanks(firstRecipient(h.to));
+    parseAddress(h.from, sAddr, sName);
+    std::string to = trimBlanks(h.to);
     if (to.size() >= 3 && to.compare(to.size() - 3, 3, "(X)") == 0) to = trimBlanks(to.substr(0, to.size() - 3));
     parseAddress(to, rAddr, rName);
 
@@ -81,13 +83,13 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
     if (style == HeaderStyle::Eudora) {
         if (h.haveDate) {
             parseDateEudora(h.date, date, time);
-            rAddr = owner_.address;
-            rName = owner_.name;
+            rAddr = mailOwner().address;
+            rName = mailOwner().name;
             NHR.MAILTYPE = 1;
         } else {
             parseEudoraSeparatorDate(separator, date, time);
-            sAddr = owner_.address;
-            sName = owner_.name;
+            sAddr = mailOwner().address;
+            sName = mailOwner().name;
             NHR.MAILTYPE = 2;
         }
     } else {
@@ -95,13 +97,13 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
             parseDateEudora(h.date, date, time);
         else
             parseDateCommon(h.date, date, time);
-        if (owner_.isOwn(sAddr)) {
-            sAddr = owner_.address;
-            sName = owner_.name;
+        if (isOwnerAddress(sAddr)) {
+            sAddr = mailOwner().address;
+            sName = mailOwner().name;
             NHR.MAILTYPE = 2;
         } else {
-            rAddr = owner_.address;
-            rName = owner_.name;
+            rAddr = mailOwner().address;
+            rName = mailOwner().name;
             NHR.MAILTYPE = 1;
         }
     }
@@ -129,6 +131,8 @@ protected:
     void reset() override {
         q_.clear();
         haveMsg_ = false;
+        first_ = true;
+        mbox_ = false;
     }
 
 public:
@@ -144,6 +148,7 @@ public:
             }
             if (!beginsHeaderBlock(line)) {
                 if (haveMsg_) pushLine(q_, line);
+                if (!line.empty()) first_ = false;
                 continue;
             }
             std::vector<std::string> block;
@@ -158,8 +163,17 @@ public:
                     break;
                 }
             }
+            if (first_) {
+                // A mailbox that begins with a "From " line has one before every
+                // message: a header block elsewhere is quoted text of a body.
+                mbox_ = block[0].compare(0, 5, "From ") == 0;
+                first_ = false;
+            }
             int count = __builtin_popcount(kinds & 0xF);
-            if (count > 2) {
+            // In a mailbox the "From " line is what starts a message; its header
+            // block need hold only one of the four (a message may lack Subject and To).
+            bool starts = mbox_ ? block[0].compare(0, 5, "From ") == 0 && count > 0 : count > 2;
+            if (starts) {
                 if (haveMsg_) {
                     finish();
                     ++done;
@@ -190,6 +204,8 @@ private:
     }
     LineQueue q_;
     bool haveMsg_ = false;
+    bool first_ = true;  // no line with text read yet
+    bool mbox_ = false;  // the file is a mailbox with "From " separator lines
 };
 
 // --------------------------------------------------------------------- Eudora

@@ -1,6 +1,7 @@
 #include "internet/mime.h"
 
 #include <iconv.h>
+#include <locale.h>
 
 #include <cerrno>
 #include <cstring>
@@ -158,12 +159,15 @@ bool selectPart(LineQueue& q, size_t first, const std::string& boundaryIn, PartI
             markRemoved(e);
             continue;
         }
+        // A boundary line is the boundary itself or "--" and the boundary at the
+        // start of the line (text that merely holds the boundary is no match).
         bool match = false;
         if (!boundary.empty() && e.LINE.size() >= boundary.size()) {
             if (e.LINE.size() == boundary.size())
                 match = e.LINE == boundary;
             else
-                match = e.LINE.find(boundary) != std::string::npos;
+                match = e.LINE.size() >= boundary.size() + 2 && e.LINE[0] == '-' && e.LINE[1] == '-' &&
+                        e.LINE.compare(2, boundary.size(), boundary) == 0;
         }
         if (match) {
             if (textSeen)
@@ -189,6 +193,9 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
     std::string out;
     if (q.empty()) return out;
     if (last >= q.size()) last = q.size() - 1;
+    size_t total = 0;
+    for (size_t i = first; i <= last; ++i) total += q[i].LINE.size() + 2;
+    out.reserve(std::min(total, MSGTEXT_MAX));
     bool started = false;
     for (size_t i = first; i <= last && i < q.size(); ++i) {
         const TQEntry& e = q[i];
@@ -199,14 +206,20 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
         }
         size_t need = e.LINE.size() + (e.SPLITLINE ? 0 : 2);
         if (out.size() + need > MSGTEXT_MAX) {
-            size_t room = MSGTEXT_MAX - 2 > out.size() ? MSGTEXT_MAX - 2 - out.size() : 0;
-            out.append(e.LINE, 0, std::min(room, e.LINE.size()));
-            out += "\r\n";
+            if (out.size() + 2 <= MSGTEXT_MAX) {
+                size_t room = MSGTEXT_MAX - 2 - out.size();
+                out.append(e.LINE, 0, std::min(room, e.LINE.size()));
+                out += "\r\n";
+            }
             break;
         }
         out += e.LINE;
         if (!e.SPLITLINE) out += "\r\n";
     }
+    // A message text holds no NUL bytes (binary junk in a text part).
+    if (std::memchr(out.data(), '\0', out.size()))
+        for (char& c : out)
+            if (c == '\0') c = ' ';
     if (contentKind == ContentHtml) {
         htmlToText(out);
     } else if (contentKind == ContentEnriched) {
@@ -459,7 +472,10 @@ void emitRun(std::string& run, std::string& out, HtmlState& st) {
         run.clear();
         return;
     }
-    while (!run.empty() && run.back() == ' ') run.pop_back();
+    // Trailing blanks go; outside preformatted text line ends and tabs as well.
+    while (!run.empty() && (run.back() == ' ' || (!st.pre && (run.back() == '\r' || run.back() == '\n' ||
+                                                              run.back() == '\t'))))
+        run.pop_back();
     if (run.empty()) return;
     if (st.linkPending) spaceRule(out);
     if (st.dl && st.dd) out += "   ";
@@ -610,6 +626,7 @@ void htmlToText(std::string& text) {
         }
         if (!run.empty()) emitRun(run, out, st);
     }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
     if (out.size() > MSGTEXT_MAX) out.resize(MSGTEXT_MAX);
     text.swap(out);
 }
@@ -672,12 +689,24 @@ bool isInternetHeaderLine(std::string_view line) {
     return false;
 }
 
-int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart) {
+int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart, PartInfo* info) {
     bool html = false;
     std::optional<std::string> boundary;
+    PartInfo whole;
     size_t i = first;
     for (; i < q.size() && q[i].LEN != 0; ++i) {
         std::string up = upper(q[i].LINE);
+        if (startsWith(up, "CONTENT-TRANSFER-ENCODING:")) {
+            std::string v(rtrim(std::string_view(up).substr(26)));
+            size_t s = v.find_first_not_of(" \t");
+            whole.transferEncoding = s == std::string::npos ? std::string() : v.substr(s);
+        }
+        if (startsWith(up, "CONTENT-TYPE:")) {
+            std::string cs = paramValue(q[i].LINE, up, "CHARSET=");
+            if (cs.empty() && i + 1 < q.size() && isBlank(q[i + 1].LINE.empty() ? 'x' : q[i + 1].LINE[0]))
+                cs = paramValue(q[i + 1].LINE, upper(q[i + 1].LINE), "CHARSET=");
+            if (!cs.empty()) whole.charset = upper(cs);
+        }
         if (startsWith(up, "CONTENT-TYPE: TEXT/HTML")) {
             html = true;
         } else if (startsWith(up, "CONTENT-TYPE: MULTIPART")) {
@@ -689,7 +718,13 @@ int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart) {
     }
     while (i < q.size() && q[i].LEN == 0) ++i;
     if (bodyStart) *bodyStart = i;
-    if (boundary) return selectPart(q, i, *boundary) ? ContentHtml : ContentPlain;
+    if (boundary) {
+        PartInfo kept;
+        bool keptHtml = selectPart(q, i, *boundary, &kept);
+        if (info) *info = kept;
+        return keptHtml ? ContentHtml : ContentPlain;
+    }
+    if (info) *info = whole;
     if (html) return ContentHtml;
     if (i < q.size() && upper(std::string_view(q[i].LINE).substr(0, 20)).find("HTML") != std::string::npos)
         return ContentHtml;
@@ -731,6 +766,20 @@ std::string charsetToCp1252(std::string_view text, std::string_view charsetIn) {
     }
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // Transliteration follows the character-type locale: use one that has a
+    // table whatever the process runs under, for the same result everywhere.
+    static locale_t translitLocale = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (!l) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+        return l;
+    }();
+    locale_t previous = translitLocale ? uselocale(translitLocale) : static_cast<locale_t>(0);
+    struct Restore {
+        locale_t p;
+        ~Restore() {
+            if (p) uselocale(p);
+        }
+    } restore{previous};
 
     std::string out;
     out.resize(text.size() + 16);

@@ -80,7 +80,9 @@ bool isInternetHeaderLine(std::string_view line);
 // passes over the empty lines after them and, for a multipart body, runs the
 // part selection from there. `bodyStart` receives the index of the first line
 // after the headers and empty lines. Returns the content kind of the text.
-int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart = nullptr);
+// `info` (when given) receives the transfer encoding and charset of the kept
+// text, for buildMessageText.
+int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart = nullptr, PartInfo* info = nullptr);
 
 // Decodes RFC 2047 encoded words ("=?charset?B|Q?...?=") in a header value,
 // converting their text to Windows-1252.

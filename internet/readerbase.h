@@ -36,7 +36,6 @@ protected:
 
     LineReader in_;
     ImportContext* ctx_ = nullptr;
-    OwnerIdentity owner_;
     std::string mailDbName_;
     std::string path_;
 };

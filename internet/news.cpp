@@ -1,0 +1,215 @@
+#include "internet/news.h"
+
+#include "core/fixedstr.h"
+#include "core/tables.h"
+#include "core/text.h"
+
+namespace qb {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string cut(std::string s, size_t n) {
+    if (s.size() > n) s.resize(n);
+    return s;
+}
+
+// The Message-ID of a Message-ID value: the "<...>" token when there is one.
+std::string idToken(std::string_view v) {
+    std::string t = trimBlanks(v);
+    size_t lt = t.find('<');
+    if (lt != std::string::npos) {
+        size_t gt = t.find('>', lt);
+        if (gt != std::string::npos) return cut(t.substr(lt, gt - lt + 1), 60);
+    }
+    return cut(t, 60);
+}
+
+} // namespace
+
+std::string lastReference(std::string_view value) {
+    std::string v = trimBlanks(value);
+    size_t gt = v.rfind('>');
+    if (gt != std::string::npos) {
+        size_t lt = v.rfind('<', gt);
+        if (lt != std::string::npos) return cut(v.substr(lt, gt - lt + 1), 60);
+    }
+    size_t b = v.find_last_of(" \t");
+    if (b != std::string::npos) return cut(v.substr(b + 1), 60);
+    return cut(v, 60);
+}
+
+std::string chooseNewsgroup(std::string_view value, const ImportContext& ctx) {
+    std::string v = trimBlanks(value);
+    if (v.find(',') == std::string::npos) return cut(v, 100);
+    std::vector<std::string> groups;
+    size_t at = 0;
+    while (at <= v.size()) {
+        size_t c = v.find(',', at);
+        std::string g = trimBlanks(std::string_view(v).substr(at, c == std::string::npos ? std::string::npos : c - at));
+        if (!g.empty()) groups.push_back(g);
+        if (c == std::string::npos) break;
+        at = c + 1;
+    }
+    if (groups.empty()) return {};
+    for (const auto& g : groups) {
+        std::string up = upper(cut(g, 100));
+        for (const auto& t : ctx.targets)
+            if (t.descUpr == up) return cut(g, 100);
+    }
+    return cut(groups[0], 100);
+}
+
+void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index, NewsHeaders& h) {
+    h = NewsHeaders{};
+    bool haveIndex = index && index->present;
+    h.kind = haveIndex ? NewsArticle : NewsMail;
+    bool notText = false;
+    std::string references, inReplyTo;
+    bool haveRefs = false, haveInReply = false;
+    size_t i = first;
+    for (; i < q.size(); ++i) {
+        const TQEntry& e = q[i];
+        if (e.LEN == 0) {
+            bool ends = h.kind == NewsArticle || (h.haveFrom && h.haveDate && h.haveSubject) || h.haveTo;
+            if (!ends) {
+                // Headers that go on after an empty line must look like headers.
+                size_t j = i;
+                while (j < q.size() && q[j].LEN == 0) ++j;
+                ends = j >= q.size() || !isHeaderLike(q[j].LINE);
+            }
+            if (ends) break;
+            continue;
+        }
+        const std::string& l = e.LINE;
+        if (isBlank(l[0])) continue;
+        std::string up = upper(std::string_view(l).substr(0, std::min<size_t>(l.size(), 60)));
+        auto starts = [&](const char* k) { return up.rfind(k, 0) == 0; };
+        if (starts("NEWSGROUPS:")) {
+            if (h.newsgroups.empty()) h.newsgroups = chooseNewsgroup(headerValue(q, i, 11, 1000), ctx);
+            h.kind = NewsArticle;
+        } else if (starts("MESSAGE-ID:")) {
+            if (h.msgNumber == 0) {
+                h.messageId = idToken(headerValue(q, i, 11, 200));
+                if (!h.messageId.empty()) {
+                    h.msgNumber = ctx.newId();
+                    ctx.addMessageId(h.messageId, h.msgNumber);
+                    if (haveIndex && index->messageId != h.messageId) {
+                        index->clear();
+                        haveIndex = false;
+                    }
+                }
+            }
+        } else if (starts("REFERENCES:")) {
+            if (!haveRefs) references = headerValue(q, i, 11, 8000);
+            haveRefs = true;
+        } else if (starts("IN-REPLY-TO:")) {
+            if (!haveInReply) inReplyTo = headerValue(q, i, 12, 800);
+            haveInReply = true;
+        } else if (starts("LINES:")) {
+            std::string v = headerValue(q, i, 6, 20);
+            if (!v.empty() && v[0] >= '0' && v[0] <= '9') h.lines = std::strtol(v.c_str(), nullptr, 10);
+        } else if (starts("FROM:")) {
+            if (!h.haveFrom) h.from = headerValue(q, i, 5);
+            h.haveFrom = true;
+        } else if (starts("DATE:")) {
+            if (!h.haveDate) h.date = headerValue(q, i, 5, 100);
+            h.haveDate = true;
+        } else if (starts("SUBJECT:")) {
+            if (i == first) h.kind = NewsSubjectFirstMail;
+            if (!h.haveSubject) h.subject = headerValue(q, i, 8);
+            h.haveSubject = true;
+        } else if (starts("SUBJ:")) {
+            if (!h.haveSubject) h.subject = headerValue(q, i, 5);
+            h.haveSubject = true;
+        } else if (starts("REPLY TO:")) {
+            if (h.kind != NewsArticle) h.subject = headerValue(q, i, 9);
+        } else if (starts("TO:")) {
+            if (!h.haveTo) h.to = headerValue(q, i, 3);
+            h.haveTo = true;
+        } else if (starts("FM:")) {
+            if (h.kind == NewsSubjectFirstMail && !h.haveFrom) {
+                h.from = headerValue(q, i, 3);
+                h.haveFrom = true;
+            }
+        } else {
+            mimeHeaderLine(q, i, up, HeaderStyle::Common, h.mime, notText);
+        }
+    }
+    if (notText) h.mime.enc.transferEncoding.clear();
+    while (i < q.size() && q[i].LEN == 0) ++i;
+    h.bodyStart = i;
+    h.mime.bodyStart = i;
+
+    // The reference: the last Message-ID of References, else that of In-Reply-To.
+    std::string ref = haveRefs ? lastReference(references) : haveInReply ? lastReference(inReplyTo) : std::string();
+    if (ref.empty() && h.kind == NewsArticle && haveIndex && !index->references.empty())
+        ref = lastReference(index->references);
+    if (!ref.empty()) {
+        h.reference = ref;
+        h.refNumber = ctx.newId();
+        ctx.addMessageId(ref, h.refNumber);
+    }
+    if (h.kind == NewsArticle && haveIndex) {
+        if (h.msgNumber == 0 && !index->messageId.empty()) {
+            h.messageId = idToken(index->messageId);
+            h.msgNumber = ctx.newId();
+            ctx.addMessageId(h.messageId, h.msgNumber);
+        }
+        if (h.newsgroups.empty()) h.newsgroups = chooseNewsgroup(index->newsgroups, ctx);
+        if (!h.haveSubject) h.subject = index->subject;
+        if (!h.haveFrom) h.from = index->from;
+    }
+    h.from = decodeEncodedWords(firstRecipient(h.from));
+    h.to = decodeEncodedWords(firstRecipient(h.to));
+    h.subject = decodeEncodedWords(h.subject);
+}
+
+bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index) {
+    NewsHeaders h;
+    parseNewsHeaders(q, first, ctx, index, h);
+    if (h.newsgroups.empty()) {  // no newsgroup to file it in
+        ctx.skip();
+        return false;
+    }
+    Route rt = ctx.route(h.newsgroups, KindNews);
+    if (!rt.found || !rt.allowImport) {
+        ctx.skip();
+        return false;
+    }
+    NewHR.clearBuffer();
+    NHR.FOR_DESCRIPTION.set(h.newsgroups);
+    NHR.SEC_DESCRIPTION.set(std::string_view(h.newsgroups).substr(0, std::min<size_t>(30, h.newsgroups.size())));
+    NHR.SECTIONNUMBER = 1;
+    NHR.MSGNUMBER = h.msgNumber;
+    NHR.REFNUMBER = h.refNumber;
+    NHR.HEADING.set(subjectHeading(h.subject));
+    std::string sAddr, sName;
+    parseAddress(h.from, sAddr, sName);
+    NHR.S_CISADRESS.set(sAddr);
+    NHR.S_NAME.set(sName);
+    NHR.R_CISADRESS.clear();
+    NHR.R_NAME.set(h.refNumber ? "Unknown" : "All");
+    int32_t date = 0, time = 0;
+    parseDateCommon(h.date, date, time);
+    NHR.DATE = date;
+    NHR.TIME = time;
+    NHR.RECIPTYPE.set("TO");
+
+    while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
+    std::string text;
+    if (h.bodyStart < q.size()) {
+        if (h.mime.multipart && !h.mime.boundary.empty()) {
+            PartInfo info;
+            selectPart(q, h.bodyStart, h.mime.boundary, &info);
+            text = buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
+        } else {
+            text = buildMessageText(q, h.bodyStart, h.mime.multipart ? ContentPlain : h.mime.contentKind, h.mime.enc);
+        }
+    }
+    NHR_MSGTEXT = text;
+    return ctx.store(KindNews, rt);
+}
+
+} // namespace qb
