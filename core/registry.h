@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/kinds.h"
 #include "core/tables.h"
 
 namespace qb {
@@ -26,7 +27,8 @@ void clearActiveDatabase();
 void onActiveDatabaseChanged(std::function<void()> listener);
 
 // ---- Kinds and directories ----------------------------------------------------
-enum DatabaseKind : int { KindUnknown = 0, KindForum = 1, KindMail = 2, KindNews = 3, KindPersonsOnly = 99 };
+// Besides KindForum, KindMail and KindNews (core/kinds.h):
+enum DatabaseKind : int { KindUnknown = 0, KindPersonsOnly = 99 };
 
 // "forum", "mail", "news"; "unknown" for anything else.
 const char* kindWord(int kind);

@@ -5,6 +5,7 @@
 #include "core/dates.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "import/persons.h"
 #include "internet/mailheaders.h"
 #include "internet/mime.h"
 
@@ -50,12 +51,6 @@ bool splitInternet(std::string_view t, std::string& address, std::string& name) 
     address = trimRight(trimLeft(t.substr(rest)));
     name = unquote(stripNameEnd(t.substr(0, b)));
     return true;
-}
-
-std::string lower(std::string_view s) {
-    std::string r(s);
-    for (auto& c : r) c = static_cast<char>(lower1252(static_cast<unsigned char>(c)));
-    return r;
 }
 
 } // namespace
@@ -238,25 +233,17 @@ int32_t readClock(std::string_view s) {
 
 void MailOwner::load(const ImportContext& ctx) {
     loaded_ = true;
-    ForumsRec saved = FOR;
-    id_.load(ctx.settings.mailDb);
-    FOR = saved;
-    name_ = id_.name;
+    qb::loadMailOwner(ctx.settings.mailDb);
+    name_ = qb::mailOwner().name;
+    address_ = qb::mailOwner().address;
     if (name_.empty())
         if (const TargetDb* t = ctx.target(ctx.settings.mailDb)) name_ = std::string(rtrim(t->description.substr(0, 40)));
 }
 
-bool MailOwner::isOwn(std::string_view address) const { return id_.isOwn(address); }
+bool MailOwner::isOwn(std::string_view address) const { return qb::isOwnerAddress(address); }
 
 int MailOwner::classify(std::string& sender, std::string& receiver) const {
-    if (isOwn(sender)) {
-        receiver = lower(receiver);
-        sender = id_.address;
-        return 2;
-    }
-    receiver = id_.address;
-    sender = lower(sender);
-    return 1;
+    return qb::classifyMail(sender, receiver);
 }
 
 std::string runForumName(const ImportContext& ctx) {

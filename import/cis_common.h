@@ -57,9 +57,9 @@ public:
     void load(const ImportContext& ctx);
     bool loaded() const { return loaded_; }
     const std::string& name() const { return name_; }          // first 40 characters
-    const std::string& address() const { return id_.address; }  // default address as stored
-    // True when the address is one of the owner's (letter case ignored;
-    // blank slots count, so an empty address matches while a slot is free).
+    const std::string& address() const { return address_; }  // default address as stored
+    // True when the address is one of the owner's (letter case ignored; an
+    // empty address is never the owner's).
     bool isOwn(std::string_view address) const;
     // Classifies a mail by its sender address: 1 INBOX, 2 OUTBOX. Sets the
     // addresses to store: INBOX: receiver = default address, sender in lower
@@ -69,7 +69,7 @@ public:
 private:
     bool loaded_ = false;
     std::string name_;
-    OwnerIdentity id_;
+    std::string address_;
 };
 
 // Forum name of the database chosen for the run ("" when none).

@@ -8,6 +8,7 @@
 #include "core/tables.h"
 #include "core/ui.h"
 #include "import/cis_common.h"
+#include "import/persons.h"
 #include "internet/mailheaders.h"
 #include "internet/readerbase.h"
 #include "platform/dbf.h"
@@ -308,11 +309,9 @@ public:
             failText_ = path + " is not an OUI message table!\r\nThis file will be skipped!";
             return ParseStatus::NotThisReader;
         }
-        ForumsRec saved = FOR;
-        owner_.load(ctx.settings.mailDb);
-        FOR = saved;
+        loadMailOwner(ctx.settings.mailDb);
         const TargetDb* t = ctx.target(ctx.settings.mailDb);
-        mailDbName_ = t ? t->description : owner_.dbName;
+        mailDbName_ = t ? t->description : std::string();
         ctx.progress = 0;
         return ParseStatus::More;
     }

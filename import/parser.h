@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "core/kinds.h"
+
 namespace qb {
 
-enum MessageKind : uint8_t { KindForum = 1, KindMail = 2, KindNews = 3 };
+// Message kinds: KindForum, KindMail, KindNews (core/kinds.h).
 
 struct ImportSettings {
     std::string reader;            // reader name exactly as in the catalogue

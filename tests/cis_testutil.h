@@ -23,7 +23,7 @@ struct CisRecord {
     std::string text;
 };
 
-inline std::string sampleFile(const std::string& rel) { return std::string(QB_SOURCE_DIR) + "/samples/" + rel; }
+inline std::string cisSample(const std::string& rel) { return std::string(QB_SOURCE_DIR) + "/samples/" + rel; }
 
 class CisImport : public ::testing::Test {
 protected:

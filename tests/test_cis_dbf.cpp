@@ -103,7 +103,7 @@ class CisDbf : public CisImport {};
 
 TEST_F(CisDbf, CiscommForumTableGoesToTheRunForum) {
     ctx.settings.forumDb = ForumDb;
-    ASSERT_EQ(run("CISCOMM", sampleFile("ciscomm/FORUM.DBF")), ParseStatus::Done);
+    ASSERT_EQ(run("CISCOMM", cisSample("ciscomm/FORUM.DBF")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 3u);
     EXPECT_EQ(ctx.skipped, 1u);  // the deleted row
@@ -127,7 +127,7 @@ TEST_F(CisDbf, CiscommForumTableGoesToTheRunForum) {
 }
 
 TEST_F(CisDbf, CiscommMailTable) {
-    ASSERT_EQ(run("CISCOMM", sampleFile("ciscomm/MAIL.DBF")), ParseStatus::Done);
+    ASSERT_EQ(run("CISCOMM", cisSample("ciscomm/MAIL.DBF")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
     EXPECT_EQ(v[0].h.MAILTYPE, 1);
@@ -145,8 +145,8 @@ TEST_F(CisDbf, CiscommMailTable) {
 }
 
 TEST_F(CisDbf, NavcisRowsAreForumOrMailByTheirFlag) {
-    ASSERT_EQ(run("NavCIS 1.7x-", sampleFile("navcis17/HRECV.DBF")), ParseStatus::Done);
-    ASSERT_EQ(run("NavCIS 1.6x", sampleFile("navcis16/RECV.DBF")), ParseStatus::Done);
+    ASSERT_EQ(run("NavCIS 1.7x-", cisSample("navcis17/HRECV.DBF")), ParseStatus::Done);
+    ASSERT_EQ(run("NavCIS 1.6x", cisSample("navcis16/RECV.DBF")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 7u);
     const CisRecord* a = byNumber(v, 555001);
@@ -183,7 +183,7 @@ TEST_F(CisDbf, NavcisRowsAreForumOrMailByTheirFlag) {
 }
 
 TEST_F(CisDbf, OuiMailAndNewsgroupArticles) {
-    ASSERT_EQ(run("OUI", sampleFile("oui/MESSAGE.DBF")), ParseStatus::Done);
+    ASSERT_EQ(run("OUI", cisSample("oui/MESSAGE.DBF")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 4u);
     EXPECT_EQ(v[0].h.INTERNAL, MailDb);

@@ -14,8 +14,8 @@ std::string s(const auto& f) { return f.str(); }
 } // namespace
 
 TEST_F(CisFiling, ForumMessageFilesInBothLayouts) {
-    ASSERT_EQ(run("WinCIM", sampleFile("wincim/PRINTERS.THD")), ParseStatus::Done);
-    ASSERT_EQ(run("DOSCIM", sampleFile("doscim/SHORT.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("WinCIM", cisSample("wincim/PRINTERS.THD")), ParseStatus::Done);
+    ASSERT_EQ(run("DOSCIM", cisSample("doscim/SHORT.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
     const CisRecord* a = byNumber(v, 123500);
@@ -46,7 +46,7 @@ TEST_F(CisFiling, ForumMessageFilesInBothLayouts) {
 }
 
 TEST_F(CisFiling, ReceivedMailWithCopies) {
-    ASSERT_EQ(run("WinCIM", sampleFile("wincim/MAILIN.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("WinCIM", cisSample("wincim/MAILIN.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 1u);
     const auto& h = v[0].h;
@@ -72,7 +72,7 @@ TEST_F(CisFiling, ReceivedMailWithCopies) {
 }
 
 TEST_F(CisFiling, SentMailIsWrittenOncePerReceiver) {
-    ASSERT_EQ(run("WinCIM", sampleFile("wincim/MAILOUT.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("WinCIM", cisSample("wincim/MAILOUT.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 3u);
     EXPECT_TRUE(copies().empty());
@@ -94,9 +94,9 @@ TEST_F(CisFiling, SentMailIsWrittenOncePerReceiver) {
 }
 
 TEST_F(CisFiling, InternetMailTextIsConvertedAndOtherFilesGiveNothing) {
-    ASSERT_EQ(run("CSNav", sampleFile("csnav/CSNAV.PLX")), ParseStatus::Done);
-    ASSERT_EQ(run("WinCIM", sampleFile("wincim/INTERNET.MSG")), ParseStatus::Done);
-    ASSERT_EQ(run("WinCIM", sampleFile("wincim/NOTAMESSAGE.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("CSNav", cisSample("csnav/CSNAV.PLX")), ParseStatus::Done);
+    ASSERT_EQ(run("WinCIM", cisSample("wincim/INTERNET.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("WinCIM", cisSample("wincim/NOTAMESSAGE.MSG")), ParseStatus::Done);
     std::string junk = dir.path + "/junk.msg";
     writeFile(junk, "this is just text, not a filing file");
     ASSERT_EQ(run("WinCIM", junk), ParseStatus::Done);
@@ -110,8 +110,8 @@ TEST_F(CisFiling, InternetMailTextIsConvertedAndOtherFilesGiveNothing) {
 }
 
 TEST_F(CisFiling, CutShortFilesDoNotReadPastTheirEnd) {
-    std::string whole = readFile(sampleFile("wincim/PRINTERS.THD"));
-    std::string mail = readFile(sampleFile("wincim/MAILIN.MSG"));
+    std::string whole = readFile(cisSample("wincim/PRINTERS.THD"));
+    std::string mail = readFile(cisSample("wincim/MAILIN.MSG"));
     for (size_t n : {size_t(12), size_t(40), size_t(90), whole.size() - 40}) {
         std::string f = dir.path + "/cut" + std::to_string(n);
         writeFile(f, whole.substr(0, n));
@@ -126,14 +126,14 @@ TEST_F(CisFiling, CutShortFilesDoNotReadPastTheirEnd) {
 
 TEST_F(CisFiling, ForumFilesAreSkippedWhenOnlyMailIsWanted) {
     ctx.settings.importForum = false;
-    ASSERT_EQ(run("WinCIM", sampleFile("wincim/PRINTERS.THD")), ParseStatus::Done);
+    ASSERT_EQ(run("WinCIM", cisSample("wincim/PRINTERS.THD")), ParseStatus::Done);
     EXPECT_TRUE(records().empty());
     EXPECT_EQ(ctx.skipped, 1u);
     EXPECT_TRUE(ctx.routed.empty());
 }
 
 TEST_F(CisFiling, FilingCabinetForumMessagesAndMail) {
-    ASSERT_EQ(run("CompuServe 3.x", sampleFile("compuserve3/FCABINET.DAT")), ParseStatus::Done);
+    ASSERT_EQ(run("CompuServe 3.x", cisSample("compuserve3/FCABINET.DAT")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 7u);
     const CisRecord* a = byNumber(v, 130001);
@@ -194,7 +194,7 @@ TEST_F(CisFiling, AFileWithoutCabinetRecordsIsRefused) {
 
 TEST_F(CisFiling, CabinetMarkersAcrossReadChunksAreFoundOnce) {
     // Records far apart so that the first pass reads the file in several chunks.
-    std::string one = readFile(sampleFile("compuserve3/FCABINET.DAT"));
+    std::string one = readFile(cisSample("compuserve3/FCABINET.DAT"));
     size_t first = one.find("~CS~FCR~"), second = one.find("~CS~FCR~", first + 1);
     std::string rec = one.substr(first, second - first);
     std::string data = rec + std::string((1 << 22) - rec.size() - 3, ' ') + rec;

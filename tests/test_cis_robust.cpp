@@ -35,7 +35,7 @@ TEST_F(CisRobust, DamagedFilesEndCleanly) {
     std::mt19937 rng(1996);
     const char noise[] = "#:\r\n@b@l ,.[]()>\"INTERNET:Sb:Fm:To:\x1a\xb3\xff\x00" "0123456789";
     for (const auto& smp : kSamples) {
-        std::string data = readFile(sampleFile(smp.file));
+        std::string data = readFile(cisSample(smp.file));
         ASSERT_FALSE(data.empty()) << smp.file;
         std::vector<std::string> variants;
         for (size_t cut = 0; cut < data.size(); cut += std::max<size_t>(1, data.size() / 23))
@@ -89,7 +89,7 @@ TEST_F(CisRobust, DamagedTablesEndCleanly) {
     std::mt19937 rng(1997);
     int n = 0;
     for (const auto& t : tables) {
-        std::string table = readFile(sampleFile(t.table)), memo = readFile(sampleFile(t.memo));
+        std::string table = readFile(cisSample(t.table)), memo = readFile(cisSample(t.memo));
         std::string memoExt = std::string(t.memo).substr(std::string(t.memo).size() - 4);
         for (int k = 0; k < 30; ++k) {
             std::string tv = table, mv = memo;

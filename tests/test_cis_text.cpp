@@ -14,7 +14,7 @@ std::string s(const auto& f) { return f.str(); }
 } // namespace
 
 TEST_F(CisText, OzWinForumMessagesNameTheirForumAndReplies) {
-    ASSERT_EQ(run("OzWin I", sampleFile("ozwin1/MYFORUM.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("OzWin I", cisSample("ozwin1/MYFORUM.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 123456);
     const CisRecord* b = byNumber(v, 123460);
@@ -48,7 +48,7 @@ TEST_F(CisText, OzWinForumMessagesNameTheirForumAndReplies) {
 
 TEST_F(CisText, OzWinMailInAndOut) {
     ctx.settings.importForum = false;
-    ASSERT_EQ(run("OzWin I", sampleFile("ozwin1/MYFORUM.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("OzWin I", cisSample("ozwin1/MYFORUM.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
     const auto& in = v[0].h;
@@ -78,7 +78,7 @@ TEST_F(CisText, OzWinMailInAndOut) {
 }
 
 TEST_F(CisText, OzWinIITakesTheReferenceFromTheParentLine) {
-    ASSERT_EQ(run("OzWin II", sampleFile("ozwin2/FORUM.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("OzWin II", cisSample("ozwin2/FORUM.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 400100);
     const CisRecord* b = byNumber(v, 400105);
@@ -95,7 +95,7 @@ TEST_F(CisText, OzWinIITakesTheReferenceFromTheParentLine) {
 
 TEST_F(CisText, DosReadersConvertTheCharacterSetAndUseTheRunForum) {
     ctx.settings.forumDb = ForumDb;
-    ASSERT_EQ(run("OzCIS", sampleFile("ozcis/OZCIS.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("OzCIS", cisSample("ozcis/OZCIS.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 5001);
     const CisRecord* b = byNumber(v, 5002);
@@ -115,7 +115,7 @@ TEST_F(CisText, DosReadersConvertTheCharacterSetAndUseTheRunForum) {
 
 TEST_F(CisText, Tapcis5DropsSoftBreaksAndReadsShortDates) {
     ctx.settings.forumDb = ForumDb;
-    ASSERT_EQ(run("TAPCIS 5.x", sampleFile("tapcis5/FORUM.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("TAPCIS 5.x", cisSample("tapcis5/FORUM.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 210001);
     const CisRecord* b = byNumber(v, 210004);
@@ -133,7 +133,7 @@ TEST_F(CisText, Tapcis5DropsSoftBreaksAndReadsShortDates) {
 }
 
 TEST_F(CisText, Tapcis5MailDirectionFromTheOutboxMark) {
-    ASSERT_EQ(run("TAPCIS 5.x", sampleFile("tapcis5/MAIL.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("TAPCIS 5.x", cisSample("tapcis5/MAIL.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
     EXPECT_EQ(v[0].h.MAILTYPE, 1);
@@ -154,7 +154,7 @@ TEST_F(CisText, Tapcis5MailDirectionFromTheOutboxMark) {
 }
 
 TEST_F(CisText, Tapcis6MailFromAnAlternativeAddressIsSent) {
-    ASSERT_EQ(run("TAPCIS 6.x", sampleFile("tapcis6/MAIL.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("TAPCIS 6.x", cisSample("tapcis6/MAIL.MSG")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
     EXPECT_EQ(v[0].h.MAILTYPE, 1);
@@ -172,8 +172,8 @@ TEST_F(CisText, Tapcis6MailFromAnAlternativeAddressIsSent) {
 
 TEST_F(CisText, AutosigForumAndMailFilesOfOneRun) {
     ctx.settings.forumDb = ForumDb;
-    ASSERT_EQ(run("AUTOSIG", sampleFile("autosig/FORUM.ATO")), ParseStatus::Done);
-    ASSERT_EQ(run("AUTOSIG", sampleFile("autosig/MAIL.ATO")), ParseStatus::Done);
+    ASSERT_EQ(run("AUTOSIG", cisSample("autosig/FORUM.ATO")), ParseStatus::Done);
+    ASSERT_EQ(run("AUTOSIG", cisSample("autosig/MAIL.ATO")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 3u);
     EXPECT_EQ(byNumber(v, 88010)->h.REFNUMBER, 88001u);
@@ -184,7 +184,7 @@ TEST_F(CisText, AutosigForumAndMailFilesOfOneRun) {
 
 TEST_F(CisText, GoldenCompassMarkupIsDroppedAndSplitLinesAreRejoined) {
     ctx.settings.forumDb = ForumDb;
-    ASSERT_EQ(run("GoldenCompass", sampleFile("goldencompass/GRAPHICS.MSG")), ParseStatus::Done);
+    ASSERT_EQ(run("GoldenCompass", cisSample("goldencompass/GRAPHICS.MSG")), ParseStatus::Done);
     auto v = records();
     const CisRecord* a = byNumber(v, 99001);
     const CisRecord* b = byNumber(v, 99004);

@@ -13,7 +13,7 @@ std::string s(const auto& f) { return f.str(); }
 } // namespace
 
 TEST_F(CisTextOther, VirtualAccessForumMailAndNews) {
-    ASSERT_EQ(run("VirtualAccess", sampleFile("virtualaccess/MESSAGES")), ParseStatus::Done);
+    ASSERT_EQ(run("VirtualAccess", cisSample("virtualaccess/MESSAGES")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 5u);
     EXPECT_EQ(ctx.skipped, 1u);  // the block without a message line
@@ -61,7 +61,7 @@ TEST_F(CisTextOther, VirtualAccessForumMailAndNews) {
 }
 
 TEST_F(CisTextOther, NavcisSaveForumFile) {
-    ASSERT_EQ(run("NavCIS Save format", sampleFile("navcis-save/FORUM.SAV")), ParseStatus::Done);
+    ASSERT_EQ(run("NavCIS Save format", cisSample("navcis-save/FORUM.SAV")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
     const CisRecord* a = byNumber(v, 123480);
@@ -79,7 +79,7 @@ TEST_F(CisTextOther, NavcisSaveForumFile) {
 }
 
 TEST_F(CisTextOther, NavcisSaveMailFile) {
-    ASSERT_EQ(run("NavCIS Save format", sampleFile("navcis-save/MAIL.SAV")), ParseStatus::Done);
+    ASSERT_EQ(run("NavCIS Save format", cisSample("navcis-save/MAIL.SAV")), ParseStatus::Done);
     auto v = records();
     ASSERT_EQ(v.size(), 2u);
     EXPECT_EQ(v[0].h.MAILTYPE, 1);
@@ -95,7 +95,7 @@ TEST_F(CisTextOther, NavcisSaveMailFile) {
 }
 
 TEST_F(CisTextOther, NavcisSaveRefusesOtherFiles) {
-    EXPECT_EQ(run("NavCIS Save format", sampleFile("ozwin1/MYFORUM.MSG")), ParseStatus::NotThisReader);
+    EXPECT_EQ(run("NavCIS Save format", cisSample("ozwin1/MYFORUM.MSG")), ParseStatus::NotThisReader);
     EXPECT_EQ(lastFail, "Not a Forum message or mail file!\r\nMessages will not be imported!");
     EXPECT_TRUE(records().empty());
 }
