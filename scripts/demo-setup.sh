@@ -12,7 +12,7 @@ for d in ../shared/data /work/shared/data; do [ -e "$d/linux-mips-1996-sample.mb
 echo "Setting up the demo in $home" >&2
 q db add-mail "My Mail" --address "71234,567" --alt "ann@home.example" --alt "linux@cthulhu.engr.sgi.com" >/dev/null
 q db add-forum "Demo Forum" >/dev/null
-imp() { echo "import: $*" >&2; q import "$@" || echo "  (import ended with an error)" >&2; }
+imp() { echo "import: $*" >&2; q import "$@" >&2 || echo "  (import ended with an error)" >&2; }
 if [ -n "$data" ]; then
   imp --reader "Unix Mail" --mail-db "My Mail" "$data/linux-mips-1996-sample.mbox"
   imp --reader "Unix News" "$data/linux-mips-1996-sample-news.mbox"
