@@ -142,6 +142,12 @@ std::string firstRecipient(std::string_view v) {
     return trimBlanks(v);
 }
 
+std::string headerText(std::string_view raw) {
+    // Raw 8-bit UTF-8 in a header (no encoded words) is converted as well.
+    if (isUtf8Text(raw)) return decodeEncodedWords(charsetToCp1252(raw, "UTF-8"));
+    return decodeEncodedWords(raw);
+}
+
 bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderStyle style, MailHeaders& h,
                     bool& notText) {
     if (up.rfind("CONTENT-TRANSFER-ENCODING:", 0) == 0) {
@@ -211,9 +217,9 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
     if (i < q.size()) ++i;  // the empty line
     h.bodyStart = i;
     // The first of a list of addresses, before encoded words may bring commas in.
-    h.from = decodeEncodedWords(firstRecipient(h.from));
-    h.to = decodeEncodedWords(firstRecipient(h.to));
-    h.subject = decodeEncodedWords(h.subject);
+    h.from = headerText(firstRecipient(h.from));
+    h.to = headerText(firstRecipient(h.to));
+    h.subject = headerText(h.subject);
 }
 
 // ---------------------------------------------------------------- addresses

@@ -68,6 +68,10 @@ bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderS
 // with its continuation lines joined (at most `maxLen` characters).
 std::string headerValue(const LineQueue& q, size_t i, size_t nameLen, size_t maxLen = 400);
 
+// A From, To or Subject value as text: encoded words decoded, raw UTF-8
+// converted, in Windows-1252.
+std::string headerText(std::string_view raw);
+
 // The first recipient of an address list (commas outside quotes, angle
 // brackets and parentheses separate recipients).
 std::string firstRecipient(std::string_view value);

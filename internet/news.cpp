@@ -161,9 +161,9 @@ void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, Arti
         if (!h.haveSubject) h.subject = index->subject;
         if (!h.haveFrom) h.from = index->from;
     }
-    h.from = decodeEncodedWords(firstRecipient(h.from));
-    h.to = decodeEncodedWords(firstRecipient(h.to));
-    h.subject = decodeEncodedWords(h.subject);
+    h.from = headerText(firstRecipient(h.from));
+    h.to = headerText(firstRecipient(h.to));
+    h.subject = headerText(h.subject);
 }
 
 bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index) {

@@ -225,7 +225,7 @@ TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
                         "\n"
                         "From: b@x.org\n"
                         "To: me@home.example\n"
-                        "Subject: plain\n"
+                        "Subject: plain caf\xC3\xA9\n"
                         "\n"
                         "x=20y and a line ending in =\n"
                         "next\n"
@@ -253,6 +253,7 @@ TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
     EXPECT_EQ(r[0].h.MAILTYPE, 1);
     EXPECT_EQ(r[0].heading(), "Caf\xE9 menu");
     EXPECT_EQ(r[0].text, "caf\xE9 softbreak a=b\r\n");
+    EXPECT_EQ(r[1].heading(), "plain caf\xE9");  // raw UTF-8 in a header
     // Text not declared quoted-printable is left as written.
     EXPECT_EQ(r[1].text, "x=20y and a line ending in =\r\nnext\r\n");
     EXPECT_EQ(r[1].h.DATE, 0);
