@@ -28,24 +28,6 @@ protected:
     }
 };
 
-TEST(NewsRules, LastReferenceAndNewsgroupChoice) {
-    EXPECT_EQ(lastReference("<a@x> <b@x>  <c@x>"), "<c@x>");
-    EXPECT_EQ(lastReference("<a@x> (from Someone)"), "<a@x>");
-    EXPECT_EQ(lastReference("one two three"), "three");
-    EXPECT_EQ(lastReference(std::string(80, 'z')), std::string(60, 'z'));
-
-    ImportContext ctx;
-    TargetDb known;
-    known.id = 7;
-    known.description = "comp.b";
-    known.descUpr = "COMP.B";
-    known.forumType = 3;
-    ctx.targets.push_back(known);
-    EXPECT_EQ(chooseNewsgroup("comp.a, comp.b,comp.c", ctx), "comp.b");
-    EXPECT_EQ(chooseNewsgroup("x.a,x.b", ctx), "x.a");
-    EXPECT_EQ(chooseNewsgroup(" single.group ", ctx), "single.group");
-}
-
 TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
     addDatabase(250010, "comp.b", 3, 2);
     ASSERT_TRUE(runText("Unix News",
