@@ -92,8 +92,8 @@ void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& tim
 
 // The owner side of a mail database for readers outside this directory (the
 // Internet readers use the mail owner cache of the persons services): its own
-// and alternative addresses (lower
-// case) and the owner's name (the first 40 characters of its name).
+// and alternative addresses (lower case) and the owner's name (the first 40
+// characters of its name).
 struct OwnerIdentity {
     std::string address;                 // the default address as stored
     std::string slots[11];               // default and alternatives, lower case
