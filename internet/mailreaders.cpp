@@ -30,6 +30,7 @@ ParseStatus InternetReader::begin(const std::string& path, ImportContext& ctx) {
     }
     // The owner side of the run's mail database (its addresses and name).
     loadMailOwner(ctx.settings.mailDb);
+    owner_.load(ctx.settings.mailDb);
     const TargetDb* t = ctx.target(ctx.settings.mailDb);
     mailDbName_ = t ? t->description : std::string();
     ctx.progress = 0;
@@ -66,6 +67,7 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
         ctx.skip();
         return;
     }
+    if (mailOwner().forumId != ctx.settings.mailDb) loadMailOwner(ctx.settings.mailDb);
     NewHR.clearBuffer();
     NHR.FOR_DESCRIPTION.set(mailDbName_);
     uint32_t id = ctx.newId();

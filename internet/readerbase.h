@@ -36,6 +36,7 @@ protected:
 
     LineReader in_;
     ImportContext* ctx_ = nullptr;
+    OwnerIdentity owner_;        // for derived readers that read the owner themselves
     std::string mailDbName_;
     std::string path_;
 };
