@@ -379,7 +379,7 @@ TEST_F(MailReaders, RefusedMessagesAreCountedAndUnreadableFilesFail) {
 // ------------------------------------------------------------ real archive
 
 TEST_F(MailReaders, SampleArchivePreImport) {
-    std::string path = sampleFile("linux-mips-1996-sample.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample.mbox not found (looked next to the "
                                       "source tree and in /work/shared/data)";
     ASSERT_TRUE(run("Unix Mail", path, KindMail, 200));
@@ -436,7 +436,7 @@ namespace {
 class MailImport : public WholeImport {};
 
 TEST_F(MailImport, SampleArchiveIntoAMailDatabase) {
-    std::string path = sampleFile("linux-mips-1996-sample.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample.mbox not found";
     ImportTotals t = import("Unix Mail", KindMail, path);
     ASSERT_FALSE(failed);

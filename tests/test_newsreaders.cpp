@@ -224,7 +224,7 @@ TEST_F(NewsReaders, GravityStreamNeedsAllFiveHeaders) {
 }
 
 TEST_F(NewsReaders, SampleArchivePreImport) {
-    std::string path = sampleFile("linux-mips-1996-sample-news.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample-news.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample-news.mbox not found (looked next to "
                                       "the source tree and in /work/shared/data)";
     ASSERT_TRUE(run("Unix News", path, KindNews, 200));
@@ -275,7 +275,7 @@ namespace {
 class NewsImport : public WholeImport {};
 
 TEST_F(NewsImport, SampleArchiveIntoNewsgroupDatabases) {
-    std::string path = sampleFile("linux-mips-1996-sample-news.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample-news.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample-news.mbox not found";
     // With the patches group known, cross-posted patches go there (the first known group).
     addNewsgroup(260001, "linux.kernel.patches", 50);
