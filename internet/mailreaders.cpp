@@ -129,6 +129,10 @@ namespace {
 // A stream of messages: a header block with at least three of From, Date, To
 // and Subject begins a message; any other header block is body text.
 class Rfc822MailReader : public InternetReader {
+public:
+    // mboxAware: a file that begins with a "From " line is a Unix mailbox.
+    explicit Rfc822MailReader(bool mboxAware) : mboxAware_(mboxAware) {}
+
 protected:
     void reset() override {
         q_.clear();
@@ -168,7 +172,7 @@ public:
             if (first_) {
                 // A mailbox that begins with a "From " line has one before every
                 // message: a header block elsewhere is quoted text of a body.
-                mbox_ = block[0].compare(0, 5, "From ") == 0;
+                mbox_ = mboxAware_ && block[0].compare(0, 5, "From ") == 0;
                 first_ = false;
             }
             int count = __builtin_popcount(kinds & 0xF);
@@ -208,6 +212,7 @@ private:
     bool haveMsg_ = false;
     bool first_ = true;  // no line with text read yet
     bool mbox_ = false;  // the file is a mailbox with "From " separator lines
+    bool mboxAware_;
 };
 
 // --------------------------------------------------------------------- Eudora
@@ -466,9 +471,9 @@ private:
     bool joining_ = false;
 };
 
-template <class T>
-ParserFactory factory() {
-    return [] { return std::unique_ptr<Parser>(new T()); };
+template <class T, class... A>
+ParserFactory factory(A... a) {
+    return [=] { return std::unique_ptr<Parser>(new T(a...)); };
 }
 
 const bool registered = [] {
@@ -477,9 +482,9 @@ const bool registered = [] {
     registerParser("Outlook Express Mail", factory<MarkerMailReader>());
     registerParser("Netscape Mail", factory<NetscapeMailReader>());
     registerParser("Pegasus", factory<PegasusReader>());
-    registerParser("Unix Mail", factory<Rfc822MailReader>());
-    registerParser("Becky Mail", factory<Rfc822MailReader>());
-    registerParser("Agent Mail", factory<Rfc822MailReader>());
+    registerParser("Unix Mail", factory<Rfc822MailReader>(true));
+    registerParser("Becky Mail", factory<Rfc822MailReader>(false));
+    registerParser("Agent Mail", factory<Rfc822MailReader>(false));
     return true;
 }();
 

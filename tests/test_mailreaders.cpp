@@ -209,6 +209,11 @@ TEST_F(MailReaders, MailboxKeepsForwardedHeadersInTheBodyAndSentMailIsTheOwners)
     EXPECT_EQ(r[1].heading(), "");
     EXPECT_EQ(r[1].h.S_CISADRESS.str(), "x@y.org");
     EXPECT_EQ(r[1].text, "no subject, no recipient\r\n");
+
+    // The stream readers of other clients keep to header blocks: the quoted one splits.
+    ASSERT_TRUE(runText("Becky Mail", readFile(dir.path + "/input.txt")));
+    EXPECT_EQ(records().size(), 2u);
+    EXPECT_EQ(records()[1].heading(), "original");
 }
 
 TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
