@@ -61,8 +61,19 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
 // Handles a Content-Type or Content-Transfer-Encoding line q[i] (`up` its
 // upper-case copy): content kind, boundary, charset, transfer encoding.
 // `notText` is set for a single-part body that is not text. False for other lines.
-bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderStyle style, MailHeaders& h,
+bool mimeHeaderLine(const LineQueue& q, size_t i, std::string_view up, HeaderStyle style, MailHeaders& h,
                     bool& notText);
+
+// The Windows-1252 upper-case table.
+const unsigned char* upperTable();
+
+// The upper-case copy of the start of a header line, enough for every keyword.
+struct HeaderStart {
+    char buf[40];
+    size_t n = 0;
+    std::string_view set(std::string_view line);
+    std::string_view view() const { return std::string_view(buf, n); }
+};
 
 // The value of a header line after its name and colon, leading blanks removed,
 // with its continuation lines joined (at most `maxLen` characters).

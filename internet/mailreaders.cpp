@@ -153,8 +153,8 @@ public:
                 return ParseStatus::Done;
             }
             if (!beginsHeaderBlock(line)) {
-                if (haveMsg_) pushLine(q_, line);
                 if (!line.empty()) first_ = false;
+                if (haveMsg_) takeLine(q_, std::move(line));
                 continue;
             }
             std::vector<std::string> block;
@@ -187,7 +187,7 @@ public:
                 haveMsg_ = true;
             }
             if (haveMsg_)
-                for (auto& l : block) pushLine(q_, l);
+                for (auto& l : block) takeLine(q_, std::move(l));
         }
         progress();
         return ParseStatus::More;
@@ -242,7 +242,7 @@ public:
                 }
                 haveMsg_ = true;
             }
-            if (haveMsg_) pushLine(q_, line);
+            if (haveMsg_) takeLine(q_, std::move(line));
         }
         progress();
         return ParseStatus::More;
@@ -298,7 +298,7 @@ public:
                 }
                 haveMsg_ = true;
             }
-            if (haveMsg_) pushLine(q_, line);
+            if (haveMsg_) takeLine(q_, std::move(line));
         }
         progress();
         return ParseStatus::More;
@@ -341,7 +341,7 @@ public:
             }
             size_t m = line.find(marker);
             if (m == std::string::npos) {
-                if (haveMsg_) pushLine(q_, line);
+                if (haveMsg_) takeLine(q_, std::move(line));
                 continue;
             }
             if (haveMsg_) {

@@ -84,8 +84,9 @@ void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, Arti
         }
         const std::string& l = e.LINE;
         if (isBlank(l[0])) continue;
-        std::string up = upper(std::string_view(l).substr(0, std::min<size_t>(l.size(), 60)));
-        auto starts = [&](const char* k) { return up.rfind(k, 0) == 0; };
+        HeaderStart hs;
+        std::string_view up = hs.set(l);
+        auto starts = [&](std::string_view k) { return up.substr(0, k.size()) == k; };
         if (starts("NEWSGROUPS:")) {
             if (h.newsgroups.empty()) h.newsgroups = chooseNewsgroup(headerValue(q, i, 11, 1000), ctx);
             h.kind = NewsArticle;

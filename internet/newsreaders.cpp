@@ -51,7 +51,7 @@ public:
                 }
                 haveMsg_ = true;
             }
-            if (haveMsg_) pushLine(q_, line);
+            if (haveMsg_) takeLine(q_, std::move(line));
         }
         progress();
         return ParseStatus::More;
@@ -118,7 +118,7 @@ public:
                 return ParseStatus::Done;
             }
             if (!beginsHeaderBlock(line)) {
-                if (haveMsg_) pushLine(q_, line);
+                if (haveMsg_) takeLine(q_, std::move(line));
                 continue;
             }
             std::vector<std::string> block;
@@ -141,7 +141,7 @@ public:
                 haveMsg_ = true;
             }
             if (haveMsg_)
-                for (auto& l : block) pushLine(q_, l);
+                for (auto& l : block) takeLine(q_, std::move(l));
         }
         progress();
         return ParseStatus::More;

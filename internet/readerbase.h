@@ -9,6 +9,18 @@
 
 namespace qb {
 
+// Appends a file line to the queue, taking over its text (as pushLine).
+inline void takeLine(LineQueue& q, std::string&& line) {
+    if (line.size() > TQ_LINE_MAX) {
+        pushLine(q, line);
+        return;
+    }
+    TQEntry e;
+    e.LEN = static_cast<uint32_t>(line.size());
+    e.LINE = std::move(line);
+    q.push_back(std::move(e));
+}
+
 class InternetReader : public Parser {
 public:
     ParseStatus begin(const std::string& path, ImportContext& ctx) override;
