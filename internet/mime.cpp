@@ -621,6 +621,8 @@ void handleTag(const std::string& tagIn, std::string& out, HtmlState& st) {
 
 void htmlToText(std::string& text) {
     if (text.size() > MSGTEXT_MAX) text.resize(MSGTEXT_MAX);
+    // A text said to be HTML that holds no tag at all is kept as it is.
+    if (text.find('<') == std::string::npos) return;
     std::string out, run, tag;
     out.reserve(text.size());
     HtmlState st;

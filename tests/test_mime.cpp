@@ -136,6 +136,7 @@ TEST(Mime, HtmlLinksParagraphsBreaksAndLists) {
     EXPECT_EQ(html("<dl><dt>term<dd>meaning</dl>"), "term   meaning");
     EXPECT_EQ(html("<pre>a  b\r\n  c</pre>"), "a  b\r\n  c");
     EXPECT_EQ(html("<h1>Heading</h1>text"), "Heading\r\n\r\ntext");
+    EXPECT_EQ(html("no tags at all &amp; more"), "no tags at all &amp; more");
     // Text before the first tag is dropped; conversion stops after </html>.
     EXPECT_EQ(html("junk<html>kept</html>\r\n<p>more"), "kept");
     EXPECT_EQ(html("<p>tail text\r\n"), "tail text");
