@@ -1,6 +1,9 @@
 // The import command: one import run of a reader's files, with a progress
 // bar on stderr and the totals on stdout.
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,9 @@ public:
         return HeadlessUi::ask(title, text, buttons, defaultButton, icon);
     }
 };
+
+volatile std::sig_atomic_t gInterrupted = 0;
+extern "C" void onInterrupt(int) { gInterrupted = 1; }
 
 int fail(const std::string& text) {
     std::fprintf(stderr, "qbox import: %s\n", toUtf8(text).c_str());
@@ -126,6 +132,10 @@ int runImport(CliContext& c) {
         return fail("no files given (--tree DIR, --dir DIR or FILE...)");
     }
     if (haveMasks) s.masks = masksOpt;
+    if (s.method != 2) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(s.path, ec)) return fail("directory '" + s.path + "' does not exist");
+    }
 
     OP_CLOSE(OpOpenShared, Forums.number());
     int mailDbs = 0;
@@ -151,9 +161,18 @@ int runImport(CliContext& c) {
     CliBoxes boxes;
     setUi(&boxes);
     int status = 1;
+    // Ctrl-C stops the run between two batches: what is stored stays, the
+    // temporary files and the control record are let go.
+    gInterrupted = 0;
+    auto previous = std::signal(SIGINT, onInterrupt);
     {
         ImportRun run(s);
         while (run.step()) {
+            if (gInterrupted) {
+                boxes.answers.push_front(BtnYes);
+                run.requestStop();
+                break;
+            }
             std::string text = run.progressText();
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
             if (run.importPassRunning()) cliProgress(text, run.recordsDone(), run.totals().tempRecords);
@@ -163,8 +182,9 @@ int runImport(CliContext& c) {
         std::printf("stored %llu skipped %llu\n", static_cast<unsigned long long>(run.totals().stored),
                     static_cast<unsigned long long>(run.totals().skipped));
         std::fflush(stdout);
-        status = run.failed() ? 1 : 0;
+        status = run.failed() || run.stopped() ? 1 : 0;
     }
+    std::signal(SIGINT, previous);
     setUi(nullptr);
     return status;
 }

@@ -301,6 +301,9 @@ void ImportWizard::loadDatabases() {
     forumDb_->clear();
     mailIds_.clear();
     forumIds_.clear();
+    // No forum is taken unless the user picks one.
+    forumIds_.push_back(0);
+    forumDb_->addItem(QString());
     OP_CLOSE(OpOpenShared, Forums.number());
     Forums.set(FOR_AlphaKey);
     while (Forums.next()) {
@@ -413,6 +416,17 @@ ImportProgressWindow* ImportWizard::start() {
     if (!c.ok) {
         ui().message(c.title, c.text, Icon::Exclamation);
         return nullptr;
+    }
+    // The next import starts with this reader and mail database.
+    if (const ReaderEntry* r = readerByName(s.reader)) {
+        int32_t n = r->number;
+        std::string unused;
+        Konfig(2, 12, n, unused);
+        if (s.mailDb) {
+            n = static_cast<int32_t>(s.mailDb);
+            Konfig(2, 19, n, unused);
+        }
+        Konfig(4, 0, n, unused);
     }
     if (saveSession()) saveDefinition(s);
     auto* w = new ImportProgressWindow(s);

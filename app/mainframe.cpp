@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/layout.h"
 #include "app/procedures.h"
 #include "app/qtui.h"
 #include "app/startup.h"
@@ -70,6 +71,29 @@ QWidget* makeAbout(QWidget* parent) {
     return d;
 }
 const bool aboutRegistered = registerProcedure("About", makeAbout);
+
+// The program's application object: a stop of the library inside any event
+// handler ends the event loop instead of unwinding through Qt.
+class StoppingApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool stopped = false;
+    std::string stopText, haltText;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const ProgramStop& stop) {
+            if (!stopped) {
+                stopped = true;
+                stopText = stop.what();
+                haltText = stop.haltText;
+                closeEveryTable();
+                QApplication::exit(3);
+            }
+            return true;
+        }
+    }
+};
 
 void showWelcome(QWidget* parent) {
     QMessageBox::information(
@@ -172,12 +196,11 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
         toolbarToggle_->setChecked(on);
     });
 
-    auto* centre = new QLabel(this);
-    centre->setObjectName(QStringLiteral("FrameBackground"));
-    centre->setAlignment(Qt::AlignCenter);
-    centre->setText(QStringLiteral("Quillbox"));
-    centre->setStyleSheet(QStringLiteral("QLabel { color: palette(mid); font-size: 28pt; font-weight: bold; }"));
-    setCentralWidget(centre);
+    centre_ = new QLabel(this);
+    centre_->setObjectName(QStringLiteral("FrameBackground"));
+    centre_->setAlignment(Qt::AlignCenter);
+    centre_->setTextFormat(Qt::RichText);
+    setCentralWidget(centre_);
 
     databaseLabel_ = new QLabel(this);
     dateLabel_ = new QLabel(this);
@@ -260,6 +283,18 @@ void MainFrame::refreshDatabase() {
     databaseMenu_->menuAction()->setEnabled(active);
 
     databaseLabel_->setText(active ? fromLatin(Mem.Description) : QStringLiteral("No active database"));
+    QString kind;
+    switch (active ? Mem.ForumType : 0) {
+    case 1: kind = QStringLiteral("Forum database"); break;
+    case 2: kind = QStringLiteral("Mail database"); break;
+    case 3: kind = QStringLiteral("Newsgroup database"); break;
+    default: kind = QStringLiteral("Database"); break;
+    }
+    const QString line = active ? kind + QStringLiteral(": ") + fromLatin(Mem.Description).toHtmlEscaped()
+                                : QStringLiteral("No active database &mdash; File &gt; Select Database opens one");
+    centre_->setText(QStringLiteral("<div style='color:#9a9a9a; font-size:30pt; font-weight:bold'>Quillbox</div>"
+                                    "<div style='color:#707070; font-size:12pt'>%1</div>")
+                         .arg(line));
 }
 
 QString MainFrame::statusDate() const { return dateLabel_->text(); }
@@ -276,12 +311,7 @@ void MainFrame::refreshClock() {
 }
 
 void MainFrame::restoreLayout() {
-    int16_t x = 0, y = 0, w = 0, h = 0;
-    WindowPos(3, kFrameWindow, x, y, w, h);
-    if (w > 0 && h > 0) {
-        resize(w, h);
-        move(x, y);
-    }
+    restoreWindowPos(1, kFrameWindow, this);
     const bool toolbar = konfigNumber(kItemToolbarHidden) == 0;
     toolBar_->setVisible(toolbar);
     toolbarToggle_->setChecked(toolbar);
@@ -289,12 +319,7 @@ void MainFrame::restoreLayout() {
 }
 
 void MainFrame::storeLayout() {
-    const QRect g = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
-    int16_t x = static_cast<int16_t>(std::clamp(g.x(), -32768, 32767));
-    int16_t y = static_cast<int16_t>(std::clamp(g.y(), -32768, 32767));
-    int16_t w = static_cast<int16_t>(std::clamp(g.width(), 0, 32767));
-    int16_t h = static_cast<int16_t>(std::clamp(g.height(), 0, 32767));
-    WindowPos(2, kFrameWindow, x, y, w, h);
+    storeWindowPos(1, kFrameWindow, this);
     int32_t n = toolbarToggle_->isChecked() ? 0 : 1;
     std::string text;
     Konfig(7, kItemToolbarHidden, n, text);
@@ -345,7 +370,7 @@ int runMainWindow(const std::string& home) {
     static char arg0[] = "qbox";
     static char* argv[] = {arg0, nullptr};
     QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!app) app = new QApplication(argc, argv);
+    if (!app) app = new StoppingApplication(argc, argv);
     app->setApplicationName(QStringLiteral("Quillbox"));
 
     QtUi qtUi;
@@ -375,6 +400,11 @@ int runMainWindow(const std::string& home) {
     }
     const int rc = app->exec();
     closeEveryTable();
+    if (auto* s = dynamic_cast<StoppingApplication*>(app); s && s->stopped) {
+        std::fprintf(stderr, "qbox: %s\n", s->stopText.c_str());
+        if (!s->haltText.empty()) std::fprintf(stderr, "qbox: %s\n", s->haltText.c_str());
+        return 3;
+    }
     return rc;
 }
 

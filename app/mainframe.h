@@ -50,6 +50,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     QAction* browseMessages_ = nullptr;
     QAction* toolbarToggle_ = nullptr;
+    QLabel* centre_ = nullptr;
     QLabel* dateLabel_ = nullptr;
     QLabel* timeLabel_ = nullptr;
     QLabel* databaseLabel_ = nullptr;

@@ -308,7 +308,8 @@ int loadRow(int row, Area& a, const Area& defaults, Fixup fixup) {
         }
         break;
     case Got::Found: {
-        const bool held = Control.hold();
+        // Held and read again, so that nothing written before the hold is lost.
+        const bool held = Control.holdPosition(Control.position());
         std::memcpy(a.data(), CTL.CTLFIELD, kArea);
         fixup(a);
         bool changed = std::memcmp(a.data(), CTL.CTLFIELD, kArea) != 0;
@@ -697,6 +698,9 @@ int WindowPos2(int mode, int window, int16_t& x, int16_t& y, int16_t& w, int16_t
 // ---- The self-description of the active database --------------------------------
 
 int UpdREF(int mode) {
+    // Without an active database the name would point into the data
+    // directory itself.
+    if (rtrim(Mem.Dirnamn).empty()) return 0;
     ForumRefRec want{};
     want.TYPE = FOR.TYPE;
     want.DESCRIPTION = FOR.DESCRIPTION.view();

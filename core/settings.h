@@ -143,7 +143,11 @@ bool semaForeAvailable(int code);
 int32_t StartStop(int mode, int slot, int32_t date, int32_t time);
 
 // The character that IncrementStep takes from a key code, or 0 when the key
-// does not count for the locator.
+// does not count for the locator. Key codes: 48-90 digits and letters
+// (letters give lower case), 96-105 the keypad digits, +256 with Shift
+// (letters give capitals), 1328-1337 digits with Alt and Shift, 32 the space
+// bar, 362/1386 the keypad '*', 367/1391 the keypad '/'. A window turns its
+// key events into these codes.
 char locatorChar(int key);
 
 } // namespace qb

@@ -585,7 +585,17 @@ struct Table::Impl {
         return sql + ") VALUES (" + vals + ")";
     }
 
+    // Schema changes (dropping or making an index) are refused by SQLite while
+    // any statement of the connection is under way: the cursors of every table
+    // on it are put aside first (they resume from their saved position).
+    void quietConnection() {
+        invalidateCursor();
+        if (conn)
+            for (Table* m : conn->members) m->impl()->invalidateCursor();
+    }
+
     bool dropKeys() {
+        quietConnection();
         for (size_t k = 0; k < t->keys_.size(); ++k)
             if (!conn->exec("DROP INDEX IF EXISTS " + quoteId(schema) + ".k" + std::to_string(k))) return false;
         return conn->exec("INSERT OR REPLACE INTO " + quoteId(schema) + ".qb_meta VALUES ('keys_pending', '1')");
@@ -1134,7 +1144,7 @@ bool Table::build() {
     setError(NoError);
     Impl& im = *impl_;
     if (!im.writable()) return false;
-    im.invalidateCursor();
+    im.quietConnection();
     im.conn->commitBatch();
     bool own = sqlite3_get_autocommit(im.conn->db);
     if (own && !im.conn->exec("SAVEPOINT qbbuild")) return false;
@@ -1159,7 +1169,7 @@ bool Table::buildKey(int key) {
     if (!im.writable()) return false;
     if (key < 0 || key >= static_cast<int>(keys_.size())) { setError(ErrInvalidFieldType, "no such key"); return false; }
     if (im.keysDropped) return build();
-    im.invalidateCursor();
+    im.quietConnection();
     im.conn->commitBatch();
     return im.conn->exec("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(key)) &&
            im.conn->exec(im.indexSql(static_cast<size_t>(key)));

@@ -74,6 +74,10 @@ TargetDb* ImportContext::target(uint32_t id) {
 
 Route ImportContext::route(const std::string& dbName, uint8_t kind) {
     Route r;
+    // A kind the run does not take neither creates nor fills a database.
+    const bool wanted = (kind == KindMail && settings.importMail) || (kind == KindForum && settings.importForum) ||
+                        (kind == KindNews && settings.importNews);
+    if (!wanted) return r;
     TargetDb* hit = nullptr;
     if (kind == KindMail) {
         hit = target(settings.mailDb);

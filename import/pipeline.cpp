@@ -53,6 +53,20 @@ std::string spaceText(uint64_t free, const std::string& path, const std::string&
     return "You have only " + pictureN13(free) + " bytes free on disk  " + driveOf(path) + " " + tail;
 }
 
+// The run of this process that owns the temporary files, if any.
+const ImportRun* gActiveRun = nullptr;
+
+// True when another process has the temporary import file open.
+bool temporaryFileBusy() {
+    const std::string file = tableFileName(NewHR.number());
+    std::error_code ec;
+    if (NewHR.isOpen() || !fs::exists(file, ec)) return false;
+    NewHR.open(file, OpenMode::Exclusive);
+    const bool busy = errorCode() == ErrAccessDenied;
+    if (NewHR.isOpen()) NewHR.close();
+    return busy;
+}
+
 int32_t batchOf(int kind, int32_t fallback) {
     int32_t n = SpeedVal(3, kind);
     return n > 0 ? n : fallback;
@@ -199,6 +213,14 @@ void ImportRun::doStart() {
     resetStoreRun();
     setText("Pre-import message conversion");
 
+    // The temporary files have one name: a second run would destroy the first one's.
+    if (gActiveRun || temporaryFileBusy()) {
+        box("Warning!", "Another import or database merge is running!\r\nImport will not proceed!\r\n");
+        finish(true);
+        return;
+    }
+    gActiveRun = this;
+
     // The ID counter is taken for the whole pre-import pass.
     OP_CLOSE(OpOpenShared, Control.number());
     controlOpen_ = true;
@@ -328,12 +350,19 @@ void ImportRun::doQueueEmpty() {
     if (controlLocked_) {
         Control.clearBuffer();
         CTL.ID = 1;
+        bool written = false;
         if (HoldRec(Control, CTL_IdKey, 1, "") == 1) {
             if (ctx_.nextId > CTL.NEXTNUMBER) CTL.NEXTNUMBER = ctx_.nextId;
-            UppDat(Control, UppPut, ModeReport);
+            written = UppDat(Control, UppPut, ModeReport) == 1;
             Control.release();
         }
         releaseControl();
+        // IDs that are not taken for good would be handed out again: the
+        // records that carry them are not stored (the message came first).
+        if (!written) {
+            finish(true);
+            return;
+        }
     }
     totals_.skipped = ctx_.skipped;
 
@@ -569,7 +598,8 @@ void ImportRun::doImportRecords() {
         }
         ++dbRecordsDone_;
         // The same forum message twice in the files of one run is stored once.
-        if (dbKind_ != KindMail && lastKeyValid_ && NHR.MSGNUMBER == lastMsgNumber_) {
+        // (Newsgroup articles are told apart by their Message-IDs instead.)
+        if (dbKind_ == KindForum && lastKeyValid_ && NHR.MSGNUMBER == lastMsgNumber_) {
             ++totals_.skipped;
             continue;
         }
@@ -775,7 +805,8 @@ void ImportRun::endDatabase() {
     state_ = ImportState::NextDatabase;
 }
 
-void ImportRun::doBuildSavedKeys() {
+bool ImportRun::buildSavedKeys() {
+    savedAppended_ = false;
     bool ok = SavedMsg.build();
     if (!ok && errorCode() == ErrDuplicateKey) {
         // A pair recorded twice would keep the key from ever being built:
@@ -789,22 +820,23 @@ void ImportRun::doBuildSavedKeys() {
             if (SavedMsg.reget(p)) SavedMsg.erase();
         ok = SavedMsg.build();
     }
-    if (!ok) {
-        box("Key Build Error!", errorText() + "\r\n" + "Message SaveFile can not be built!");
-        finish(true);
-        return;
-    }
-    finish(false);
+    if (!ok) box("Key Build Error!", errorText() + "\r\n" + "Message SaveFile can not be built!");
+    return ok;
 }
+
+void ImportRun::doBuildSavedKeys() { finish(!buildSavedKeys()); }
 
 // ---- end ----------------------------------------------------------------------
 
 void ImportRun::finish(bool error) {
     if (state_ == ImportState::Finished) return;
-    const bool endedNormally = !error && !stopped_;
     // What is done is kept: a stop or a low disk commits the open transaction.
-    if (inTransaction()) commitTransaction();
+    if (txnOpen_ && inTransaction()) commitTransaction();
     txnOpen_ = false;
+    // A run that ends early still leaves the saved-message key whole, so that
+    // the next run finds what this one stored.
+    if (savedAppended_ && savedOpen_ && !buildSavedKeys()) error = true;
+    const bool endedNormally = !error && !stopped_;
     closeDatabaseTables();
     parser_.reset();
     releaseControl();
@@ -816,6 +848,7 @@ void ImportRun::finish(bool error) {
     if (forumsOpen_) OP_CLOSE(OpClose, Forums.number());
     if (controlOpen_) OP_CLOSE(OpClose, Control.number());
     savedOpen_ = forumsOpen_ = controlOpen_ = false;
+    if (gActiveRun == this) gActiveRun = nullptr;
     if (previousDb_ != Mem.ForumNumber) {
         if (previousDb_ == 0 || !selectDatabase(previousDb_)) clearActiveDatabase();
     }
@@ -831,6 +864,27 @@ void ImportRun::finish(bool error) {
                      Icon::Information);
     }
     if (onFinished) onFinished();
+}
+
+// ---- definitions ---------------------------------------------------------------
+
+ImportOutcome runImportDefinition(uint32_t id, ImportTotals* totals, std::string* failure) {
+    ImportSettings s;
+    SetupCheck check;
+    if (!loadDefinition(id, s, check)) {
+        if (check.ok) {
+            check.title = "Import procedure specification error";
+            check.text = "Import definition " + std::to_string(id) + " does not exist!";
+        }
+        if (failure) *failure = check.text;
+        box(check.title, check.text);
+        return ImportOutcome::Failed;
+    }
+    ImportRun run(s);
+    while (run.step()) {}
+    if (totals) *totals = run.totals();
+    if (run.stopped()) return ImportOutcome::Stopped;
+    return run.failed() ? ImportOutcome::Failed : ImportOutcome::Done;
 }
 
 } // namespace qb

@@ -116,6 +116,7 @@ private:
     void doCountThreads();
     void doCountSections();
     void doBuildSavedKeys();
+    bool buildSavedKeys();
 
     void setText(const std::string& t);
     void finish(bool error);
@@ -177,5 +178,14 @@ private:
     bool countStarted_ = false;
     uint32_t countResume_ = 0;
 };
+
+enum class ImportOutcome { Done, Failed, Stopped };
+
+// Loads import definition `id` (Batch and FileList rows) and runs it to its
+// end, as a scheduled task does. A definition that fails its checks gives
+// Failed with the check's text in *failure (shown as a box unless the run is
+// unattended).
+ImportOutcome runImportDefinition(uint32_t id, ImportTotals* totals = nullptr,
+                                  std::string* failure = nullptr);
 
 } // namespace qb

@@ -1,6 +1,8 @@
 // The import command of the qbox program: its output, exit status and error paths.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -9,6 +11,7 @@
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/globals.h"
+#include "core/registry.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -40,19 +43,34 @@ Result qbox(const std::string& home, const std::string& args) {
     return r;
 }
 
-// A home with one mail database, made in this process and closed again.
-void makeMailHome(const std::string& home) {
-    HeadlessUi h;
-    setUi(&h);
-    Mem = MemGlobals{};
-    startHeadless(home);
-    std::string error;
-    ASSERT_NE(addMailDatabase("Owner Mail", "owner@example.org", {}, &error), 0u) << error;
+void closeHome() {
     closeAllTables();
     for (int n = 1; n <= 42; ++n)
         if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
     setUi(nullptr);
     Mem = MemGlobals{};
+}
+
+// A home with one mail database and its topic "Lists", made in this process and closed again.
+void makeMailHome(const std::string& home, uint32_t* mailDb = nullptr, uint32_t* topic = nullptr) {
+    HeadlessUi h;
+    setUi(&h);
+    Mem = MemGlobals{};
+    startHeadless(home);
+    std::string error;
+    uint32_t id = addMailDatabase("Owner Mail", "owner@example.org", {}, &error);
+    ASSERT_NE(id, 0u) << error;
+    if (mailDb) *mailDb = id;
+    ASSERT_TRUE(selectDatabase(id));
+    OP_CLOSE(OpOpenShared, Codes.number());
+    Codes.clearBuffer();
+    COD.TYPE = 2;
+    COD.INDEX.set("Lists");
+    COD.ID = 777777;
+    ASSERT_TRUE(Codes.add());
+    if (topic) *topic = COD.ID;
+    OP_CLOSE(OpClose, Codes.number());
+    closeHome();
 }
 
 const std::regex kTotals("^stored ([0-9]+) skipped ([0-9]+)\n$");
@@ -85,6 +103,10 @@ TEST(CliImport, ErrorPathsExitWithStatusOne) {
 
     r = qbox(home.path, "import --reader 'Unix Mail' --dir /tmp x.mbx");
     EXPECT_EQ(r.status, 1);
+
+    r = qbox(home.path, "import --reader 'Unix Mail' --tree " + quote(home.path + "/nowhere"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("does not exist"), std::string::npos);
 }
 
 TEST(CliImport, MissingFileIsReportedAndTheRunFails) {
@@ -99,14 +121,19 @@ TEST(CliImport, MissingFileIsReportedAndTheRunFails) {
 
 TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     TempDir home;
-    makeMailHome(home.path);
+    uint32_t mailDb = 0, topic = 0;
+    makeMailHome(home.path, &mailDb, &topic);
     std::string data;
     for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
         if (data.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) data = dir + "/linux-mips-1996-sample.mbox";
     if (data.empty()) GTEST_SKIP() << "sample mailbox not available";
 
-    Result r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' " + quote(data));
+    Result r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' --topic Nope " + quote(data));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown topic 'Nope'"), std::string::npos);
+
+    r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' --topic lists " + quote(data));
     ASSERT_EQ(r.status, 0) << r.err;
     std::smatch m;
     ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
@@ -120,4 +147,71 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
     EXPECT_EQ(std::stoul(m[1]), 0u);
     EXPECT_GE(std::stoul(m[2]), stored);
+
+    // Every stored mail carries the topic, and the registry counts the mail.
+    HeadlessUi h;
+    setUi(&h);
+    startHeadless(home.path);
+    ASSERT_TRUE(selectDatabase(mailDb));
+    OP_CLOSE(OpOpenShared, SIndex.number(), Mail.number(), Forums.number());
+    EXPECT_EQ(SIndex.records(), static_cast<int64_t>(stored));
+    EXPECT_EQ(Mail.records(), static_cast<int64_t>(stored));
+    SIndex.set(SIN_IdKey);
+    ASSERT_TRUE(SIndex.next());
+    EXPECT_EQ(SIN.ID, topic);
+    Forums.clearBuffer();
+    FOR.ID = mailDb;
+    ASSERT_TRUE(Forums.get(FOR_ForumKey));
+    EXPECT_EQ(FOR.MSGCOUNT, stored);
+    OP_CLOSE(OpClose, SIndex.number(), Mail.number(), Forums.number());
+    closeHome();
+}
+
+TEST(CliImport, InterruptStopsBetweenBatchesAndKeepsWhatIsStored) {
+    TempDir home;
+    makeMailHome(home.path);
+    std::string sample;
+    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
+                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
+        if (sample.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) sample = dir + "/linux-mips-1996-sample.mbox";
+    if (sample.empty()) GTEST_SKIP() << "sample mailbox not available";
+    // Ten copies, each of its own messages (the subject tells them apart).
+    const std::string one = readFile(sample);
+    std::string big;
+    for (int i = 0; i < 10; ++i) {
+        std::string copy = one;
+        for (size_t p = 0; (p = copy.find("\nSubject: ", p)) != std::string::npos; p += 10)
+            copy.insert(p + 10, "[" + std::to_string(i) + "] ");
+        big += copy;
+    }
+    const std::string mbox = home.path + "/big.mbox";
+    writeFile(mbox, big);
+
+    const std::string out = home.path + "/out.txt", err = home.path + "/err.txt";
+    pid_t pid = fork();
+    if (pid == 0) {
+        freopen(out.c_str(), "w", stdout);
+        freopen(err.c_str(), "w", stderr);
+        execl(QBOX_BIN, QBOX_BIN, "--home", home.path.c_str(), "import", "--reader", "Unix Mail", mbox.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(700 * 1000);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the import ended before the interrupt";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::smatch m;
+    const std::string first = readFile(out);
+    ASSERT_TRUE(std::regex_match(first, m, kTotals)) << first;
+    const unsigned long storedFirst = std::stoul(m[1]);
+
+    // The next run finds the files free and stores the rest.
+    Result r = qbox(home.path, "import --reader 'Unix Mail' " + quote(mbox));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
+    EXPECT_GT(std::stoul(m[1]) + storedFirst, 29000u);
+    EXPECT_EQ(r.err.find("Bad keys"), std::string::npos);
 }

@@ -6,17 +6,25 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPointer>
 #include <QToolBar>
+#include <QTreeWidget>
+#include <QHeaderView>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "app/layout.h"
 #include "app/mainframe.h"
 #include "app/procedures.h"
+#include "app/qtui.h"
 #include "app/startup.h"
 #include "core/access.h"
 #include "core/dates.h"
@@ -237,6 +245,64 @@ TEST_F(MainFrameTest, CloseSavesTheLayoutAndTheActiveDatabase) {
     EXPECT_TRUE(again.toolBar()->isHidden());
 }
 
+TEST_F(MainFrameTest, WindowAndColumnLayoutOfOtherWindows) {
+    QTreeWidget tree;
+    tree.setColumnCount(3);
+    tree.header()->setStretchLastSection(false);
+    tree.header()->resizeSection(0, 90);
+    // Factory widths of 0 leave the list as it lays itself out.
+    ASSERT_TRUE(restoreListColumns(7, tree.header()));
+    EXPECT_EQ(tree.header()->sectionSize(0), 90);
+
+    std::vector<int16_t> before;
+    ListCol(3, 7, before);
+    tree.header()->resizeSection(0, 140);
+    tree.header()->resizeSection(1, 60);
+    tree.header()->resizeSection(2, 45);
+    ASSERT_TRUE(storeListColumns(7, tree.header()));
+    std::vector<int16_t> widths;
+    ListCol(3, 7, widths);
+    EXPECT_EQ(widths, (std::vector<int16_t>{140, 60, 45, before[3], before[4]}));
+
+    QTreeWidget other;
+    other.setColumnCount(3);
+    other.header()->setStretchLastSection(false);
+    ASSERT_TRUE(restoreListColumns(7, other.header()));
+    EXPECT_EQ(other.header()->sectionSize(0), 140);
+    EXPECT_EQ(other.header()->sectionSize(2), 45);
+    EXPECT_FALSE(restoreListColumns(21, other.header()));
+
+    QWidget window;
+    window.resize(500, 300);
+    window.move(10, 20);
+    ASSERT_TRUE(storeWindowPos(2, 7, &window));
+    int16_t x, y, w, h;
+    WindowPos2(3, 7, x, y, w, h);
+    EXPECT_EQ(w, 500);
+    EXPECT_EQ(h, 300);
+    WindowPos(3, 7, x, y, w, h);
+    EXPECT_NE(w, 500);  // the first set is apart
+    QWidget again;
+    ASSERT_TRUE(restoreWindowPos(2, 7, &again));
+    EXPECT_EQ(again.size(), QSize(500, 300));
+    EXPECT_FALSE(storeWindowPos(1, 26, &window));
+}
+
+TEST(LocatorKeyTest, KeyPressesBecomeLocatorCharacters) {
+    auto key = [](int k, Qt::KeyboardModifiers m, const QString& text) {
+        QKeyEvent e(QEvent::KeyPress, k, m, text);
+        return locatorChar(locatorKey(&e));
+    };
+    EXPECT_EQ(key(Qt::Key_S, Qt::NoModifier, "s"), 's');
+    EXPECT_EQ(key(Qt::Key_S, Qt::ShiftModifier, "S"), 'S');
+    EXPECT_EQ(key(Qt::Key_7, Qt::KeypadModifier, "7"), '7');
+    EXPECT_EQ(key(Qt::Key_4, Qt::NoModifier, "4"), '4');
+    EXPECT_EQ(key(Qt::Key_Space, Qt::NoModifier, " "), ' ');
+    EXPECT_EQ(key(Qt::Key_Asterisk, Qt::KeypadModifier, "*"), '*');
+    EXPECT_EQ(key(Qt::Key_Return, Qt::NoModifier, "\r"), 0);
+    EXPECT_EQ(key(Qt::Key_C, Qt::ControlModifier, ""), 0);
+}
+
 TEST_F(MainFrameTest, ScreenshotWithActiveDatabase) {
     const uint32_t news = addDatabase(3, "comp.os.linux.mips", 5);
     MainFrame frame;
@@ -257,6 +323,46 @@ TEST_F(MainFrameTest, ScreenshotWithActiveDatabase) {
     if (const char* out = std::getenv("QB_WRITE_SCREENSHOTS"); out && *out) {
         EXPECT_TRUE(shot.save(QString::fromUtf8(QB_SOURCE_DIR "/docs/mainframe.png")));
     }
+}
+
+// Answers the next message box: clicks the button, or closes it like Escape.
+void answerNextBox(QMessageBox::StandardButton button, QString* title = nullptr, QString* text = nullptr) {
+    QTimer::singleShot(0, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        if (title) *title = box->windowTitle();
+        if (text) *text = box->text();
+        if (button == QMessageBox::NoButton) box->reject();
+        else if (QAbstractButton* b = box->button(button)) b->click();
+        else box->reject();
+    });
+}
+
+TEST(QtUiTest, BoxesShowTheTextAndGiveTheChosenButton) {
+    ensureApp();
+    EXPECT_EQ(QtUi::displayText("Line one\r\nLine two|Line three"), "Line one\nLine two\nLine three");
+    EXPECT_EQ(QtUi::displayText("Caf\xE9 \x93quoted\x94"), QString::fromUtf8("Caf\u00e9 \u201cquoted\u201d"));
+    EXPECT_EQ(QtUi::displayTitle(" Path Not Found"), "Path Not Found");
+    EXPECT_EQ(QtUi::displayTitle(""), "Quillbox");
+
+    QtUi qt;
+    QString title, text;
+    answerNextBox(QMessageBox::Ok, &title, &text);
+    qt.message("Exit Not Allowed", "You May NOT Exit until Indexing Is Done.|This is to Avoid Corruption.",
+               Icon::Exclamation);
+    EXPECT_EQ(title, "Exit Not Allowed");
+    EXPECT_EQ(text, "You May NOT Exit until Indexing Is Done.\nThis is to Avoid Corruption.");
+
+    answerNextBox(QMessageBox::No);
+    EXPECT_EQ(qt.ask("Question", "Delete?", BtnYes | BtnNo, BtnYes, Icon::Question), unsigned(BtnNo));
+    answerNextBox(QMessageBox::Retry);
+    EXPECT_EQ(qt.ask("Question", "Again?", BtnAbort | BtnRetry | BtnIgnore, BtnAbort, Icon::Question),
+              unsigned(BtnRetry));
+    // Escape gives the cancelling answer of the buttons offered.
+    answerNextBox(QMessageBox::NoButton);
+    EXPECT_EQ(qt.ask("Question", "Save?", BtnYes | BtnNo | BtnCancel, BtnYes, Icon::Question), unsigned(BtnCancel));
+    answerNextBox(QMessageBox::NoButton);
+    EXPECT_EQ(qt.ask("Question", "Go on?", BtnYes | BtnNo, BtnYes, Icon::Question), unsigned(BtnNo));
 }
 
 } // namespace

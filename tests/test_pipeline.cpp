@@ -548,6 +548,83 @@ TEST_F(PipelineTest, StopDuringImportAsksAndKeepsWhatIsCommitted) {
     EXPECT_TRUE(r.requestStop());
     EXPECT_TRUE(r.finished());
     EXPECT_TRUE(r.stopped());
-    DbView v(kForumDb);
-    EXPECT_EQ(v.rows(MsgNmbr), static_cast<int64_t>(storedBefore));
+    {
+        DbView v(kForumDb);
+        EXPECT_EQ(v.rows(MsgNmbr), static_cast<int64_t>(storedBefore));
+    }
+    // The next run takes up the rest without a repair of the saved-message key.
+    headless.shown.clear();
+    ImportRun rest(settings(), {f});
+    run(rest);
+    EXPECT_EQ(rest.totals().stored, 1500u - storedBefore);
+    for (const auto& b : headless.shown) EXPECT_EQ(b.title.find("Bad keys"), std::string::npos) << b.title;
+}
+
+TEST_F(PipelineTest, SavedDefinitionRunsLikeAScheduledTask) {
+    std::string mbox = home.path + "/in.mbox";
+    writeFile(mbox,
+              "From sam@example.net Mon Jan  1 10:00:00 1996\n"
+              "From: Sam Sender <sam@example.net>\n"
+              "To: owner@example.org\n"
+              "Subject: Scheduled\n"
+              "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
+              "\n"
+              "Body of the mail\n");
+    ImportSettings s;
+    chooseReader(s, *readerByName("Unix Mail"));
+    s.mailDb = kMailDb;
+    s.method = 1;
+    s.path = home.path;
+    s.masks = "*.MBOX";
+    uint32_t id = saveDefinition(s);
+    ASSERT_NE(id, 0u);
+
+    Mem.DoTask = 2;
+    ImportTotals totals;
+    EXPECT_EQ(runImportDefinition(id, &totals), ImportOutcome::Done);
+    EXPECT_EQ(totals.stored, 1u);
+    EXPECT_EQ(runImportDefinition(id, &totals), ImportOutcome::Done);
+    EXPECT_EQ(totals.stored, 0u);
+    std::string why;
+    EXPECT_EQ(runImportDefinition(id + 1000, nullptr, &why), ImportOutcome::Failed);
+    EXPECT_FALSE(why.empty());
+    Mem.DoTask = 0;
+    EXPECT_TRUE(headless.shown.empty());
+}
+
+TEST_F(PipelineTest, KindsNotTakenCreateNoDatabase) {
+    std::string f = file("mixed.txt", {forumLine("Unwanted Forum", 1, 0, "Hi"), mailLine("Wanted", "")});
+    ImportSettings s = settings();
+    s.importForum = false;
+    ImportRun r(s, {f});
+    run(r);
+    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(r.totals().stored, 1u);
+    EXPECT_EQ(r.totals().skipped, 1u);
+    EXPECT_EQ(forumNamed("Unwanted Forum"), 0u);
+    EXPECT_FALSE(fs::exists(fs::path(Mem.FileDir) / "F4"));
+}
+
+TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 800; ++i) lines.push_back(forumLine("Existing Forum", i, 0, "Hi"));
+    std::string f = file("big.txt", lines);
+    ImportRun first(settings(), {f});
+    first.step();
+    first.step();
+    ASSERT_FALSE(first.finished());
+
+    ImportRun second(settings(), {f});
+    run(second);
+    EXPECT_TRUE(second.failed());
+    EXPECT_TRUE(shown("Another import or database merge is running!\r\nImport will not proceed!\r\n"));
+
+    run(first);
+    EXPECT_FALSE(first.failed());
+    EXPECT_EQ(first.totals().stored, 800u);
+    // Once the first has ended, a new run may start.
+    ImportRun third(settings(), {f});
+    run(third);
+    EXPECT_FALSE(third.failed());
+    EXPECT_EQ(third.endText(), "No messages to import!");
 }
