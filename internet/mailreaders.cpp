@@ -154,6 +154,12 @@ public:
             }
             if (!beginsHeaderBlock(line)) {
                 if (!line.empty()) first_ = false;
+                if (mbox_ && line[0] == '>') {
+                    // A mailbox writes ">From " for a body line "From " (and one more ">"
+                    // before a line that had them already): one ">" is taken off again.
+                    size_t k = line.find_first_not_of('>');
+                    if (k != std::string::npos && line.compare(k, 5, "From ") == 0) line.erase(0, 1);
+                }
                 if (haveMsg_) takeLine(q_, std::move(line));
                 continue;
             }

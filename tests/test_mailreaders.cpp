@@ -175,6 +175,7 @@ TEST_F(MailReaders, MailboxKeepsForwardedHeadersInTheBodyAndSentMailIsTheOwners)
                         "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
                         "\n"
                         "See below.\n"
+                        ">From here on, quoted by the mailbox\n"
                         "\n"
                         "From: Eve <eve@q.org>\n"
                         "To: carl@z.org\n"
@@ -204,7 +205,7 @@ TEST_F(MailReaders, MailboxKeepsForwardedHeadersInTheBodyAndSentMailIsTheOwners)
     EXPECT_EQ(r[0].h.S_NAME.str(), "My Mail");
     EXPECT_EQ(r[0].h.R_CISADRESS.str(), "carl@z.org");
     EXPECT_EQ(r[0].h.R_NAME.str(), "Carl");
-    EXPECT_EQ(r[0].text, "See below.\r\n\r\nFrom: Eve <eve@q.org>\r\nTo: carl@z.org\r\n"
+    EXPECT_EQ(r[0].text, "See below.\r\nFrom here on, quoted by the mailbox\r\n\r\nFrom: Eve <eve@q.org>\r\nTo: carl@z.org\r\n"
                          "Date: Sun, 31 Dec 1995 09:00:00 +0000\r\nSubject: original\r\n\r\nold text\r\n");
     EXPECT_EQ(r[1].heading(), "");
     EXPECT_EQ(r[1].h.S_CISADRESS.str(), "x@y.org");
@@ -427,11 +428,14 @@ TEST_F(MailReaders, SampleArchivePreImport) {
             EXPECT_EQ(m.text.find("=20"), std::string::npos);
             ++found;
         }
+        // A body line that the mailbox quoted as ">>From " is ">From " again.
+        if (m.text.find("\r\n>From owner-linuxmips-outgoing@palladium.corp.sgi.com") != std::string::npos) ++found;
+        EXPECT_EQ(m.text.find(">>From "), std::string::npos);
         // A message with From and Date only is a message of its own.
         if (m.h.S_CISADRESS.str() == "ljp@oddhack.engr.sgi.com" && m.heading().empty()) ++found;
         EXPECT_LE(m.text.size(), 64000u);
     }
-    EXPECT_EQ(found, 2);
+    EXPECT_EQ(found, 3);
 }
 
 } // namespace
