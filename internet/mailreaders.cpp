@@ -42,15 +42,16 @@ void InternetReader::trimTrailingEmpty(LineQueue& q, size_t keepFrom) {
     while (q.size() > keepFrom && q.back().LEN == 0) q.pop_back();
 }
 
-std::string InternetReader::bodyText(LineQueue& q, const MailHeaders& h) {
+std::string InternetReader::bodyText(LineQueue& q, const MailHeaders& h, bool decode) {
     if (h.bodyStart >= q.size()) return {};
     if (h.multipart && !h.boundary.empty()) {
         PartInfo info;
         selectPart(q, h.bodyStart, h.boundary, &info);
+        if (!decode) info = PartInfo{info.html, {}, {}};
         return buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
     }
     // A multipart body whose boundary cannot be found is kept whole as text.
-    return buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, h.enc);
+    return buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, decode ? h.enc : PartInfo{});
 }
 
 void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates,
@@ -118,7 +119,7 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
     NHR.RECIPTYPE.set("TO");
 
     trimTrailingEmpty(q, h.bodyStart);
-    NHR_MSGTEXT = bodyText(q, h);
+    NHR_MSGTEXT = bodyText(q, h, !rawBodies_);
     ctx.store(KindMail, rt);
 }
 
@@ -224,6 +225,9 @@ private:
 // --------------------------------------------------------------------- Eudora
 
 class EudoraReader : public InternetReader {
+public:
+    EudoraReader() { rawBodies_ = true; }
+
 protected:
     void reset() override {
         q_.clear();
@@ -380,6 +384,9 @@ private:
 // -------------------------------------------------------------------- Pegasus
 
 class PegasusReader : public InternetReader {
+public:
+    PegasusReader() { rawBodies_ = true; }
+
 protected:
     void reset() override {
         q_.clear();

@@ -38,7 +38,10 @@ protected:
                    const std::string& separator = {});
 
     // The text of the body from h.bodyStart: the kept MIME part, decoded.
-    static std::string bodyText(LineQueue& q, const MailHeaders& h);
+    static std::string bodyText(LineQueue& q, const MailHeaders& h) { return bodyText(q, h, true); }
+    // decode false: the text is kept in its transfer encoding and charset as
+    // filed (a client that stores its mail decoded already).
+    static std::string bodyText(LineQueue& q, const MailHeaders& h, bool decode);
 
     // Drops the empty lines at the end of the queue (the separator space
     // between two messages of a mailbox).
@@ -51,6 +54,7 @@ protected:
     OwnerIdentity owner_;        // for derived readers that read the owner themselves
     std::string mailDbName_;
     std::string path_;
+    bool rawBodies_ = false;     // the client files its mail decoded
 };
 
 } // namespace qb

@@ -292,8 +292,10 @@ TEST_F(MailReaders, EudoraDirectionFollowsTheDateLine) {
                         "From: Carol <carol@y.org>\r\n"
                         "To: me@home.example\r\n"
                         "Subject: Re: received one\r\n"
+                        "Content-Transfer-Encoding: quoted-printable\r\n"
                         "\r\n"
-                        "her text\r\n"));
+                        "her text, filed decoded: a=\r\n"
+                        "b\r\n"));
     auto r = records();
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].h.MAILTYPE, 2);
@@ -309,6 +311,7 @@ TEST_F(MailReaders, EudoraDirectionFollowsTheDateLine) {
     EXPECT_EQ(r[1].h.DATE, day(1999, 12, 7));
     EXPECT_EQ(r[1].h.TIME, clockTime(7, 59, 0));
     EXPECT_EQ(r[1].heading(), "received one");
+    EXPECT_EQ(r[1].text, "her text, filed decoded: a=\r\nb\r\n");  // not decoded a second time
 }
 
 TEST_F(MailReaders, MarkerSeparatedMailbox) {
