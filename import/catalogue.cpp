@@ -253,18 +253,18 @@ uint32_t saveDefinition(const ImportSettings& s) {
     const ReaderEntry* reader = readerByName(s.reader);
     if (!reader) return 0;
     // One row per mask (directory methods) or per selected file.
-    std::vector<std::string> specs = splitList(s.method == 2 ? s.path : s.masks);
+    std::vector<std::string> items = splitList(s.method == 2 ? s.path : s.masks);
     std::vector<std::string> unique;
-    for (const std::string& spec : specs) {
+    for (const std::string& item : items) {
         if (std::find_if(unique.begin(), unique.end(), [&](const std::string& u) {
-                return compare1252(u, spec, false) == 0;
+                return compare1252(u, item, false) == 0;
             }) == unique.end())
-            unique.push_back(spec);
+            unique.push_back(item);
     }
     // A path or file name the definition cannot hold would be cut and point
     // elsewhere when the task runs.
     bool tooLong = s.method != 2 && trim(s.path).size() > BatchRec{}.IMPPATH.size();
-    for (const std::string& spec : unique) tooLong = tooLong || spec.size() > FileListRec{}.FILESPEC.size();
+    for (const std::string& item : unique) tooLong = tooLong || item.size() > FileListRec{}.FILESPEC.size();
     if (tooLong) {
         if (!unattended())
             ui().message("Warning!", "The import path is too long to be kept in a definition.\r\n"
@@ -342,13 +342,13 @@ bool loadDefinition(uint32_t id, ImportSettings& s, SetupCheck& check) {
         n.mailTopic = BAT.MAILTOPIC;
         n.method = BAT.SELMETHOD <= 2 ? BAT.SELMETHOD : 2;
         n.path = BAT.IMPPATH.str();
-        std::vector<std::string> specs;
+        std::vector<std::string> items;
         FileList.clearBuffer();
         FLI.ID = id;
         FileList.setFrom(FLI_IDKEY);
-        while (FileList.next() && FLI.ID == id) specs.push_back(FLI.FILESPEC.str());
-        if (n.method == 2) n.path = joinList(specs);
-        else if (!specs.empty()) n.masks = joinList(specs);
+        while (FileList.next() && FLI.ID == id) items.push_back(FLI.FILESPEC.str());
+        if (n.method == 2) n.path = joinList(items);
+        else if (!items.empty()) n.masks = joinList(items);
         if (!reader) {
             check.ok = false;
             check.title = "Import procedure specification error";

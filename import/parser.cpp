@@ -134,6 +134,7 @@ bool ImportContext::store(uint8_t kind, const Route& rt) {
     }
     if (NHR_MSGTEXT.size() > NHR_MSGTEXTMax) NHR_MSGTEXT.resize(NHR_MSGTEXTMax);
     if (!NewHR.append()) {
+        noteWriteError();
         ++skipped;
         return false;
     }
@@ -148,14 +149,24 @@ bool ImportContext::addCarbonCopy(uint32_t mailId, const std::string& name, cons
     CCT.R_NAME.set(name);
     CCT.R_CISADRESS.set(address);
     CCT.RECIPTYPE.set(recipType);
-    return TempCC.append();
+    if (TempCC.append()) return true;
+    noteWriteError();
+    return false;
 }
 
 bool ImportContext::addMessageId(const std::string& idString, uint32_t msgNumber) {
     TempID.clearBuffer();
     TID.IDSTRING.set(idString);
     TID.MSGNUMBER = msgNumber;
-    return TempID.append();
+    if (TempID.append()) return true;
+    noteWriteError();
+    return false;
+}
+
+void ImportContext::noteWriteError() {
+    if (writeFailed) return;
+    writeFailed = true;
+    writeError = errorText();
 }
 
 bool ImportContext::openTemporary() {

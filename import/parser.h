@@ -60,6 +60,10 @@ public:
     uint64_t progress = 0;           // bytes of the current file done (parsers keep it current)
     uint64_t written = 0;            // temporary records written
     uint64_t skipped = 0;            // messages dropped or refused
+    // A record that could not be written to a temporary file (a full disk, a
+    // lost file): the run must not go on as if the message had been dropped.
+    bool writeFailed = false;
+    std::string writeError;          // the storage error of the first failed write
 
     // The saved-message test of condition (d): true when (database, number)
     // was stored before. The pipeline sets it; unset means "never stored".
@@ -92,6 +96,7 @@ public:
     bool addMessageId(const std::string& idString, uint32_t msgNumber);
 
     void skip() { ++skipped; }
+    void noteWriteError();
 
     const TargetDb* target(uint32_t id) const;
     TargetDb* target(uint32_t id);

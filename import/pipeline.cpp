@@ -296,6 +296,7 @@ void ImportRun::doNextFile() {
     parser_ = makeParser(settings_.reader);
     ParseStatus st = parser_->begin(currentFile_, ctx_);
     setText(parser_->passText());
+    if (temporaryWritesFailed()) return;
     switch (st) {
     case ParseStatus::More: state_ = ImportState::Convert; break;
     case ParseStatus::Done: break;
@@ -307,10 +308,18 @@ void ImportRun::doNextFile() {
     }
 }
 
+bool ImportRun::temporaryWritesFailed() {
+    if (!ctx_.writeFailed) return false;
+    box("Warning!", ctx_.writeError + "\r\n" + "Messages will not be imported!");
+    finish(true);
+    return true;
+}
+
 void ImportRun::doConvert() {
     ParseStatus st = parser_->step(ctx_, preBatch_);
     setText(parser_->passText());
     totals_.skipped = ctx_.skipped;
+    if (temporaryWritesFailed()) return;
     if (st != ParseStatus::More) {
         if ((st == ParseStatus::Failed || st == ParseStatus::NotThisReader) && !parser_->failText().empty())
             box("Warning!", parser_->failText());
@@ -788,8 +797,7 @@ void ImportRun::updateForumsRow() {
     FOR.ID = dbOrder_[dbIndex_];
     if (HoldRec(Forums, FOR_ForumKey, 1, "") != 1) return;
     FOR.MSGCOUNT = rows;
-    // Counts given up for lack of memory are not current.
-    FOR.COUNTFLAG = countingLost_ ? 1 : 0;
+    FOR.COUNTFLAG = 0;
     UppDat(Forums, UppPut, ModeReport);
     Forums.release();
 }
@@ -833,6 +841,11 @@ void ImportRun::finish(bool error) {
     // What is done is kept: a stop or a low disk commits the open transaction.
     if (txnOpen_ && inTransaction()) commitTransaction();
     txnOpen_ = false;
+    // A database left half-way keeps its stored messages: its registry row
+    // counts them.
+    const bool midDatabase = state_ >= ImportState::ImportRecords && state_ <= ImportState::CountSections &&
+                             dbIndex_ < dbOrder_.size() && !dbTables_.empty() && !inTransaction();
+    if (midDatabase) updateForumsRow();
     // A run that ends early still leaves the saved-message key whole, so that
     // the next run finds what this one stored.
     if (savedAppended_ && savedOpen_ && !buildSavedKeys()) error = true;

@@ -126,6 +126,7 @@ private:
     bool beginTxn();
     bool commitTxn();
     bool diskCheck(bool importPass);
+    bool temporaryWritesFailed();
     bool sectionFor(uint32_t& secSysId);
     void releaseControl();
     void updateForumsRow();

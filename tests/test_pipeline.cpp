@@ -552,6 +552,8 @@ TEST_F(PipelineTest, StopDuringImportAsksAndKeepsWhatIsCommitted) {
         DbView v(kForumDb);
         EXPECT_EQ(v.rows(MsgNmbr), static_cast<int64_t>(storedBefore));
     }
+    // The registry counts the messages that were stored.
+    EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, storedBefore);
     // The next run takes up the rest without a repair of the saved-message key.
     headless.shown.clear();
     ImportRun rest(settings(), {f});
@@ -627,4 +629,21 @@ TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
     run(third);
     EXPECT_FALSE(third.failed());
     EXPECT_EQ(third.endText(), "No messages to import!");
+}
+
+TEST_F(PipelineTest, FailedTemporaryWriteEndsTheRun) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 700; ++i) lines.push_back(forumLine("Existing Forum", i, 0, "Hi"));
+    std::string f = file("big.txt", lines);
+    ImportRun r(settings(), {f});
+    while (r.state() != ImportState::Convert && r.step()) {}
+    ASSERT_EQ(r.state(), ImportState::Convert);
+    // The temporary file goes away under the reader.
+    NewHR.close();
+    run(r);
+    EXPECT_TRUE(r.failed());
+    EXPECT_EQ(r.totals().stored, 0u);
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_NE(headless.shown.back().text.find("Messages will not be imported!"), std::string::npos);
+    EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, 0u);
 }
