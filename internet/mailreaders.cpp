@@ -146,7 +146,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line, next;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -238,7 +238,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -294,7 +294,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -342,7 +342,7 @@ public:
         static const std::string marker("\x7F\x00\x7F", 3);
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -398,7 +398,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 flushJoined();
                 if (!q_.empty()) finish();

@@ -37,7 +37,7 @@ public:
     ParseStatus step(ImportContext& ctx, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish(ctx);
                 progress();
@@ -110,7 +110,7 @@ public:
     ParseStatus step(ImportContext& ctx, int batch) override {
         int done = 0;
         std::string line, next;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish(ctx);
                 progress();
@@ -192,7 +192,7 @@ public:
 
     ParseStatus step(ImportContext& ctx, int batch) override {
         int done = 0;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!seekArticle()) {
                 ctx.progress = buf_.size();
                 buf_.clear();
