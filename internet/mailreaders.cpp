@@ -281,6 +281,14 @@ size_t firstKeyHeader(const LineQueue& q, size_t from) {
     return q.size();
 }
 
+// The header block that holds line h: header lines right before it belong to
+// it as well (a Content-Type line may stand above the first From line).
+size_t headerBlockStart(const LineQueue& q, size_t h, size_t from) {
+    while (h > from && q[h - 1].LEN != 0 && (isHeaderLike(q[h - 1].LINE) || isContinuation(q[h - 1].LINE))) --h;
+    while (h < q.size() && isContinuation(q[h].LINE)) ++h;
+    return h;
+}
+
 // -------------------------------------------------------------- Netscape Mail
 
 class NetscapeMailReader : public InternetReader {
@@ -317,6 +325,7 @@ public:
 private:
     void finish() {
         size_t h = firstKeyHeader(q_, 1);
+        if (h < q_.size()) h = headerBlockStart(q_, h, 1);
         if (h < q_.size())
             storeMail(q_, h, HeaderStyle::Common, DateRule::Common);
         else
@@ -370,6 +379,7 @@ public:
 private:
     void finish() {
         size_t h = firstKeyHeader(q_, 0);
+        if (h < q_.size()) h = headerBlockStart(q_, h, 0);
         if (h < q_.size())
             storeMail(q_, h, HeaderStyle::Common, DateRule::Common);
         else if (!q_.empty())

@@ -341,9 +341,15 @@ TEST_F(MailReaders, NetscapeMailboxSkipsLinesBeforeTheHeaders) {
                         "body\n"
                         "Forwarded: From - inside a line\n"
                         "From - Tue Dec 07 12:30:00 1999\n"
+                        "X-Mozilla-Status: 0001\n"
+                        "Content-Type: multipart/mixed; boundary=\"nb\"\n"
                         "From: c@d.org\n"
                         "\n"
-                        "second\n"));
+                        "--nb\n"
+                        "Content-Type: text/plain\n"
+                        "\n"
+                        "second\n"
+                        "--nb--\n"));
     auto r = records();
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].text, "body\r\nForwarded: From - inside a line\r\n");
