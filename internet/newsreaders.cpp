@@ -50,6 +50,10 @@ public:
                     ++done;
                 }
                 haveMsg_ = true;
+            } else if (fromSeparators_ && !line.empty() && line[0] == '>') {
+                // The mailbox quoting of body lines that begin with "From ".
+                size_t k = line.find_first_not_of('>');
+                if (k != std::string::npos && line.compare(k, 5, "From ") == 0) line.erase(0, 1);
             }
             if (haveMsg_) takeLine(q_, std::move(line));
         }

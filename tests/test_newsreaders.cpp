@@ -39,6 +39,7 @@ TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
                         "Message-ID: <m1@x.org>\n"
                         "\n"
                         "first article\n"
+                        ">From the mailbox quoting\n"
                         "\n"
                         "From news@host Mon Jan  1 00:00:00 1996\n"
                         "Newsgroups: x.one,x.two\n"
@@ -72,7 +73,7 @@ TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
     EXPECT_EQ(idOf(r[0].h.MSGNUMBER), "<m1@x.org>");
     EXPECT_EQ(r[0].h.S_NAME.str(), "Ann");
     EXPECT_EQ(r[0].h.DATE, dayNumber(1996, 1, 1));
-    EXPECT_EQ(r[0].text, "first article\r\n");
+    EXPECT_EQ(r[0].text, "first article\r\nFrom the mailbox quoting\r\n");
 
     EXPECT_EQ(r[1].h.FOR_DESCRIPTION.str(), "x.one");  // none known: the first
     EXPECT_EQ(r[1].heading(), "start");
