@@ -190,6 +190,16 @@ TEST_F(NewsReaders, PlainArticleFileWithoutLinesHeaders) {
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].text, "first body\r\nFrom: quoted inside the body\r\n");
     EXPECT_EQ(r[1].heading(), "two");
+
+    // A count one too high ends the article where the next one begins.
+    ASSERT_TRUE(runText("Netscape News",
+                        "Newsgroups: alt.plain\nFrom: a@x.org\nSubject: one\nLines: 3\n\nline 1\nline 2\n"
+                        "Newsgroups: alt.plain\nFrom: b@x.org\nSubject: two\nLines: 1\n\nonly\n",
+                        KindNews));
+    r = records();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].text, "line 1\r\nline 2\r\n");
+    EXPECT_EQ(r[1].text, "only\r\n");
 }
 
 TEST_F(NewsReaders, GravityStreamNeedsAllFiveHeaders) {
