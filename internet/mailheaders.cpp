@@ -244,6 +244,18 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
     h.subject = headerText(h.subject);
 }
 
+std::string messageText(LineQueue& q, const MailHeaders& h, bool decode) {
+    if (h.bodyStart >= q.size()) return {};
+    if (h.multipart && !h.boundary.empty()) {
+        PartInfo info;
+        selectPart(q, h.bodyStart, h.boundary, &info);
+        if (!decode) info = PartInfo{info.html, {}, {}};
+        return buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
+    }
+    // A multipart body whose boundary cannot be found is kept whole as text.
+    return buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, decode ? h.enc : PartInfo{});
+}
+
 // ---------------------------------------------------------------- addresses
 
 void parseAddress(std::string_view valueIn, std::string& address, std::string& name) {

@@ -58,6 +58,11 @@ enum class HeaderStyle { Common, Eudora };
 // encoded words are decoded.
 void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailHeaders& h);
 
+// The message text of the body from h.bodyStart: the kept part of a
+// multipart body (the others marked for removal in q), decoded and converted
+// unless `decode` is false (text filed decoded already).
+std::string messageText(LineQueue& q, const MailHeaders& h, bool decode = true);
+
 // Handles a Content-Type or Content-Transfer-Encoding line q[i] (`up` its
 // upper-case copy): content kind, boundary, charset, transfer encoding.
 // `notText` is set for a single-part body that is not text. False for other lines.

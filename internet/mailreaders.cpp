@@ -43,15 +43,7 @@ void InternetReader::trimTrailingEmpty(LineQueue& q, size_t keepFrom) {
 }
 
 std::string InternetReader::bodyText(LineQueue& q, const MailHeaders& h, bool decode) {
-    if (h.bodyStart >= q.size()) return {};
-    if (h.multipart && !h.boundary.empty()) {
-        PartInfo info;
-        selectPart(q, h.bodyStart, h.boundary, &info);
-        if (!decode) info = PartInfo{info.html, {}, {}};
-        return buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
-    }
-    // A multipart body whose boundary cannot be found is kept whole as text.
-    return buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, decode ? h.enc : PartInfo{});
+    return messageText(q, h, decode);
 }
 
 void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates,

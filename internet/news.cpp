@@ -199,17 +199,7 @@ bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleInd
     NHR.RECIPTYPE.set("TO");
 
     while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
-    std::string text;
-    if (h.bodyStart < q.size()) {
-        if (h.mime.multipart && !h.mime.boundary.empty()) {
-            PartInfo info;
-            selectPart(q, h.bodyStart, h.mime.boundary, &info);
-            text = buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
-        } else {
-            text = buildMessageText(q, h.bodyStart, h.mime.multipart ? ContentPlain : h.mime.contentKind, h.mime.enc);
-        }
-    }
-    NHR_MSGTEXT = text;
+    NHR_MSGTEXT = messageText(q, h.mime);
     return ctx.store(KindNews, rt);
 }
 
