@@ -528,15 +528,16 @@ void emitRun(std::string& run, std::string& out, HtmlState& st) {
                 continue;
             }
             if (c == '\r' || c == '\t') continue;
-            if (c == '&') {
-                size_t used = decodeEntity(run, i, out);
-                if (used) {
-                    i += used;
-                    continue;
-                }
-                out += '&';
+        }
+        // Entities stand for their characters in preformatted text as well.
+        if (c == '&') {
+            size_t used = decodeEntity(run, i, out);
+            if (used) {
+                i += used;
                 continue;
             }
+            out += '&';
+            continue;
         }
         if (c == '=' && i + 2 < run.size()) {
             if (auto d = decodeQpPair(run[i + 1], run[i + 2])) {

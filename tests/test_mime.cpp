@@ -134,7 +134,7 @@ TEST(Mime, HtmlLinksParagraphsBreaksAndLists) {
     EXPECT_EQ(html("<p>one</p><p>two"), "onetwo");
     EXPECT_EQ(html("<ul><li>apple<li>pear</ul><ol><li>plum</ol>"), "* apple\r\n\r\n* pear\r\n\r\n* plum");
     EXPECT_EQ(html("<dl><dt>term<dd>meaning</dl>"), "term   meaning");
-    EXPECT_EQ(html("<pre>a  b\r\n  c</pre>"), "a  b\r\n  c");
+    EXPECT_EQ(html("<pre>a  b\r\n  c &lt;x&gt;</pre>"), "a  b\r\n  c <x>");
     EXPECT_EQ(html("<h1>Heading</h1>text"), "Heading\r\n\r\ntext");
     EXPECT_EQ(html("no tags at all &amp; more"), "no tags at all &amp; more");
     // Text before the first tag is dropped; conversion stops after </html>.
