@@ -74,6 +74,8 @@ int32_t batchOf(int kind, int32_t fallback) {
 
 } // namespace
 
+bool temporaryFilesInUse() { return gActiveRun != nullptr || temporaryFileBusy(); }
+
 // ------------------------------------------------------------------ space
 
 uint64_t freeBytes(const std::string& path) {
@@ -214,7 +216,7 @@ void ImportRun::doStart() {
     setText("Pre-import message conversion");
 
     // The temporary files have one name: a second run would destroy the first one's.
-    if (gActiveRun || temporaryFileBusy()) {
+    if (temporaryFilesInUse()) {
         box("Warning!", "Another import or database merge is running!\r\nImport will not proceed!\r\n");
         finish(true);
         return;

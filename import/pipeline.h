@@ -180,6 +180,10 @@ private:
     uint32_t countResume_ = 0;
 };
 
+// True while an import of this process or another one has the temporary
+// files (which the database merge shares) in use.
+bool temporaryFilesInUse();
+
 enum class ImportOutcome { Done, Failed, Stopped };
 
 // Loads import definition `id` (Batch and FileList rows) and runs it to its

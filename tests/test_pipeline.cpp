@@ -616,6 +616,7 @@ TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
     first.step();
     ASSERT_FALSE(first.finished());
 
+    EXPECT_TRUE(temporaryFilesInUse());
     ImportRun second(settings(), {f});
     run(second);
     EXPECT_TRUE(second.failed());
@@ -624,6 +625,7 @@ TEST_F(PipelineTest, SecondRunWhileOneIsUnderWayIsRefused) {
     run(first);
     EXPECT_FALSE(first.failed());
     EXPECT_EQ(first.totals().stored, 800u);
+    EXPECT_FALSE(temporaryFilesInUse());
     // Once the first has ended, a new run may start.
     ImportRun third(settings(), {f});
     run(third);
