@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "core/access.h"
 #include "core/dates.h"
 #include "core/fixedstr.h"
+#include "core/tables.h"
 #include "core/text.h"
 
 namespace qb {
@@ -14,8 +16,9 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool startsUpper(std::string_view s, std::string_view upperPrefix) {
     if (s.size() < upperPrefix.size()) return false;
+    const unsigned char* up = upperTable();
     for (size_t i = 0; i < upperPrefix.size(); ++i)
-        if (upper1252(static_cast<unsigned char>(s[i])) != static_cast<unsigned char>(upperPrefix[i])) return false;
+        if (up[static_cast<unsigned char>(s[i])] != static_cast<unsigned char>(upperPrefix[i])) return false;
     return true;
 }
 
@@ -27,6 +30,23 @@ std::string cut(std::string s, size_t n) {
 }
 
 } // namespace
+
+const unsigned char* upperTable() {
+    static const struct Table {
+        unsigned char t[256];
+        Table() {
+            for (int i = 0; i < 256; ++i) t[i] = upper1252(static_cast<unsigned char>(i));
+        }
+    } table;
+    return table.t;
+}
+
+std::string_view HeaderStart::set(std::string_view line) {
+    const unsigned char* up = upperTable();
+    n = std::min(line.size(), sizeof buf);
+    for (size_t i = 0; i < n; ++i) buf[i] = static_cast<char>(up[static_cast<unsigned char>(line[i])]);
+    return view();
+}
 
 std::string lowerText(std::string_view s) {
     std::string r(s);
@@ -142,13 +162,19 @@ std::string firstRecipient(std::string_view v) {
     return trimBlanks(v);
 }
 
-bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderStyle style, MailHeaders& h,
+std::string headerText(std::string_view raw) {
+    // Raw 8-bit UTF-8 in a header (no encoded words) is converted as well.
+    if (isUtf8Text(raw)) return decodeEncodedWords(charsetToCp1252(raw, "UTF-8"));
+    return decodeEncodedWords(raw);
+}
+
+bool mimeHeaderLine(const LineQueue& q, size_t i, std::string_view up, HeaderStyle style, MailHeaders& h,
                     bool& notText) {
-    if (up.rfind("CONTENT-TRANSFER-ENCODING:", 0) == 0) {
+    if (up.substr(0, 26) == "CONTENT-TRANSFER-ENCODING:") {
         h.enc.transferEncoding = upper(headerValue(q, i, 26, 60));
         return true;
     }
-    if (up.rfind("CONTENT-TYPE:", 0) != 0) return false;
+    if (up.substr(0, 13) != "CONTENT-TYPE:") return false;
     std::string full = headerValue(q, i, 13, 1000);
     std::string vu = upper(full);
     if (vu.rfind("TEXT/HTML", 0) == 0) {
@@ -188,20 +214,22 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
         const std::string& l = e.LINE;
         if (style == HeaderStyle::Eudora && l.size() >= 5 && l.compare(0, 5, "     ") == 0) continue;
         if (isBlank(l[0])) continue;
-        std::string up = upper(std::string_view(l).substr(0, std::min<size_t>(l.size(), 60)));
-        if (!h.haveFrom && up.rfind("FROM:", 0) == 0) {
+        HeaderStart hs;
+        std::string_view up = hs.set(l);
+        auto starts = [&](std::string_view k) { return up.substr(0, k.size()) == k; };
+        if (!h.haveFrom && starts("FROM:")) {
             h.from = headerValue(q, i, 5);
             h.haveFrom = true;
-        } else if (!h.haveDate && up.rfind("DATE:", 0) == 0) {
+        } else if (!h.haveDate && starts("DATE:")) {
             h.date = headerValue(q, i, 5, 100);
             h.haveDate = true;
-        } else if (!h.haveSubject && up.rfind("SUBJECT:", 0) == 0) {
+        } else if (!h.haveSubject && starts("SUBJECT:")) {
             h.subject = headerValue(q, i, 8);
             h.haveSubject = true;
-        } else if (!h.haveTo && up.rfind("TO:", 0) == 0) {
+        } else if (!h.haveTo && starts("TO:")) {
             h.to = headerValue(q, i, 3);
             h.haveTo = true;
-        } else if (style == HeaderStyle::Common && up.rfind("NEWSGROUPS:", 0) == 0) {
+        } else if (style == HeaderStyle::Common && starts("NEWSGROUPS:")) {
             h.newsgroups = true;
         } else {
             mimeHeaderLine(q, i, up, style, h, notText);
@@ -211,9 +239,21 @@ void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailH
     if (i < q.size()) ++i;  // the empty line
     h.bodyStart = i;
     // The first of a list of addresses, before encoded words may bring commas in.
-    h.from = decodeEncodedWords(firstRecipient(h.from));
-    h.to = decodeEncodedWords(firstRecipient(h.to));
-    h.subject = decodeEncodedWords(h.subject);
+    h.from = headerText(firstRecipient(h.from));
+    h.to = headerText(firstRecipient(h.to));
+    h.subject = headerText(h.subject);
+}
+
+std::string messageText(LineQueue& q, const MailHeaders& h, bool decode) {
+    if (h.bodyStart >= q.size()) return {};
+    if (h.multipart && !h.boundary.empty()) {
+        PartInfo info;
+        selectPart(q, h.bodyStart, h.boundary, &info);
+        if (!decode) info = PartInfo{info.html, {}, {}};
+        return buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
+    }
+    // A multipart body whose boundary cannot be found is kept whole as text.
+    return buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, decode ? h.enc : PartInfo{});
 }
 
 // ---------------------------------------------------------------- addresses
@@ -405,6 +445,36 @@ void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& tim
     int day = leadingNumber(w[1]);
     int year = leadingNumber(w[3]);
     finish(day, month, year, w[2], date, time);
+}
+
+// -------------------------------------------------------------------- owner
+
+void OwnerIdentity::load(uint32_t mailDbId) {
+    address.clear();
+    name.clear();
+    dbName.clear();
+    for (auto& s : slots) s.clear();
+    bool wasOpen = Forums.isOpen();
+    if (!wasOpen) OP_CLOSE(OpOpenShared, Forums.number());
+    if (!Forums.isOpen()) return;
+    Forums.clearBuffer();
+    FOR.ID = mailDbId;
+    if (mailDbId != 0 && Forums.get(FOR_ForumKey)) {
+        address = FOR.MAILADDRESS.str();
+        slots[0] = lowerText(address);
+        for (int k = 0; k < 10; ++k) slots[k + 1] = lowerText(FOR.ALTADDRESS[k].str());
+        dbName = FOR.DESCRIPTION.str();
+        name = cut(dbName, 40);
+        name = std::string(rtrim(name));
+    }
+    if (!wasOpen) OP_CLOSE(OpClose, Forums.number());
+}
+
+bool OwnerIdentity::isOwn(std::string_view addr) const {
+    std::string a = lowerText(trimBlanks(addr));
+    for (const auto& s : slots)
+        if (s == a) return true;
+    return false;
 }
 
 } // namespace qb

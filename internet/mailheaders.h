@@ -1,6 +1,6 @@
 // Internet message headers shared by the mail and news readers: header-line
 // classification, the header parse of a message in the line queue, the
-// address, subject and date rules.
+// address, subject and date rules and the owner side of a mail database.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -58,15 +58,35 @@ enum class HeaderStyle { Common, Eudora };
 // encoded words are decoded.
 void parseMailHeaders(const LineQueue& q, size_t first, HeaderStyle style, MailHeaders& h);
 
+// The message text of the body from h.bodyStart: the kept part of a
+// multipart body (the others marked for removal in q), decoded and converted
+// unless `decode` is false (text filed decoded already).
+std::string messageText(LineQueue& q, const MailHeaders& h, bool decode = true);
+
 // Handles a Content-Type or Content-Transfer-Encoding line q[i] (`up` its
 // upper-case copy): content kind, boundary, charset, transfer encoding.
 // `notText` is set for a single-part body that is not text. False for other lines.
-bool mimeHeaderLine(const LineQueue& q, size_t i, const std::string& up, HeaderStyle style, MailHeaders& h,
+bool mimeHeaderLine(const LineQueue& q, size_t i, std::string_view up, HeaderStyle style, MailHeaders& h,
                     bool& notText);
+
+// The Windows-1252 upper-case table.
+const unsigned char* upperTable();
+
+// The upper-case copy of the start of a header line, enough for every keyword.
+struct HeaderStart {
+    char buf[40];
+    size_t n = 0;
+    std::string_view set(std::string_view line);
+    std::string_view view() const { return std::string_view(buf, n); }
+};
 
 // The value of a header line after its name and colon, leading blanks removed,
 // with its continuation lines joined (at most `maxLen` characters).
 std::string headerValue(const LineQueue& q, size_t i, size_t nameLen, size_t maxLen = 400);
+
+// A From, To or Subject value as text: encoded words decoded, raw UTF-8
+// converted, in Windows-1252.
+std::string headerText(std::string_view raw);
 
 // The first recipient of an address list (commas outside quotes, angle
 // brackets and parentheses separate recipients).
@@ -85,6 +105,21 @@ void parseDateCommon(std::string_view value, int32_t& date, int32_t& time);
 void parseDateEudora(std::string_view value, int32_t& date, int32_t& time);
 // The date of an Eudora "From ???@??? Mon Dec 06 12:30:00 1999" separator.
 void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& time);
+
+// The owner side of a mail database for readers outside this directory (the
+// Internet readers use the mail owner cache of the persons services): its own
+// and alternative addresses (lower case) and the owner's name (the first 40
+// characters of its name).
+struct OwnerIdentity {
+    std::string address;                 // the default address as stored
+    std::string slots[11];               // default and alternatives, lower case
+    std::string name;                    // owner name (40)
+    std::string dbName;                  // the database name (100)
+    // Reads the Forums row of the database (opening Forums when it is closed).
+    void load(uint32_t mailDbId);
+    // True when the address (any case) is one of the owner's.
+    bool isOwn(std::string_view addr) const;
+};
 
 std::string lowerText(std::string_view s);
 std::string trimBlanks(std::string_view s);

@@ -30,6 +30,7 @@ ParseStatus InternetReader::begin(const std::string& path, ImportContext& ctx) {
     }
     // The owner side of the run's mail database (its addresses and name).
     loadMailOwner(ctx.settings.mailDb);
+    owner_.load(ctx.settings.mailDb);
     const TargetDb* t = ctx.target(ctx.settings.mailDb);
     mailDbName_ = t ? t->description : std::string();
     ctx.progress = 0;
@@ -41,15 +42,8 @@ void InternetReader::trimTrailingEmpty(LineQueue& q, size_t keepFrom) {
     while (q.size() > keepFrom && q.back().LEN == 0) q.pop_back();
 }
 
-std::string InternetReader::bodyText(LineQueue& q, const MailHeaders& h) {
-    if (h.bodyStart >= q.size()) return {};
-    if (h.multipart && !h.boundary.empty()) {
-        PartInfo info;
-        selectPart(q, h.bodyStart, h.boundary, &info);
-        return buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
-    }
-    // A multipart body whose boundary cannot be found is kept whole as text.
-    return buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, h.enc);
+std::string InternetReader::bodyText(LineQueue& q, const MailHeaders& h, bool decode) {
+    return messageText(q, h, decode);
 }
 
 void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates,
@@ -66,6 +60,7 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
         ctx.skip();
         return;
     }
+    if (mailOwner().forumId != ctx.settings.mailDb) loadMailOwner(ctx.settings.mailDb);
     NewHR.clearBuffer();
     NHR.FOR_DESCRIPTION.set(mailDbName_);
     uint32_t id = ctx.newId();
@@ -116,7 +111,7 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
     NHR.RECIPTYPE.set("TO");
 
     trimTrailingEmpty(q, h.bodyStart);
-    NHR_MSGTEXT = bodyText(q, h);
+    NHR_MSGTEXT = bodyText(q, h, !rawBodies_);
     ctx.store(KindMail, rt);
 }
 
@@ -127,6 +122,10 @@ namespace {
 // A stream of messages: a header block with at least three of From, Date, To
 // and Subject begins a message; any other header block is body text.
 class Rfc822MailReader : public InternetReader {
+public:
+    // mboxAware: a file that begins with a "From " line is a Unix mailbox.
+    explicit Rfc822MailReader(bool mboxAware) : mboxAware_(mboxAware) {}
+
 protected:
     void reset() override {
         q_.clear();
@@ -139,7 +138,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line, next;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -147,8 +146,14 @@ public:
                 return ParseStatus::Done;
             }
             if (!beginsHeaderBlock(line)) {
-                if (haveMsg_) pushLine(q_, line);
                 if (!line.empty()) first_ = false;
+                if (mbox_ && line[0] == '>') {
+                    // A mailbox writes ">From " for a body line "From " (and one more ">"
+                    // before a line that had them already): one ">" is taken off again.
+                    size_t k = line.find_first_not_of('>');
+                    if (k != std::string::npos && line.compare(k, 5, "From ") == 0) line.erase(0, 1);
+                }
+                if (haveMsg_) takeLine(q_, std::move(line));
                 continue;
             }
             std::vector<std::string> block;
@@ -166,7 +171,7 @@ public:
             if (first_) {
                 // A mailbox that begins with a "From " line has one before every
                 // message: a header block elsewhere is quoted text of a body.
-                mbox_ = block[0].compare(0, 5, "From ") == 0;
+                mbox_ = mboxAware_ && block[0].compare(0, 5, "From ") == 0;
                 first_ = false;
             }
             int count = __builtin_popcount(kinds & 0xF);
@@ -181,7 +186,7 @@ public:
                 haveMsg_ = true;
             }
             if (haveMsg_)
-                for (auto& l : block) pushLine(q_, l);
+                for (auto& l : block) takeLine(q_, std::move(l));
         }
         progress();
         return ParseStatus::More;
@@ -206,11 +211,15 @@ private:
     bool haveMsg_ = false;
     bool first_ = true;  // no line with text read yet
     bool mbox_ = false;  // the file is a mailbox with "From " separator lines
+    bool mboxAware_;
 };
 
 // --------------------------------------------------------------------- Eudora
 
 class EudoraReader : public InternetReader {
+public:
+    EudoraReader() { rawBodies_ = true; }
+
 protected:
     void reset() override {
         q_.clear();
@@ -221,7 +230,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -235,7 +244,7 @@ public:
                 }
                 haveMsg_ = true;
             }
-            if (haveMsg_) pushLine(q_, line);
+            if (haveMsg_) takeLine(q_, std::move(line));
         }
         progress();
         return ParseStatus::More;
@@ -264,6 +273,14 @@ size_t firstKeyHeader(const LineQueue& q, size_t from) {
     return q.size();
 }
 
+// The header block that holds line h: header lines right before it belong to
+// it as well (a Content-Type line may stand above the first From line).
+size_t headerBlockStart(const LineQueue& q, size_t h, size_t from) {
+    while (h > from && q[h - 1].LEN != 0 && (isHeaderLike(q[h - 1].LINE) || isContinuation(q[h - 1].LINE))) --h;
+    while (h < q.size() && isContinuation(q[h].LINE)) ++h;
+    return h;
+}
+
 // -------------------------------------------------------------- Netscape Mail
 
 class NetscapeMailReader : public InternetReader {
@@ -277,7 +294,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -291,7 +308,7 @@ public:
                 }
                 haveMsg_ = true;
             }
-            if (haveMsg_) pushLine(q_, line);
+            if (haveMsg_) takeLine(q_, std::move(line));
         }
         progress();
         return ParseStatus::More;
@@ -300,6 +317,7 @@ public:
 private:
     void finish() {
         size_t h = firstKeyHeader(q_, 1);
+        if (h < q_.size()) h = headerBlockStart(q_, h, 1);
         if (h < q_.size())
             storeMail(q_, h, HeaderStyle::Common, DateRule::Common);
         else
@@ -325,7 +343,7 @@ public:
         static const std::string marker("\x7F\x00\x7F", 3);
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
                 progress();
@@ -334,7 +352,7 @@ public:
             }
             size_t m = line.find(marker);
             if (m == std::string::npos) {
-                if (haveMsg_) pushLine(q_, line);
+                if (haveMsg_) takeLine(q_, std::move(line));
                 continue;
             }
             if (haveMsg_) {
@@ -353,6 +371,7 @@ public:
 private:
     void finish() {
         size_t h = firstKeyHeader(q_, 0);
+        if (h < q_.size()) h = headerBlockStart(q_, h, 0);
         if (h < q_.size())
             storeMail(q_, h, HeaderStyle::Common, DateRule::Common);
         else if (!q_.empty())
@@ -367,6 +386,9 @@ private:
 // -------------------------------------------------------------------- Pegasus
 
 class PegasusReader : public InternetReader {
+public:
+    PegasusReader() { rawBodies_ = true; }
+
 protected:
     void reset() override {
         q_.clear();
@@ -378,7 +400,7 @@ public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 flushJoined();
                 if (!q_.empty()) finish();
@@ -464,9 +486,9 @@ private:
     bool joining_ = false;
 };
 
-template <class T>
-ParserFactory factory() {
-    return [] { return std::unique_ptr<Parser>(new T()); };
+template <class T, class... A>
+ParserFactory factory(A... a) {
+    return [=] { return std::unique_ptr<Parser>(new T(a...)); };
 }
 
 const bool registered = [] {
@@ -475,9 +497,9 @@ const bool registered = [] {
     registerParser("Outlook Express Mail", factory<MarkerMailReader>());
     registerParser("Netscape Mail", factory<NetscapeMailReader>());
     registerParser("Pegasus", factory<PegasusReader>());
-    registerParser("Unix Mail", factory<Rfc822MailReader>());
-    registerParser("Becky Mail", factory<Rfc822MailReader>());
-    registerParser("Agent Mail", factory<Rfc822MailReader>());
+    registerParser("Unix Mail", factory<Rfc822MailReader>(true));
+    registerParser("Becky Mail", factory<Rfc822MailReader>(false));
+    registerParser("Agent Mail", factory<Rfc822MailReader>(false));
     return true;
 }();
 

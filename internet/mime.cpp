@@ -279,12 +279,41 @@ std::string decodeQuotedPrintable(std::string_view text) {
     return out;
 }
 
+bool isUtf8Text(std::string_view s) {
+    bool multi = false;
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
+        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))
+            return false;  // overlong forms and surrogates
+        multi = true;
+        i += len;
+    }
+    return multi;
+}
+
 std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, const PartInfo& enc) {
     const bool b64 = enc.transferEncoding.rfind("BASE64", 0) == 0;
     const bool qp = enc.transferEncoding.rfind("QUOTED-PRINTABLE", 0) == 0;
     std::string cs = upper(enc.charset);
     bool convert = !cs.empty() && cs != "US-ASCII" && cs != "ISO-8859-1" && cs != "WINDOWS-1252";
-    if (!b64 && !qp && !convert) return buildBody(q, first, contentKind);
+    if (!b64 && !qp && !convert) {
+        // 8-bit text labelled (or taken) as Latin-1 that is well-formed UTF-8 is UTF-8.
+        bool high = false;
+        for (size_t i = first; i < q.size() && !high; ++i)
+            for (unsigned char c : q[i].LINE)
+                if (c >= 0x80) { high = true; break; }
+        if (!high) return buildBody(q, first, contentKind);
+    }
     std::string joined;
     bool started = false;
     for (size_t i = first; i < q.size(); ++i) {
@@ -300,7 +329,10 @@ std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, 
     }
     if (b64) joined = decodeBase64(joined);
     else if (qp) joined = decodeQuotedPrintable(joined);
-    if (convert) joined = charsetToCp1252(joined, cs);
+    if (convert)
+        joined = charsetToCp1252(joined, cs);
+    else if (isUtf8Text(joined))
+        joined = charsetToCp1252(joined, "UTF-8");
     LineQueue lines;
     size_t at = 0;
     while (at < joined.size()) {
@@ -496,15 +528,16 @@ void emitRun(std::string& run, std::string& out, HtmlState& st) {
                 continue;
             }
             if (c == '\r' || c == '\t') continue;
-            if (c == '&') {
-                size_t used = decodeEntity(run, i, out);
-                if (used) {
-                    i += used;
-                    continue;
-                }
-                out += '&';
+        }
+        // Entities stand for their characters in preformatted text as well.
+        if (c == '&') {
+            size_t used = decodeEntity(run, i, out);
+            if (used) {
+                i += used;
                 continue;
             }
+            out += '&';
+            continue;
         }
         if (c == '=' && i + 2 < run.size()) {
             if (auto d = decodeQpPair(run[i + 1], run[i + 2])) {
@@ -589,6 +622,8 @@ void handleTag(const std::string& tagIn, std::string& out, HtmlState& st) {
 
 void htmlToText(std::string& text) {
     if (text.size() > MSGTEXT_MAX) text.resize(MSGTEXT_MAX);
+    // A text said to be HTML that holds no tag at all is kept as it is.
+    if (text.find('<') == std::string::npos) return;
     std::string out, run, tag;
     out.reserve(text.size());
     HtmlState st;

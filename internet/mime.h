@@ -52,6 +52,8 @@ std::string buildBody(const LineQueue& q, size_t first, int contentKind);
 // The message text of a body whose kept part (or whole body) declares a
 // transfer encoding or a charset: the kept lines are decoded (base64 or
 // quoted-printable), converted to Windows-1252 and then built as buildBody.
+// Text said to be Latin-1 (or said nothing of) that is well-formed UTF-8 is
+// converted as UTF-8.
 std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, const PartInfo& enc);
 
 // HTML to plain text, in place (at most 64000 characters).
@@ -87,6 +89,11 @@ int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart = nullptr, PartIn
 // Decodes RFC 2047 encoded words ("=?charset?B|Q?...?=") in a header value,
 // converting their text to Windows-1252.
 std::string decodeEncodedWords(std::string_view value);
+
+// True when the text holds at least one multi-byte UTF-8 sequence and is
+// well-formed UTF-8 throughout: 8-bit text labelled Latin-1 (or not labelled)
+// that is in fact UTF-8.
+bool isUtf8Text(std::string_view s);
 
 // Converts text in the named charset to Windows-1252 (characters without
 // an equivalent are transliterated or become "?"). Text in Windows-1252,

@@ -84,8 +84,9 @@ void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, Arti
         }
         const std::string& l = e.LINE;
         if (isBlank(l[0])) continue;
-        std::string up = upper(std::string_view(l).substr(0, std::min<size_t>(l.size(), 60)));
-        auto starts = [&](const char* k) { return up.rfind(k, 0) == 0; };
+        HeaderStart hs;
+        std::string_view up = hs.set(l);
+        auto starts = [&](std::string_view k) { return up.substr(0, k.size()) == k; };
         if (starts("NEWSGROUPS:")) {
             if (h.newsgroups.empty()) h.newsgroups = chooseNewsgroup(headerValue(q, i, 11, 1000), ctx);
             h.kind = NewsArticle;
@@ -161,9 +162,9 @@ void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, Arti
         if (!h.haveSubject) h.subject = index->subject;
         if (!h.haveFrom) h.from = index->from;
     }
-    h.from = decodeEncodedWords(firstRecipient(h.from));
-    h.to = decodeEncodedWords(firstRecipient(h.to));
-    h.subject = decodeEncodedWords(h.subject);
+    h.from = headerText(firstRecipient(h.from));
+    h.to = headerText(firstRecipient(h.to));
+    h.subject = headerText(h.subject);
 }
 
 bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index) {
@@ -198,17 +199,7 @@ bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleInd
     NHR.RECIPTYPE.set("TO");
 
     while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
-    std::string text;
-    if (h.bodyStart < q.size()) {
-        if (h.mime.multipart && !h.mime.boundary.empty()) {
-            PartInfo info;
-            selectPart(q, h.bodyStart, h.mime.boundary, &info);
-            text = buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
-        } else {
-            text = buildMessageText(q, h.bodyStart, h.mime.multipart ? ContentPlain : h.mime.contentKind, h.mime.enc);
-        }
-    }
-    NHR_MSGTEXT = text;
+    NHR_MSGTEXT = messageText(q, h.mime);
     return ctx.store(KindNews, rt);
 }
 

@@ -37,7 +37,7 @@ public:
     ParseStatus step(ImportContext& ctx, int batch) override {
         int done = 0;
         std::string line;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish(ctx);
                 progress();
@@ -50,8 +50,12 @@ public:
                     ++done;
                 }
                 haveMsg_ = true;
+            } else if (fromSeparators_ && !line.empty() && line[0] == '>') {
+                // The mailbox quoting of body lines that begin with "From ".
+                size_t k = line.find_first_not_of('>');
+                if (k != std::string::npos && line.compare(k, 5, "From ") == 0) line.erase(0, 1);
             }
-            if (haveMsg_) pushLine(q_, line);
+            if (haveMsg_) takeLine(q_, std::move(line));
         }
         progress();
         return ParseStatus::More;
@@ -110,7 +114,7 @@ public:
     ParseStatus step(ImportContext& ctx, int batch) override {
         int done = 0;
         std::string line, next;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish(ctx);
                 progress();
@@ -118,7 +122,7 @@ public:
                 return ParseStatus::Done;
             }
             if (!beginsHeaderBlock(line)) {
-                if (haveMsg_) pushLine(q_, line);
+                if (haveMsg_) takeLine(q_, std::move(line));
                 continue;
             }
             std::vector<std::string> block;
@@ -141,7 +145,7 @@ public:
                 haveMsg_ = true;
             }
             if (haveMsg_)
-                for (auto& l : block) pushLine(q_, l);
+                for (auto& l : block) takeLine(q_, std::move(l));
         }
         progress();
         return ParseStatus::More;
@@ -192,7 +196,7 @@ public:
 
     ParseStatus step(ImportContext& ctx, int batch) override {
         int done = 0;
-        while (done < batch) {
+        while (done < batch && !ctx_->writeFailed) {
             if (!seekArticle()) {
                 ctx.progress = buf_.size();
                 buf_.clear();

@@ -9,6 +9,18 @@
 
 namespace qb {
 
+// Appends a file line to the queue, taking over its text (as pushLine).
+inline void takeLine(LineQueue& q, std::string&& line) {
+    if (line.size() > TQ_LINE_MAX) {
+        pushLine(q, line);
+        return;
+    }
+    TQEntry e;
+    e.LEN = static_cast<uint32_t>(line.size());
+    e.LINE = std::move(line);
+    q.push_back(std::move(e));
+}
+
 class InternetReader : public Parser {
 public:
     ParseStatus begin(const std::string& path, ImportContext& ctx) override;
@@ -26,7 +38,10 @@ protected:
                    const std::string& separator = {});
 
     // The text of the body from h.bodyStart: the kept MIME part, decoded.
-    static std::string bodyText(LineQueue& q, const MailHeaders& h);
+    static std::string bodyText(LineQueue& q, const MailHeaders& h) { return bodyText(q, h, true); }
+    // decode false: the text is kept in its transfer encoding and charset as
+    // filed (a client that stores its mail decoded already).
+    static std::string bodyText(LineQueue& q, const MailHeaders& h, bool decode);
 
     // Drops the empty lines at the end of the queue (the separator space
     // between two messages of a mailbox).
@@ -36,8 +51,10 @@ protected:
 
     LineReader in_;
     ImportContext* ctx_ = nullptr;
+    OwnerIdentity owner_;        // for derived readers that read the owner themselves
     std::string mailDbName_;
     std::string path_;
+    bool rawBodies_ = false;     // the client files its mail decoded
 };
 
 } // namespace qb

@@ -31,7 +31,7 @@ struct TempIdRow {
 };
 
 // The sample data of the repository's neighbour directory or of the machine.
-inline std::string sampleFile(const std::string& name) {
+inline std::string sharedDataFile(const std::string& name) {
     for (std::string dir : {std::string(QB_SOURCE_DIR) + "/../shared/data", std::string("/work/shared/data")}) {
         std::string p = dir + "/" + name;
         if (std::filesystem::exists(p)) return p;

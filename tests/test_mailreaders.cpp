@@ -175,6 +175,7 @@ TEST_F(MailReaders, MailboxKeepsForwardedHeadersInTheBodyAndSentMailIsTheOwners)
                         "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
                         "\n"
                         "See below.\n"
+                        ">From here on, quoted by the mailbox\n"
                         "\n"
                         "From: Eve <eve@q.org>\n"
                         "To: carl@z.org\n"
@@ -204,11 +205,16 @@ TEST_F(MailReaders, MailboxKeepsForwardedHeadersInTheBodyAndSentMailIsTheOwners)
     EXPECT_EQ(r[0].h.S_NAME.str(), "My Mail");
     EXPECT_EQ(r[0].h.R_CISADRESS.str(), "carl@z.org");
     EXPECT_EQ(r[0].h.R_NAME.str(), "Carl");
-    EXPECT_EQ(r[0].text, "See below.\r\n\r\nFrom: Eve <eve@q.org>\r\nTo: carl@z.org\r\n"
+    EXPECT_EQ(r[0].text, "See below.\r\nFrom here on, quoted by the mailbox\r\n\r\nFrom: Eve <eve@q.org>\r\nTo: carl@z.org\r\n"
                          "Date: Sun, 31 Dec 1995 09:00:00 +0000\r\nSubject: original\r\n\r\nold text\r\n");
     EXPECT_EQ(r[1].heading(), "");
     EXPECT_EQ(r[1].h.S_CISADRESS.str(), "x@y.org");
     EXPECT_EQ(r[1].text, "no subject, no recipient\r\n");
+
+    // The stream readers of other clients keep to header blocks: the quoted one splits.
+    ASSERT_TRUE(runText("Becky Mail", readFile(dir.path + "/input.txt")));
+    EXPECT_EQ(records().size(), 2u);
+    EXPECT_EQ(records()[1].heading(), "original");
 }
 
 TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
@@ -225,7 +231,7 @@ TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
                         "\n"
                         "From: b@x.org\n"
                         "To: me@home.example\n"
-                        "Subject: plain\n"
+                        "Subject: plain caf\xC3\xA9\n"
                         "\n"
                         "x=20y and a line ending in =\n"
                         "next\n"
@@ -253,6 +259,7 @@ TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
     EXPECT_EQ(r[0].h.MAILTYPE, 1);
     EXPECT_EQ(r[0].heading(), "Caf\xE9 menu");
     EXPECT_EQ(r[0].text, "caf\xE9 softbreak a=b\r\n");
+    EXPECT_EQ(r[1].heading(), "plain caf\xE9");  // raw UTF-8 in a header
     // Text not declared quoted-printable is left as written.
     EXPECT_EQ(r[1].text, "x=20y and a line ending in =\r\nnext\r\n");
     EXPECT_EQ(r[1].h.DATE, 0);
@@ -285,8 +292,10 @@ TEST_F(MailReaders, EudoraDirectionFollowsTheDateLine) {
                         "From: Carol <carol@y.org>\r\n"
                         "To: me@home.example\r\n"
                         "Subject: Re: received one\r\n"
+                        "Content-Transfer-Encoding: quoted-printable\r\n"
                         "\r\n"
-                        "her text\r\n"));
+                        "her text, filed decoded: a=\r\n"
+                        "b\r\n"));
     auto r = records();
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].h.MAILTYPE, 2);
@@ -302,6 +311,7 @@ TEST_F(MailReaders, EudoraDirectionFollowsTheDateLine) {
     EXPECT_EQ(r[1].h.DATE, day(1999, 12, 7));
     EXPECT_EQ(r[1].h.TIME, clockTime(7, 59, 0));
     EXPECT_EQ(r[1].heading(), "received one");
+    EXPECT_EQ(r[1].text, "her text, filed decoded: a=\r\nb\r\n");  // not decoded a second time
 }
 
 TEST_F(MailReaders, MarkerSeparatedMailbox) {
@@ -331,9 +341,15 @@ TEST_F(MailReaders, NetscapeMailboxSkipsLinesBeforeTheHeaders) {
                         "body\n"
                         "Forwarded: From - inside a line\n"
                         "From - Tue Dec 07 12:30:00 1999\n"
+                        "X-Mozilla-Status: 0001\n"
+                        "Content-Type: multipart/mixed; boundary=\"nb\"\n"
                         "From: c@d.org\n"
                         "\n"
-                        "second\n"));
+                        "--nb\n"
+                        "Content-Type: text/plain\n"
+                        "\n"
+                        "second\n"
+                        "--nb--\n"));
     auto r = records();
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].text, "body\r\nForwarded: From - inside a line\r\n");
@@ -378,7 +394,7 @@ TEST_F(MailReaders, RefusedMessagesAreCountedAndUnreadableFilesFail) {
 // ------------------------------------------------------------ real archive
 
 TEST_F(MailReaders, SampleArchivePreImport) {
-    std::string path = sampleFile("linux-mips-1996-sample.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample.mbox not found (looked next to the "
                                       "source tree and in /work/shared/data)";
     ASSERT_TRUE(run("Unix Mail", path, KindMail, 200));
@@ -421,11 +437,14 @@ TEST_F(MailReaders, SampleArchivePreImport) {
             EXPECT_EQ(m.text.find("=20"), std::string::npos);
             ++found;
         }
+        // A body line that the mailbox quoted as ">>From " is ">From " again.
+        if (m.text.find("\r\n>From owner-linuxmips-outgoing@palladium.corp.sgi.com") != std::string::npos) ++found;
+        EXPECT_EQ(m.text.find(">>From "), std::string::npos);
         // A message with From and Date only is a message of its own.
         if (m.h.S_CISADRESS.str() == "ljp@oddhack.engr.sgi.com" && m.heading().empty()) ++found;
         EXPECT_LE(m.text.size(), 64000u);
     }
-    EXPECT_EQ(found, 2);
+    EXPECT_EQ(found, 3);
 }
 
 } // namespace
@@ -435,7 +454,7 @@ namespace {
 class MailImport : public WholeImport {};
 
 TEST_F(MailImport, SampleArchiveIntoAMailDatabase) {
-    std::string path = sampleFile("linux-mips-1996-sample.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample.mbox not found";
     ImportTotals t = import("Unix Mail", KindMail, path);
     ASSERT_FALSE(failed);

@@ -134,8 +134,9 @@ TEST(Mime, HtmlLinksParagraphsBreaksAndLists) {
     EXPECT_EQ(html("<p>one</p><p>two"), "onetwo");
     EXPECT_EQ(html("<ul><li>apple<li>pear</ul><ol><li>plum</ol>"), "* apple\r\n\r\n* pear\r\n\r\n* plum");
     EXPECT_EQ(html("<dl><dt>term<dd>meaning</dl>"), "term   meaning");
-    EXPECT_EQ(html("<pre>a  b\r\n  c</pre>"), "a  b\r\n  c");
+    EXPECT_EQ(html("<pre>a  b\r\n  c &lt;x&gt;</pre>"), "a  b\r\n  c <x>");
     EXPECT_EQ(html("<h1>Heading</h1>text"), "Heading\r\n\r\ntext");
+    EXPECT_EQ(html("no tags at all &amp; more"), "no tags at all &amp; more");
     // Text before the first tag is dropped; conversion stops after </html>.
     EXPECT_EQ(html("junk<html>kept</html>\r\n<p>more"), "kept");
     EXPECT_EQ(html("<p>tail text\r\n"), "tail text");
@@ -198,6 +199,19 @@ TEST(Mime, CharsetsAndEncodedWords) {
     EXPECT_EQ(decodeEncodedWords("=?utf-8?b?Y2Fmw6k=?= =?UTF-8?Q?_ok?="), "caf\xE9 ok");
     EXPECT_EQ(decodeEncodedWords("plain =?bad"), "plain =?bad");
     EXPECT_EQ(decodeEncodedWords("a =?x?Z?abc?= b"), "a =?x?Z?abc?= b");
+
+    // 8-bit text that is well-formed UTF-8 is UTF-8 whatever its label; Latin-1 stays.
+    EXPECT_TRUE(isUtf8Text("caf\xC3\xA9"));
+    EXPECT_FALSE(isUtf8Text("caf\xE9"));
+    EXPECT_FALSE(isUtf8Text("plain"));
+    EXPECT_FALSE(isUtf8Text("\xC0\xAF"));          // overlong
+    EXPECT_FALSE(isUtf8Text("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(isUtf8Text("ok \xE2\x82"));        // cut short
+    PartInfo latin;
+    latin.charset = "ISO-8859-1";
+    EXPECT_EQ(buildMessageText(queueOf({"caf\xC3\xA9 \xE2\x80\x99"}), 0, ContentPlain, latin), "caf\xE9 \x92\r\n");
+    EXPECT_EQ(buildMessageText(queueOf({"caf\xE9 na\xEFve"}), 0, ContentPlain, latin), "caf\xE9 na\xEFve\r\n");
+    EXPECT_EQ(buildMessageText(queueOf({"caf\xC3\xA9"}), 0, ContentPlain, PartInfo{}), "caf\xE9\r\n");
 
     EXPECT_EQ(decodeBase64("aGVs\r\nbG8="), "hello");
     LineQueue q = queueOf({"Y2Fmw6kg", "b2sNCm5leHQ="});

@@ -28,24 +28,6 @@ protected:
     }
 };
 
-TEST(NewsRules, LastReferenceAndNewsgroupChoice) {
-    EXPECT_EQ(lastReference("<a@x> <b@x>  <c@x>"), "<c@x>");
-    EXPECT_EQ(lastReference("<a@x> (from Someone)"), "<a@x>");
-    EXPECT_EQ(lastReference("one two three"), "three");
-    EXPECT_EQ(lastReference(std::string(80, 'z')), std::string(60, 'z'));
-
-    ImportContext ctx;
-    TargetDb known;
-    known.id = 7;
-    known.description = "comp.b";
-    known.descUpr = "COMP.B";
-    known.forumType = 3;
-    ctx.targets.push_back(known);
-    EXPECT_EQ(chooseNewsgroup("comp.a, comp.b,comp.c", ctx), "comp.b");
-    EXPECT_EQ(chooseNewsgroup("x.a,x.b", ctx), "x.a");
-    EXPECT_EQ(chooseNewsgroup(" single.group ", ctx), "single.group");
-}
-
 TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
     addDatabase(250010, "comp.b", 3, 2);
     ASSERT_TRUE(runText("Unix News",
@@ -57,6 +39,7 @@ TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
                         "Message-ID: <m1@x.org>\n"
                         "\n"
                         "first article\n"
+                        ">From the mailbox quoting\n"
                         "\n"
                         "From news@host Mon Jan  1 00:00:00 1996\n"
                         "Newsgroups: x.one,x.two\n"
@@ -90,7 +73,7 @@ TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
     EXPECT_EQ(idOf(r[0].h.MSGNUMBER), "<m1@x.org>");
     EXPECT_EQ(r[0].h.S_NAME.str(), "Ann");
     EXPECT_EQ(r[0].h.DATE, dayNumber(1996, 1, 1));
-    EXPECT_EQ(r[0].text, "first article\r\n");
+    EXPECT_EQ(r[0].text, "first article\r\nFrom the mailbox quoting\r\n");
 
     EXPECT_EQ(r[1].h.FOR_DESCRIPTION.str(), "x.one");  // none known: the first
     EXPECT_EQ(r[1].heading(), "start");
@@ -207,6 +190,16 @@ TEST_F(NewsReaders, PlainArticleFileWithoutLinesHeaders) {
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].text, "first body\r\nFrom: quoted inside the body\r\n");
     EXPECT_EQ(r[1].heading(), "two");
+
+    // A count one too high ends the article where the next one begins.
+    ASSERT_TRUE(runText("Netscape News",
+                        "Newsgroups: alt.plain\nFrom: a@x.org\nSubject: one\nLines: 3\n\nline 1\nline 2\n"
+                        "Newsgroups: alt.plain\nFrom: b@x.org\nSubject: two\nLines: 1\n\nonly\n",
+                        KindNews));
+    r = records();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].text, "line 1\r\nline 2\r\n");
+    EXPECT_EQ(r[1].text, "only\r\n");
 }
 
 TEST_F(NewsReaders, GravityStreamNeedsAllFiveHeaders) {
@@ -242,7 +235,7 @@ TEST_F(NewsReaders, GravityStreamNeedsAllFiveHeaders) {
 }
 
 TEST_F(NewsReaders, SampleArchivePreImport) {
-    std::string path = sampleFile("linux-mips-1996-sample-news.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample-news.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample-news.mbox not found (looked next to "
                                       "the source tree and in /work/shared/data)";
     ASSERT_TRUE(run("Unix News", path, KindNews, 200));
@@ -293,7 +286,7 @@ namespace {
 class NewsImport : public WholeImport {};
 
 TEST_F(NewsImport, SampleArchiveIntoNewsgroupDatabases) {
-    std::string path = sampleFile("linux-mips-1996-sample-news.mbox");
+    std::string path = sharedDataFile("linux-mips-1996-sample-news.mbox");
     if (path.empty()) GTEST_SKIP() << "sample archive linux-mips-1996-sample-news.mbox not found";
     // With the patches group known, cross-posted patches go there (the first known group).
     addNewsgroup(260001, "linux.kernel.patches", 50);
