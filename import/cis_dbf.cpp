@@ -372,7 +372,7 @@ private:
         NHR.SECTIONNUMBER = 1;
         NHR.HEADING.set(subjectHeading(h.subject));
         std::string addr, name;
-        parseAddress(firstRecipient(h.from), addr, name);
+        parseAddress(h.from, addr, name);
         NHR.S_CISADRESS.set(addr);
         NHR.S_NAME.set(name);
         int32_t date = 0, time = 0;

@@ -447,34 +447,4 @@ void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& tim
     finish(day, month, year, w[2], date, time);
 }
 
-// -------------------------------------------------------------------- owner
-
-void OwnerIdentity::load(uint32_t mailDbId) {
-    address.clear();
-    name.clear();
-    dbName.clear();
-    for (auto& s : slots) s.clear();
-    bool wasOpen = Forums.isOpen();
-    if (!wasOpen) OP_CLOSE(OpOpenShared, Forums.number());
-    if (!Forums.isOpen()) return;
-    Forums.clearBuffer();
-    FOR.ID = mailDbId;
-    if (mailDbId != 0 && Forums.get(FOR_ForumKey)) {
-        address = FOR.MAILADDRESS.str();
-        slots[0] = lowerText(address);
-        for (int k = 0; k < 10; ++k) slots[k + 1] = lowerText(FOR.ALTADDRESS[k].str());
-        dbName = FOR.DESCRIPTION.str();
-        name = cut(dbName, 40);
-        name = std::string(rtrim(name));
-    }
-    if (!wasOpen) OP_CLOSE(OpClose, Forums.number());
-}
-
-bool OwnerIdentity::isOwn(std::string_view addr) const {
-    std::string a = lowerText(trimBlanks(addr));
-    for (const auto& s : slots)
-        if (s == a) return true;
-    return false;
-}
-
 } // namespace qb

@@ -106,21 +106,6 @@ void parseDateEudora(std::string_view value, int32_t& date, int32_t& time);
 // The date of an Eudora "From ???@??? Mon Dec 06 12:30:00 1999" separator.
 void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& time);
 
-// The owner side of a mail database for readers outside this directory (the
-// Internet readers use the mail owner cache of the persons services): its own
-// and alternative addresses (lower case) and the owner's name (the first 40
-// characters of its name).
-struct OwnerIdentity {
-    std::string address;                 // the default address as stored
-    std::string slots[11];               // default and alternatives, lower case
-    std::string name;                    // owner name (40)
-    std::string dbName;                  // the database name (100)
-    // Reads the Forums row of the database (opening Forums when it is closed).
-    void load(uint32_t mailDbId);
-    // True when the address (any case) is one of the owner's.
-    bool isOwn(std::string_view addr) const;
-};
-
 std::string lowerText(std::string_view s);
 std::string trimBlanks(std::string_view s);
 

@@ -30,7 +30,6 @@ ParseStatus InternetReader::begin(const std::string& path, ImportContext& ctx) {
     }
     // The owner side of the run's mail database (its addresses and name).
     loadMailOwner(ctx.settings.mailDb);
-    owner_.load(ctx.settings.mailDb);
     const TargetDb* t = ctx.target(ctx.settings.mailDb);
     mailDbName_ = t ? t->description : std::string();
     ctx.progress = 0;

@@ -51,7 +51,6 @@ protected:
 
     LineReader in_;
     ImportContext* ctx_ = nullptr;
-    OwnerIdentity owner_;        // for derived readers that read the owner themselves
     std::string mailDbName_;
     std::string path_;
     bool rawBodies_ = false;     // the client files its mail decoded
