@@ -521,6 +521,12 @@ uint32_t NextNr() {
                          Icon::Exclamation);
         return 0u;
     };
+    // An import hands out IDs from its own block while it holds the control
+    // file locked; nobody else may draw one meanwhile.
+    if (Control.lockedByAnyone()) {
+        setError(ErrRecordHeld, "the control file is locked by an import in progress");
+        return fail();
+    }
     Control.clearBuffer();
     CTL.ID = 1;
     if (!Control.get(CTL_IdKey)) {

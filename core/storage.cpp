@@ -1261,6 +1261,19 @@ bool Table::lock(int seconds) {
     return true;
 }
 
+bool Table::lockedByAnyone() const {
+    const Impl& im = *impl_;
+    if (im.tableLocked) return true;
+    if (!open_ || im.lockFd < 0) return false;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kTableLock;
+    fl.l_len = 1;
+    if (fcntl(im.lockFd, F_OFD_GETLK, &fl) != 0) return false;
+    return fl.l_type != F_UNLCK;
+}
+
 void Table::unlock() {
     Impl& im = *impl_;
     if (im.tableLocked) lockByte(im.lockFd, F_UNLCK, kTableLock);

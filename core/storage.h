@@ -145,6 +145,9 @@ public:
     void release();
     bool lock(int seconds);
     void unlock();
+    // True when the whole table is locked: by this table object (lock()) or
+    // by another process or open.
+    bool lockedByAnyone() const;
 
     // Batch mode: writes are gathered and written together until flush.
     void stream();

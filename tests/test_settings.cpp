@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/access.h"
 #include "core/dates.h"
@@ -89,6 +91,41 @@ TEST_F(SettingsTest, FirstIdOfNewInstallationIs250000AndCountsUp) {
     EXPECT_EQ(NextNr(), 250001u);
     OP_CLOSE(OpClose, Control.number());  // NextNr left it open for the caller
     EXPECT_EQ(storedCounter(), 250002u);
+}
+
+TEST_F(SettingsTest, NoIdIsDrawnWhileAnImportHoldsTheControlFileLocked) {
+    EXPECT_EQ(NextNr(), 250000u);
+    // Locked here (an import of this process hands out its own block).
+    ASSERT_TRUE(Control.lock(1));
+    headless.shown.clear();
+    EXPECT_EQ(NextNr(), 0u);
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_NE(headless.shown.back().text.find("Next ID cannot be generated!"), std::string::npos);
+    Control.unlock();
+    EXPECT_EQ(NextNr(), 250001u);
+
+    // Locked by another process.
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (Table* t : allTables()) OP_CLOSE(OpForceClose, t->number());
+        OP_CLOSE(OpOpenShared, Control.number());
+        char c = Control.lock(1) ? 'y' : 'n';
+        if (write(ready[1], &c, 1) != 1) _exit(2);
+        if (read(done[0], &c, 1) < 0) _exit(3);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    EXPECT_EQ(NextNr(), 0u);
+    if (write(done[1], &c, 1) != 1) ADD_FAILURE();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(NextNr(), 250002u);  // the lock went with the process
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
 }
 
 TEST_F(SettingsTest, NoIdBelow250000EvenWithoutLoadingGroupA) {
