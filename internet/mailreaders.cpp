@@ -213,17 +213,19 @@ private:
     bool mboxAware_;
 };
 
-// --------------------------------------------------------------------- Eudora
+// ------------------------------------------- mailboxes with separator lines
 
-class EudoraReader : public InternetReader {
-public:
-    EudoraReader() { rawBodies_ = true; }
-
+// A mailbox whose messages each begin with a separator line of their own;
+// the separator stays the first line of the message's queue.
+class SeparatedMailReader : public InternetReader {
 protected:
     void reset() override {
         q_.clear();
         haveMsg_ = false;
     }
+    virtual bool isSeparator(const std::string& line) const = 0;
+    // Stores the message gathered in q_.
+    virtual void store() = 0;
 
 public:
     ParseStatus step(ImportContext&, int batch) override {
@@ -236,7 +238,7 @@ public:
                 in_.close();
                 return ParseStatus::Done;
             }
-            if (line.compare(0, 12, "From ???@???") == 0) {
+            if (isSeparator(line)) {
                 if (haveMsg_) {
                     finish();
                     ++done;
@@ -249,15 +251,30 @@ public:
         return ParseStatus::More;
     }
 
+protected:
+    LineQueue q_;
+
 private:
     void finish() {
-        std::string sep = q_.empty() ? std::string() : q_[0].LINE;
-        storeMail(q_, 1, HeaderStyle::Eudora, DateRule::Eudora, sep);
+        store();
         q_.clear();
         progress();
     }
-    LineQueue q_;
     bool haveMsg_ = false;
+};
+
+// --------------------------------------------------------------------- Eudora
+
+class EudoraReader : public SeparatedMailReader {
+public:
+    EudoraReader() { rawBodies_ = true; }
+
+protected:
+    bool isSeparator(const std::string& line) const override { return line.compare(0, 12, "From ???@???") == 0; }
+    void store() override {
+        std::string sep = q_.empty() ? std::string() : q_[0].LINE;
+        storeMail(q_, 1, HeaderStyle::Eudora, DateRule::Eudora, sep);
+    }
 };
 
 // The first line from `from` on that begins with "From:", "Date:", "To:" or
@@ -282,50 +299,17 @@ size_t headerBlockStart(const LineQueue& q, size_t h, size_t from) {
 
 // -------------------------------------------------------------- Netscape Mail
 
-class NetscapeMailReader : public InternetReader {
+class NetscapeMailReader : public SeparatedMailReader {
 protected:
-    void reset() override {
-        q_.clear();
-        haveMsg_ = false;
-    }
-
-public:
-    ParseStatus step(ImportContext&, int batch) override {
-        int done = 0;
-        std::string line;
-        while (done < batch && !ctx_->writeFailed) {
-            if (!in_.next(line)) {
-                if (haveMsg_) finish();
-                progress();
-                in_.close();
-                return ParseStatus::Done;
-            }
-            if (line.compare(0, 7, "From - ") == 0) {
-                if (haveMsg_) {
-                    finish();
-                    ++done;
-                }
-                haveMsg_ = true;
-            }
-            if (haveMsg_) takeLine(q_, std::move(line));
-        }
-        progress();
-        return ParseStatus::More;
-    }
-
-private:
-    void finish() {
+    bool isSeparator(const std::string& line) const override { return line.compare(0, 7, "From - ") == 0; }
+    void store() override {
         size_t h = firstKeyHeader(q_, 1);
         if (h < q_.size()) h = headerBlockStart(q_, h, 1);
         if (h < q_.size())
             storeMail(q_, h, HeaderStyle::Common, DateRule::Common);
         else
             ctx_->skip();
-        q_.clear();
-        progress();
     }
-    LineQueue q_;
-    bool haveMsg_ = false;
 };
 
 // --------------------------------------------------- IE / Outlook Express Mail
