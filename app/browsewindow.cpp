@@ -1,5 +1,7 @@
 #include "app/browsewindow.h"
 
+#include "app/layout.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QHBoxLayout>
@@ -83,11 +85,15 @@ BrowseWindow::BrowseWindow(bool mail, QWidget* parent) : QWidget(parent), mail_(
     tables_ = browseTables(mail_);
     for (int n : tables_) OP_CLOSE(OpOpenShared, n);
     build();
+    restoreWindowPos(1, layoutWindow(), this);
+    restoreListColumns(layoutList(), list_->horizontalHeader());
     applyView(0);
     if (Mem.ForumCheck == 2) QTimer::singleShot(0, this, [this] { askDeletion(); });
 }
 
 BrowseWindow::~BrowseWindow() {
+    storeWindowPos(1, layoutWindow(), this);
+    storeListColumns(layoutList(), list_->horizontalHeader());
     for (int n : tables_) OP_CLOSE(OpClose, n);
 }
 

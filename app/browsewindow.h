@@ -87,6 +87,10 @@ signals:
     void messageShown(uint32_t id);
 
 private:
+    // Where the layout of this window and its list is kept (window 2 and list
+    // 3 for the mail browse, window 3 and list 4 for the message browse).
+    int layoutWindow() const { return mail_ ? 2 : 3; }
+    int layoutList() const { return mail_ ? 3 : 4; }
     void build();
     void applyView(uint32_t keepId);
     void locatorEntered();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -225,6 +226,22 @@ TEST_F(ReadingGui, MailBrowseStatusBookmarkAndPages) {
     const std::string copy = w->copyText();
     EXPECT_EQ(copy.rfind(std::string(64, '-') + "\r\n         Mail retrieved by", 0), 0u);
     EXPECT_NE(copy.find("Sb: Subject 197\r\n"), std::string::npos);
+}
+
+TEST_F(ReadingGui, BrowseReopensWithItsSizeAndColumnWidths) {
+    mailData();
+    BrowseWindow* w = openMail();
+    ASSERT_NE(w, nullptr);
+    w->resize(713, 457);
+    w->listView()->horizontalHeader()->resizeSection(2, 123);
+    closeAllProcedures();
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(procedureWindow("BrowseMail"), nullptr);
+    w = openMail();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->size(), QSize(713, 457));
+    EXPECT_EQ(w->listView()->horizontalHeader()->sectionSize(2), 123);
 }
 
 TEST_F(ReadingGui, DatabaseMarkedForDeletionAsks) {
