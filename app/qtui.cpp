@@ -80,4 +80,6 @@ unsigned QtUi::ask(const std::string& title, const std::string& text, unsigned b
     return defaultButton;
 }
 
+void QtUi::beep() { QApplication::beep(); }
+
 } // namespace qb

@@ -14,6 +14,7 @@ public:
     void message(const std::string& title, const std::string& text, Icon icon) override;
     unsigned ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
                  Icon icon) override;
+    void beep() override;
 
     // The text of a box as shown: single-byte text to Unicode, CR LF and the
     // line separator "|" of the system's messages as line breaks.

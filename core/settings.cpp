@@ -764,13 +764,16 @@ int ExistPath(int kind, int tableNumber, const std::string& path, const std::str
     }
     if (canEnter(dir)) return 1;
 
-    if (!quiet && !unattended())
+    if (!quiet && !unattended()) {
+        ui().beep();
         ui().message(" Path Not Found", "The specified path " + dir + " does not exist.\r\n" + message,
                      Icon::Exclamation);
+    }
     if (kind == 3 || kind == 4) {
         std::error_code ec;
         fs::create_directory(dir, ec);
         if (!canEnter(dir)) {
+            ui().beep();
             ui().message(" Directory Creation Error",
                          "The specified directory " + dir + " could not be created.\r\nQuillbox will be halted.",
                          Icon::Exclamation);

@@ -22,6 +22,8 @@ public:
                          Icon icon = Icon::Question) = 0;
     // Progress of long work: done of total (total 0 = unknown), with a text.
     virtual void progress(const std::string& /*text*/, long long /*done*/, long long /*total*/) {}
+    // The system's exclamation sound (nothing where there is no screen).
+    virtual void beep() {}
 };
 
 struct ShownBox {
@@ -35,6 +37,8 @@ public:
     std::vector<ShownBox> shown;
     std::deque<unsigned> answers;  // scripted answers; when empty, the default button
     bool echo = false;             // also print boxes on stderr (command line)
+    int beeps = 0;                 // sounds asked for
+    void beep() override { ++beeps; }
     void message(const std::string& title, const std::string& text, Icon icon) override;
     unsigned ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
                  Icon icon) override;

@@ -454,7 +454,9 @@ TEST_F(SettingsTest, ExistPathKindsAndMessages) {
     const std::string missing = dir.path + "/missing";
     EXPECT_EQ(ExistPath(1, 0, missing, "", true), 0);
     EXPECT_TRUE(headless.shown.empty());
+    EXPECT_EQ(headless.beeps, 0);
     EXPECT_EQ(ExistPath(1, 0, missing + "/", "Check Preferences", false), 0);
+    EXPECT_EQ(headless.beeps, 1);
     ASSERT_EQ(headless.shown.size(), 1u);
     EXPECT_EQ(headless.shown[0].title, " Path Not Found");
     EXPECT_EQ(headless.shown[0].text, "The specified path " + missing + " does not exist.\r\nCheck Preferences");
