@@ -289,6 +289,22 @@ bool addRow(int row, const Area& a) {
     return Control.add();
 }
 
+// The write of a settings row in a transaction of its own (unless the caller
+// has one open), so that it cannot come between another instance's read and
+// write of the ID counter in the same row.
+struct ControlTxn {
+    bool own = false;
+    ControlTxn() { own = !inTransaction() && Control.isOpen() && beginTransaction({&Control}, 5); }
+    bool finish(bool ok) {
+        if (!own) return ok;
+        own = false;
+        if (ok) return commitTransaction();
+        rollbackTransaction();
+        return false;
+    }
+    ~ControlTxn() { finish(false); }
+};
+
 // Reads a row into `a`, adding it from `defaults` when it is missing.
 // `fixup` may change the area read (defaults for zero items); a changed area
 // is written back under a hold. The counter of row 1 is raised to FirstId.
@@ -296,6 +312,7 @@ template <class Fixup>
 int loadRow(int row, Area& a, const Area& defaults, Fixup fixup) {
     if (!openControl()) return fatal();
     int result = 1;
+    ControlTxn txn;
     switch (getRow(row)) {
     case Got::Failed: result = 0; break;
     case Got::Missing:
@@ -325,6 +342,7 @@ int loadRow(int row, Area& a, const Area& defaults, Fixup fixup) {
         break;
     }
     }
+    if (!txn.finish(result != 0)) result = 0;
     closeControl();
     return result ? 1 : fatal();
 }
@@ -333,6 +351,7 @@ int loadRow(int row, Area& a, const Area& defaults, Fixup fixup) {
 int saveRow(int row, const Area& a) {
     if (!openControl()) return fatal();
     int result = 1;
+    ControlTxn txn;
     switch (getRow(row)) {
     case Got::Failed: result = fatal(); break;
     case Got::Missing:
@@ -348,6 +367,7 @@ int saveRow(int row, const Area& a) {
         Control.release();
         break;
     }
+    if (!txn.finish(result == 1)) result = 0;
     closeControl();
     return result;
 }
