@@ -1,4 +1,6 @@
 #include "core/text.h"
+
+#include <cstring>
 #include "core/fixedstr.h"
 
 namespace qb {
@@ -40,14 +42,30 @@ std::string upper(std::string_view s) {
     return r;
 }
 
+namespace {
+// upper1252 of every byte, for the comparisons that keys run millions of times.
+struct UpperTable {
+    unsigned char t[256];
+    UpperTable() {
+        for (int c = 0; c < 256; ++c) t[c] = upper1252(static_cast<unsigned char>(c));
+    }
+};
+const UpperTable kUpper;
+} // namespace
+
 int compare1252(std::string_view a, std::string_view b, bool nocase) {
     a = rtrim(a);
     b = rtrim(b);
     size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (nocase) { x = upper1252(x); y = upper1252(y); }
-        if (x != y) return x < y ? -1 : 1;
+    const auto* x = reinterpret_cast<const unsigned char*>(a.data());
+    const auto* y = reinterpret_cast<const unsigned char*>(b.data());
+    if (nocase) {
+        for (size_t i = 0; i < n; ++i) {
+            unsigned char p = kUpper.t[x[i]], q = kUpper.t[y[i]];
+            if (p != q) return p < q ? -1 : 1;
+        }
+    } else if (n) {
+        if (int c = std::memcmp(x, y, n)) return c < 0 ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
