@@ -54,7 +54,9 @@ int runCommandLine(const std::vector<std::string>& args) {
         ctx.home = home;
         ctx.args.assign(rest.begin() + 1, rest.end());
         startHeadless(home);
-        return (*fn)(ctx);
+        int status = (*fn)(ctx);
+        cliProgressEnd();  // a progress line left open ends before the shell's prompt
+        return status;
     }
     std::fprintf(stderr, "qbox: unknown command '%s'\n", rest[0].c_str());
     usage();
