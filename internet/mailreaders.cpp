@@ -136,7 +136,7 @@ protected:
 public:
     ParseStatus step(ImportContext&, int batch) override {
         int done = 0;
-        std::string line, next;
+        std::string line;
         while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish();
@@ -156,17 +156,7 @@ public:
                 continue;
             }
             std::vector<std::string> block;
-            unsigned kinds = kindBit(classifyHeader(line));
-            block.push_back(std::move(line));
-            while (in_.next(next)) {
-                if (isContinuation(next) || (!next.empty() && (isHeaderLike(next) || classifyHeader(next) != HdrNone))) {
-                    kinds |= kindBit(classifyHeader(next));
-                    block.push_back(std::move(next));
-                } else {
-                    in_.unread(next);
-                    break;
-                }
-            }
+            unsigned kinds = readHeaderBlock(std::move(line), block, kindBit);
             if (first_) {
                 // A mailbox that begins with a "From " line has one before every
                 // message: a header block elsewhere is quoted text of a body.

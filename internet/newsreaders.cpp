@@ -113,7 +113,7 @@ protected:
 public:
     ParseStatus step(ImportContext& ctx, int batch) override {
         int done = 0;
-        std::string line, next;
+        std::string line;
         while (done < batch && !ctx_->writeFailed) {
             if (!in_.next(line)) {
                 if (haveMsg_) finish(ctx);
@@ -126,17 +126,7 @@ public:
                 continue;
             }
             std::vector<std::string> block;
-            unsigned kinds = kindBit(classifyHeader(line));
-            block.push_back(std::move(line));
-            while (in_.next(next)) {
-                if (isContinuation(next) || (!next.empty() && (isHeaderLike(next) || classifyHeader(next) != HdrNone))) {
-                    kinds |= kindBit(classifyHeader(next));
-                    block.push_back(std::move(next));
-                } else {
-                    in_.unread(next);
-                    break;
-                }
-            }
+            unsigned kinds = readHeaderBlock(std::move(line), block, kindBit);
             if (kinds == 0x1F) {
                 if (haveMsg_) {
                     finish(ctx);

@@ -2,6 +2,7 @@
 // the run's mail database and the storing of one mail from the line queue.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "import/linequeue.h"
 #include "import/parser.h"
@@ -48,6 +49,27 @@ protected:
     static void trimTrailingEmpty(LineQueue& q, size_t keepFrom);
 
     void progress() { if (ctx_) ctx_->progress = in_.offset(); }
+
+    // Reads the header block that begins with `first` into `block`: it goes on
+    // over continuation lines and every header-like line. Returns the bits
+    // that `kindBit` gives the classified lines, or-ed together.
+    template <class KindBit>
+    unsigned readHeaderBlock(std::string first, std::vector<std::string>& block, KindBit kindBit) {
+        block.clear();
+        unsigned kinds = kindBit(classifyHeader(first));
+        block.push_back(std::move(first));
+        std::string next;
+        while (in_.next(next)) {
+            if (isContinuation(next) || (!next.empty() && (isHeaderLike(next) || classifyHeader(next) != HdrNone))) {
+                kinds |= kindBit(classifyHeader(next));
+                block.push_back(std::move(next));
+            } else {
+                in_.unread(next);
+                break;
+            }
+        }
+        return kinds;
+    }
 
     LineReader in_;
     ImportContext* ctx_ = nullptr;
