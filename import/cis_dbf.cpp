@@ -136,6 +136,32 @@ void fillMail(ImportContext& ctx, const MailOwner& owner, std::string sName, std
     NHR.R_CISADRESS.set(rAddr);
 }
 
+// Column names of a mail row in the tables of one program.
+struct MailColumns {
+    const char* sender;
+    const char* senderId;
+    const char* receiver;
+    const char* receiverId;
+    const char* subject;
+};
+
+// One mail row of a dBase message table as a temporary record; true when it
+// was written.
+bool storeMailRow(ImportContext& ctx, MailOwner& owner, const DbfReader& db, const MailColumns& c) {
+    if (!ctx.settings.importMail) {
+        ctx.skip();
+        return false;
+    }
+    if (!owner.loaded()) owner.load(ctx);
+    NewHR.clearBuffer();
+    fillMail(ctx, owner, field(db, c.sender), field(db, c.senderId), field(db, c.receiver), field(db, c.receiverId));
+    NHR.HEADING.set(field(db, c.subject));
+    NHR.DATE = dateOf(db, "MSG_DATE");
+    NHR.TIME = timeOf(db, "MSG_TIME");
+    NHR_MSGTEXT = memoText(db, "MSG_TEXT");
+    return ctx.store(KindMail, ctx.route(owner.name(), KindMail));
+}
+
 // --------------------------------------------------------------- CISCOMM
 
 class CiscommParser : public Parser {
@@ -187,20 +213,7 @@ private:
         ctx.store(KindForum, ctx.route(forum, KindForum));
     }
     void mailRow(ImportContext& ctx) {
-        const DbfReader& db = w_.db;
-        if (!ctx.settings.importMail) {
-            ctx.skip();
-            return;
-        }
-        if (!owner_.loaded()) owner_.load(ctx);
-        NewHR.clearBuffer();
-        fillMail(ctx, owner_, field(db, "MSG_SENDER"), field(db, "MSG_SENDID"), field(db, "MSG_RECVR"),
-                 field(db, "MSG_RECVID"));
-        NHR.HEADING.set(field(db, "MSG_SUBJEC"));
-        NHR.DATE = dateOf(db, "MSG_DATE");
-        NHR.TIME = timeOf(db, "MSG_TIME");
-        NHR_MSGTEXT = memoText(db, "MSG_TEXT");
-        ctx.store(KindMail, ctx.route(owner_.name(), KindMail));
+        storeMailRow(ctx, owner_, w_.db, {"MSG_SENDER", "MSG_SENDID", "MSG_RECVR", "MSG_RECVID", "MSG_SUBJEC"});
     }
 
     RowWalker w_{"CISCOM", "PACK "};
@@ -266,19 +279,7 @@ private:
     }
     void mailRow(ImportContext& ctx) {
         const DbfReader& db = w_.db;
-        if (!ctx.settings.importMail) {
-            ctx.skip();
-            return;
-        }
-        if (!owner_.loaded()) owner_.load(ctx);
-        NewHR.clearBuffer();
-        fillMail(ctx, owner_, field(db, "SEND_NAME"), field(db, "SEND_ID"), field(db, "RECV_NAME"),
-                 field(db, "RECV_ID"));
-        NHR.HEADING.set(field(db, "SUBJECT"));
-        NHR.DATE = dateOf(db, "MSG_DATE");
-        NHR.TIME = timeOf(db, "MSG_TIME");
-        NHR_MSGTEXT = memoText(db, "MSG_TEXT");
-        bool written = ctx.store(KindMail, ctx.route(owner_.name(), KindMail));
+        bool written = storeMailRow(ctx, owner_, db, {"SEND_NAME", "SEND_ID", "RECV_NAME", "RECV_ID", "SUBJECT"});
         // Further receivers of a group mail: one "name address" per line.
         std::string group = field(db, "GROUP_LIST");
         if (!written || group.empty()) return;
