@@ -61,6 +61,30 @@ void readDayMonthYear(std::string_view s, int32_t& date, int32_t& time) {
 
 // ---------------------------------------------------------- VirtualAccess
 
+// A mail whose sender and receivers are written out as "name address" texts
+// (the date, number and text already in NHR), as one record per receiver.
+void storeListedMail(ImportContext& ctx, MailOwner& owner, const std::string& sender, std::vector<Receiver> rcv,
+                     const std::string& subject, int32_t time) {
+    if (!ctx.settings.importMail) {
+        ctx.skip();
+        return;
+    }
+    if (!owner.loaded()) owner.load(ctx);
+    std::string sAddr, sName, dummy;
+    splitMailPerson(sender, sAddr, sName);
+    for (auto& r : rcv) {
+        std::string text = r.address;
+        splitMailPerson(text, r.address, r.name);
+    }
+    int type = owner.classify(sAddr, dummy);
+    startMail(ctx, static_cast<uint8_t>(type));
+    NHR.HEADING.set(subject);
+    NHR.S_NAME.set(type == 2 ? owner.name() : sName);
+    NHR.S_CISADRESS.set(sAddr);
+    NHR.TIME = time;
+    storeMailRecords(ctx, owner, std::move(rcv), true, false);
+}
+
 class VirtualAccessParser : public WindowParser {
 protected:
     bool isStart(const std::string& line, const std::string&) const override {
@@ -122,24 +146,7 @@ void VirtualAccessParser::parseMessage(ImportContext& ctx, size_t first, size_t 
     NHR_MSGTEXT = joinBody(q_, bodyFirst, last);
 
     if (location == "Mail") {
-        if (!ctx.settings.importMail) {
-            ctx.skip();
-            return;
-        }
-        if (!owner_.loaded()) owner_.load(ctx);
-        std::string sAddr, sName, dummy;
-        splitMailPerson(sender, sAddr, sName);
-        for (auto& r : rcv) {
-            std::string text = r.address;
-            splitMailPerson(text, r.address, r.name);
-        }
-        int type = owner_.classify(sAddr, dummy);
-        startMail(ctx, static_cast<uint8_t>(type));
-        NHR.HEADING.set(subject);
-        NHR.S_NAME.set(type == 2 ? owner_.name() : sName);
-        NHR.S_CISADRESS.set(sAddr);
-        NHR.TIME = time;
-        storeMailRecords(ctx, owner_, std::move(rcv), true, false);
+        storeListedMail(ctx, owner_, sender, std::move(rcv), subject, time);
         return;
     }
 
@@ -276,24 +283,7 @@ void NavcisSaveParser::parseMessage(ImportContext& ctx, size_t first, size_t las
     NHR_MSGTEXT = joinBody(q_, first + k, last);
 
     if (forumLine.empty()) {
-        if (!ctx.settings.importMail) {
-            ctx.skip();
-            return;
-        }
-        if (!owner_.loaded()) owner_.load(ctx);
-        std::string sAddr, sName, dummy;
-        splitMailPerson(from, sAddr, sName);
-        for (auto& r : rcv) {
-            std::string text = r.address;
-            splitMailPerson(text, r.address, r.name);
-        }
-        int type = owner_.classify(sAddr, dummy);
-        startMail(ctx, static_cast<uint8_t>(type));
-        NHR.HEADING.set(subj);
-        NHR.S_NAME.set(type == 2 ? owner_.name() : sName);
-        NHR.S_CISADRESS.set(sAddr);
-        NHR.TIME = time;
-        storeMailRecords(ctx, owner_, std::move(rcv), true, false);
+        storeListedMail(ctx, owner_, from, std::move(rcv), subj, time);
         return;
     }
 
