@@ -235,31 +235,13 @@ std::vector<std::string> breakQuery(std::string_view text) {
     std::memcpy(in, InWordHash, 256);
     std::memcpy(end, EndWordHash, 256);
     for (unsigned char w : {'?', '*'}) start[w] = in[w] = end[w] = 0;
-    const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
-    const long n = static_cast<long>(text.size());
     std::vector<std::string> out;
-    long s = 0;
-    for (;;) {
-        while (s < n && start[t[s]] == 1) ++s;
-        if (s >= n) break;
-        long e = s + 1;
-        unsigned char prev = t[s];
-        while (e < n) {
-            unsigned char c = t[e];
-            if (c == '.' && prev == '.') { e -= 2; break; }
-            prev = c;
-            if (in[c] == 1) { --e; break; }
-            ++e;
-        }
-        if (e >= n) e = n - 1;
-        while (e >= s && end[t[e]] == 1) --e;
-        if (e < s) { ++s; continue; }
-        std::string w(reinterpret_cast<const char*>(t + s), static_cast<size_t>(e - s + 1));
+    scanWordSpans(text, start, in, end, [&](long s, long len) {
+        std::string w(text.data() + s, static_cast<size_t>(len));
         if (w.size() > 40) w.resize(40);
         for (auto& ch : w) ch = static_cast<char>(kUpper1252[static_cast<unsigned char>(ch)]);
         out.push_back(std::move(w));
-        s = e + 1;
-    }
+    });
     return out;
 }
 

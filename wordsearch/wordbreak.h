@@ -52,17 +52,17 @@ bool wordAccepted(const unsigned char* w, size_t len, bool indexNumbers);
 // Upper case of the single-byte character set.
 extern const unsigned char kUpper1252[256];
 
-// Breaks text (upper-casing each word) and calls onWord(const char*, size_t
-// length, size_t start) for every word that passes the junk test; start
-// counts from 0 in text. With junk false every word is passed.
+// The words of text by three class tables (blanks before a word, characters
+// that end it, characters dropped from its end): calls onSpan(start, length)
+// for every word, start counting from 0 in text.
 template <class F>
-void breakWords(std::string_view text, bool junk, bool indexNumbers, F&& onWord) {
+void scanWordSpans(std::string_view text, const uint8_t* startClass, const uint8_t* inClass, const uint8_t* endClass,
+                   F&& onSpan) {
     const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
     const long n = static_cast<long>(text.size());
-    unsigned char buf[64];
     long s = 0;
     for (;;) {
-        while (s < n && StartWordHash[t[s]] == 1) ++s;
+        while (s < n && startClass[t[s]] == 1) ++s;
         if (s >= n) break;
         long e = s + 1;
         unsigned char prev = t[s];
@@ -70,13 +70,25 @@ void breakWords(std::string_view text, bool junk, bool indexNumbers, F&& onWord)
             unsigned char c = t[e];
             if (c == '.' && prev == '.') { e -= 2; break; }
             prev = c;
-            if (InWordHash[c] == 1) { --e; break; }
+            if (inClass[c] == 1) { --e; break; }
             ++e;
         }
         if (e >= n) e = n - 1;
-        while (e >= s && EndWordHash[t[e]] == 1) --e;
+        while (e >= s && endClass[t[e]] == 1) --e;
         if (e < s) { ++s; continue; }
-        const long len = e - s + 1;
+        onSpan(s, e - s + 1);
+        s = e + 1;
+    }
+}
+
+// Breaks text (upper-casing each word) and calls onWord(const char*, size_t
+// length, size_t start) for every word that passes the junk test; start
+// counts from 0 in text. With junk false every word is passed.
+template <class F>
+void breakWords(std::string_view text, bool junk, bool indexNumbers, F&& onWord) {
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
+    unsigned char buf[64];
+    scanWordSpans(text, StartWordHash, InWordHash, EndWordHash, [&](long s, long len) {
         if (!junk) {
             std::string w(reinterpret_cast<const char*>(t + s), static_cast<size_t>(len));
             for (auto& ch : w) ch = static_cast<char>(kUpper1252[static_cast<unsigned char>(ch)]);
@@ -86,8 +98,7 @@ void breakWords(std::string_view text, bool junk, bool indexNumbers, F&& onWord)
             if (wordAccepted(buf, static_cast<size_t>(len), indexNumbers))
                 onWord(reinterpret_cast<const char*>(buf), static_cast<size_t>(len), static_cast<size_t>(s));
         }
-        s = e + 1;
-    }
+    });
 }
 
 // The words of a query: wildcards ? and * are word characters, no junk or
