@@ -46,10 +46,7 @@ int runCommandLine(const std::vector<std::string>& args) {
     }
     if (rest[0] == "help" || rest[0] == "--help") { usage(); return 0; }
     if (const CommandFn* fn = findCommand(rest[0])) {
-        // Boxes of the library go to stderr; questions take their default answer.
-        static HeadlessUi cliUi;
-        cliUi.echo = true;
-        setUi(&cliUi);
+        setUi(&cliUi());
         CliContext ctx;
         ctx.home = home;
         ctx.args.assign(rest.begin() + 1, rest.end());

@@ -17,28 +17,6 @@ namespace qb {
 
 namespace {
 
-// Library boxes go to stderr, each on a line of its own after any progress
-// bar; questions take their default button.
-struct EchoUi : HeadlessUi {
-    void message(const std::string& title, const std::string& text, Icon icon) override {
-        cliProgressEnd();
-        HeadlessUi::message(title, text, icon);
-    }
-    unsigned ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
-                 Icon icon) override {
-        cliProgressEnd();
-        return HeadlessUi::ask(title, text, buttons, defaultButton, icon);
-    }
-};
-struct CliUi {
-    EchoUi ui;
-    CliUi() {
-        ui.echo = true;
-        setUi(&ui);
-    }
-    ~CliUi() { setUi(nullptr); }
-};
-
 int fail(const std::string& text) {
     std::fprintf(stderr, "qbox: %s\n", text.c_str());
     return 1;
@@ -60,7 +38,6 @@ bool oneName(const std::vector<std::string>& args, std::string& name) {
 void rememberActive(uint32_t id);
 
 int dbCommand(CliContext& ctx) {
-    CliUi cliUi;
     std::vector<std::string> args = ctx.args;
     if (args.empty()) return fail("db: missing subcommand (add-forum, add-mail, list, select, remove)");
     const std::string sub = args[0];
@@ -115,7 +92,6 @@ int dbCommand(CliContext& ctx) {
 }
 
 int rebuildCommand(CliContext& ctx) {
-    CliUi cliUi;
     if (!ctx.args.empty()) return fail("rebuild: unexpected argument " + ctx.args[0]);
     Rebuild rebuild;
     while (rebuild.step()) cliProgress(rebuild.status(), static_cast<uint64_t>(rebuild.done()),
@@ -131,7 +107,6 @@ int rebuildCommand(CliContext& ctx) {
 }
 
 int nextIdCommand(CliContext& ctx) {
-    CliUi cliUi;
     if (!ctx.args.empty()) return fail("next-id-check: unexpected argument " + ctx.args[0]);
     NextIdCheck check;
     while (check.step()) cliProgress(check.status(), static_cast<uint64_t>(check.done()),

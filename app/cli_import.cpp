@@ -27,21 +27,6 @@ const char* const kUsage =
     "import --reader NAME [--mail-db NAME] [--forum-db NAME] [--kinds mail,forum,news] [--reimport] "
     "[--create-only] [--topic NAME] [--tree DIR | --dir DIR] [--masks \"*.MBX;*.TXT\"] [FILE...]";
 
-// Boxes go to stderr, each on a line of its own below the progress bar.
-class CliBoxes : public HeadlessUi {
-public:
-    CliBoxes() { echo = true; }
-    void message(const std::string& title, const std::string& text, Icon icon) override {
-        cliProgressEnd();
-        HeadlessUi::message(title, text, icon);
-    }
-    unsigned ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
-                 Icon icon) override {
-        cliProgressEnd();
-        return HeadlessUi::ask(title, text, buttons, defaultButton, icon);
-    }
-};
-
 volatile std::sig_atomic_t gInterrupted = 0;
 extern "C" void onInterrupt(int) { gInterrupted = 1; }
 
@@ -158,8 +143,6 @@ int runImport(CliContext& c) {
     SetupCheck check = checkSettings(s);
     if (!check.ok) return fail(check.text);
 
-    CliBoxes boxes;
-    setUi(&boxes);
     int status = 1;
     // Ctrl-C stops the run between two batches: what is stored stays, the
     // temporary files and the control record are let go.
@@ -169,7 +152,7 @@ int runImport(CliContext& c) {
         ImportRun run(s);
         while (run.step()) {
             if (gInterrupted) {
-                boxes.answers.push_front(BtnYes);
+                cliUi().answers.push_front(BtnYes);
                 run.requestStop();
                 break;
             }
@@ -185,7 +168,6 @@ int runImport(CliContext& c) {
         status = run.failed() || run.stopped() ? 1 : 0;
     }
     std::signal(SIGINT, previous);
-    setUi(nullptr);
     return status;
 }
 

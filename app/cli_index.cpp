@@ -19,12 +19,6 @@
 namespace qb {
 namespace {
 
-struct CliUi : HeadlessUi {
-    CliUi() { echo = true; }
-    void progress(const std::string& text, long long done, long long total) override {
-        cliProgress(text, static_cast<uint64_t>(done < 0 ? 0 : done), static_cast<uint64_t>(total < 0 ? 0 : total));
-    }
-};
 
 // Selects the database named (letter case ignored); false after a message.
 bool selectByName(const std::string& name) {
@@ -46,24 +40,17 @@ bool selectByName(const std::string& name) {
 }
 
 int runIndex(CliContext& ctx) {
-    CliUi cliUi;
-    setUi(&cliUi);
     const bool full = takeFlag(ctx.args, "--full");
     if (ctx.args.size() != 1) {
         std::fprintf(stderr, "usage: qbox index DB [--full]\n");
-        setUi(nullptr);
         return 2;
     }
-    if (!selectByName(ctx.args[0])) {
-        setUi(nullptr);
-        return 1;
-    }
+    if (!selectByName(ctx.args[0])) return 1;
     loadWordTables();
-    if (full) cliUi.answers.push_back(BtnYes);  // the warning before a full run
+    if (full) cliUi().answers.push_back(BtnYes);  // the warning before a full run
     IndexSummary s;
     bool ok = indexActiveDatabase(full, 40, s);
     cliProgressEnd();
-    setUi(nullptr);
     if (!ok || (s.mode >= 0 && s.result != 1)) {
         std::fprintf(stderr, "qbox: indexing failed\n");
         return 1;
@@ -89,21 +76,15 @@ ListEntry entryOf(const LookupHit& h, bool negated) {
 }
 
 int runSearch(CliContext& ctx) {
-    CliUi cliUi;
-    setUi(&cliUi);
-    auto done = [&](int rc) {
-        setUi(nullptr);
-        return rc;
-    };
     std::vector<std::string> ands = takeOptions(ctx.args, "--and"), ors = takeOptions(ctx.args, "--or"),
                              nots = takeOptions(ctx.args, "--not"), phrases = takeOptions(ctx.args, "--phrase"),
                              soundex = takeOptions(ctx.args, "--soundex"), approx = takeOptions(ctx.args, "--approx");
     if (ctx.args.size() != 1) {
         std::fprintf(stderr, "usage: qbox search DB [--and W]... [--or W]... [--not W]... [--phrase \"W W\"] "
                              "[--soundex W] [--approx W:K]\n");
-        return done(2);
+        return 2;
     }
-    if (!selectByName(ctx.args[0])) return done(1);
+    if (!selectByName(ctx.args[0])) return 1;
     loadWordTables();
     OP_CLOSE(OpOpenShared, MasIdx.number());
     const bool indexed = MasIdx.records() > 0;
@@ -111,7 +92,7 @@ int runSearch(CliContext& ctx) {
     if (!indexed) {
         std::fprintf(stderr, "qbox: You cannot use the Professional search if the database is not indexed. Please run "
                              "Build Word Index from the Indexing menu.\n");
-        return done(1);
+        return 1;
     }
 
     std::vector<ListEntry> andList, orList;
@@ -167,30 +148,30 @@ int runSearch(CliContext& ctx) {
         }
     }
     if (!ands.empty() || !phrases.empty()) {
-        if (impossible) return done(0);
+        if (impossible) return 0;
     }
     if (andList.empty() && orList.empty()) {
-        if (!ors.empty() || !soundex.empty() || !approx.empty() || !ands.empty() || !phrases.empty()) return done(0);
+        if (!ors.empty() || !soundex.empty() || !approx.empty() || !ands.empty() || !phrases.empty()) return 0;
         ui().message("No Search Words", "Please use the Insert Button to Locate words of Interest!|Then Try Again.");
-        return done(2);
+        return 2;
     }
     ProSearchState st;
     std::vector<uint32_t> result;
     std::vector<std::string> found;
-    cliUi.answers.push_back(BtnOk);  // a search without positive words scans every message
+    cliUi().answers.push_back(BtnOk);  // a search without positive words scans every message
     std::vector<uint32_t> all;
     for (;;) {
         SearchOutcome o = runProSearch(st, andList, orList, phrase, Mem.ForumType == 2 ? 2 : 1, result, found, false);
         if (o != SearchOutcome::Found) break;
         all.insert(all.end(), result.begin(), result.end());
         if (st.ANDLISTDONE && st.ORLISTDONE) break;
-        cliUi.answers.push_back(BtnOk);
+        cliUi().answers.push_back(BtnOk);
     }
     std::sort(all.begin(), all.end(), std::greater<>());
     all.erase(std::unique(all.begin(), all.end()), all.end());
     if (!all.empty()) storeSearchResult(all);
     for (uint32_t id : all) std::printf("%u\n", id);
-    return done(0);
+    return 0;
 }
 
 const bool regIndex = registerCommand("index", "index DB [--full]      build or update the word index of a database",

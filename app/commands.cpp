@@ -105,4 +105,24 @@ void cliProgressEnd() {
     drawn = false;
 }
 
+void CliUi::message(const std::string& title, const std::string& text, Icon icon) {
+    cliProgressEnd();
+    HeadlessUi::message(title, text, icon);
+}
+
+unsigned CliUi::ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
+                    Icon icon) {
+    cliProgressEnd();
+    return HeadlessUi::ask(title, text, buttons, defaultButton, icon);
+}
+
+void CliUi::progress(const std::string& text, long long done, long long total) {
+    cliProgress(text, static_cast<uint64_t>(done < 0 ? 0 : done), static_cast<uint64_t>(total < 0 ? 0 : total));
+}
+
+CliUi& cliUi() {
+    static CliUi ui;
+    return ui;
+}
+
 } // namespace qb

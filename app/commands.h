@@ -2,9 +2,12 @@
 // commands at load time:
 //   static const bool reg = qb::registerCommand("db", "db add-forum NAME | ...", runDb);
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "core/ui.h"
 
 namespace qb {
 
@@ -38,5 +41,19 @@ bool takeFlag(std::vector<std::string>& args, const std::string& name);
 // A progress bar on stderr ("\r" refreshed, at most ten times a second).
 void cliProgress(const std::string& text, uint64_t done, uint64_t total);
 void cliProgressEnd();
+
+// The UI of the headless commands: boxes go to stderr, each on a line of its
+// own below any progress bar; progress is the bar; questions take the
+// scripted answers, else their default button.
+class CliUi : public HeadlessUi {
+public:
+    CliUi() { echo = true; }
+    void message(const std::string& title, const std::string& text, Icon icon) override;
+    unsigned ask(const std::string& title, const std::string& text, unsigned buttons, unsigned defaultButton,
+                 Icon icon) override;
+    void progress(const std::string& text, long long done, long long total) override;
+};
+// The one the command line runs its commands with.
+CliUi& cliUi();
 
 } // namespace qb
