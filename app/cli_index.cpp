@@ -22,17 +22,8 @@ namespace {
 
 // Selects the database named (letter case ignored); false after a message.
 bool selectByName(const std::string& name) {
-    const std::string wanted = upper(fromUtf8(name));
-    uint32_t id = 0;
-    OP_CLOSE(OpOpenShared, Forums.number());
-    Forums.setFile();
-    while (Forums.next())
-        if (upper(FOR.DESCRIPTION.view()) == wanted) {
-            id = FOR.ID;
-            break;
-        }
-    OP_CLOSE(OpClose, Forums.number());
-    if (id == 0 || !selectDatabase(id)) {
+    ForumsRec row;
+    if (!findDatabaseByName(fromUtf8(name), row) || !selectDatabase(row.ID)) {
         std::fprintf(stderr, "qbox: no database named '%s'\n", name.c_str());
         return false;
     }

@@ -34,21 +34,12 @@ bool parseNumber(const std::string& s, long long& out) {
 
 // Makes the database of this name (letter case ignored) the active one.
 bool openDatabase(const std::string& name, std::string& error) {
-    OP_CLOSE(OpOpenShared, Forums.number());
-    if (!Forums.isOpen()) {
-        error = "the registry of databases cannot be opened";
-        return false;
-    }
-    Forums.clearBuffer();
-    FOR.DESCRIPTION = fromUtf8(name);
-    bool found = Forums.get(FOR_AlphaKey);
-    uint32_t id = found ? FOR.ID : 0;
-    OP_CLOSE(OpClose, Forums.number());
-    if (!found) {
+    ForumsRec row;
+    if (!findDatabaseByName(fromUtf8(name), row)) {
         error = "no database named '" + name + "'";
         return false;
     }
-    if (!selectDatabase(id)) {
+    if (!selectDatabase(row.ID)) {
         error = "the database '" + name + "' cannot be selected";
         return false;
     }
