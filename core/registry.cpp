@@ -237,32 +237,18 @@ void closeTablesIn(const std::string& dir) {
 void onActiveDatabaseChanged(std::function<void()> listener) { listeners().push_back(std::move(listener)); }
 
 bool selectDatabase(uint32_t forumId) {
-    bool opened = false;
-    if (!Forums.isOpen()) {
-        OP_CLOSE(OpOpenShared, Forums.number());
-        if (!Forums.isOpen()) return false;
-        opened = true;
-    }
-    ForumsRec saved = FOR;
-    Forums.clearBuffer();
-    FOR.ID = forumId;
-    bool found = Forums.get(FOR_ForumKey);
-    if (found) {
-        Mem.ForumNumber = FOR.ID;
-        Mem.Description = std::string(FOR.DESCRIPTION.view());
-        char dir[24];
-        std::snprintf(dir, sizeof dir, "F%u", FOR.DIRNUMBER);
-        Mem.Dirnamn = dir;
-        Mem.ForumType = FOR.TYPE;
-        Mem.ForumCheck = FOR.DUMMY;
-        Mem.PersonID = FOR.PERSONID;
-        Mem.WordListIndexNeedsUpdate = FOR.WORDLISTINDEXNEEDSUPDATE;
-    } else {
-        FOR = saved;
-    }
-    if (opened) OP_CLOSE(OpClose, Forums.number());
-    if (found) notify();
-    return found;
+    ForumsRec row;
+    if (!findDatabaseById(forumId, row)) return false;
+    FOR = row;
+    Mem.ForumNumber = FOR.ID;
+    Mem.Description = std::string(FOR.DESCRIPTION.view());
+    Mem.Dirnamn = databaseDirName(FOR.DIRNUMBER);
+    Mem.ForumType = FOR.TYPE;
+    Mem.ForumCheck = FOR.DUMMY;
+    Mem.PersonID = FOR.PERSONID;
+    Mem.WordListIndexNeedsUpdate = FOR.WORDLISTINDEXNEEDSUPDATE;
+    notify();
+    return true;
 }
 
 void clearActiveDatabase() {
