@@ -135,10 +135,8 @@ std::string formatDate(int32_t dayNr, const std::string& picture) {
     if (!sep) sep = '/';
     int yy = twoDigitYear ? y % 100 : y;
     const char* yf = twoDigitYear ? "%02d" : "%04d";
-    std::string fmt;
-    if (order == 'M') fmt = std::string("%02d") + sep + "%02d" + sep + yf;
-    else if (order == 'D') fmt = std::string("%02d") + sep + "%02d" + sep + yf;
-    else fmt = std::string(yf) + sep + "%02d" + sep + "%02d";
+    const std::string fmt = order == 'Y' ? std::string(yf) + sep + "%02d" + sep + "%02d"
+                                         : std::string("%02d") + sep + "%02d" + sep + yf;
     if (order == 'M') std::snprintf(buf, sizeof buf, fmt.c_str(), m, d, yy);
     else if (order == 'D') std::snprintf(buf, sizeof buf, fmt.c_str(), d, m, yy);
     else std::snprintf(buf, sizeof buf, fmt.c_str(), yy, m, d);
