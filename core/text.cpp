@@ -42,6 +42,12 @@ std::string upper(std::string_view s) {
     return r;
 }
 
+std::string lower(std::string_view s) {
+    std::string r(s);
+    for (auto& ch : r) ch = static_cast<char>(lower1252(static_cast<unsigned char>(ch)));
+    return r;
+}
+
 namespace {
 // upper1252 of every byte, for the comparisons that keys run millions of times.
 struct UpperTable {

@@ -8,6 +8,7 @@ namespace qb {
 unsigned char upper1252(unsigned char c);
 unsigned char lower1252(unsigned char c);
 std::string upper(std::string_view s);
+std::string lower(std::string_view s);
 // Compare ignoring trailing blanks; nocase folds Windows-1252 letters.
 int compare1252(std::string_view a, std::string_view b, bool nocase);
 std::string toUtf8(std::string_view cp1252);

@@ -18,12 +18,6 @@ namespace {
 
 std::string cut(std::string_view s, size_t n) { return std::string(s.substr(0, s.size() < n ? s.size() : n)); }
 
-std::string lower(std::string_view s) {
-    std::string r(s);
-    for (char& c : r) c = static_cast<char>(lower1252(static_cast<unsigned char>(c)));
-    return r;
-}
-
 bool isSeparator(char c) { return c == ' ' || static_cast<unsigned char>(c) == 179; }
 
 // Digits, with leading blanks allowed; at least one digit.

@@ -48,12 +48,6 @@ std::string_view HeaderStart::set(std::string_view line) {
     return view();
 }
 
-std::string lowerText(std::string_view s) {
-    std::string r(s);
-    for (char& c : r) c = static_cast<char>(lower1252(static_cast<unsigned char>(c)));
-    return r;
-}
-
 std::string trimBlanks(std::string_view s) {
     size_t a = 0, b = s.size();
     while (a < b && isBlank(s[a])) ++a;
@@ -294,7 +288,7 @@ void parseAddress(std::string_view valueIn, std::string& address, std::string& n
                                  (name.front() == '(' && name.back() == ')')))
             name = trimBlanks(name.substr(1, name.size() - 2));
     }
-    address = lowerText(trimBlanks(address));
+    address = lower(trimBlanks(address));
     if (address.size() >= 2 && address.front() == '<' && address.back() == '>')
         address = address.substr(1, address.size() - 2);
     address = cut(address, 60);

@@ -106,7 +106,6 @@ void parseDateEudora(std::string_view value, int32_t& date, int32_t& time);
 // The date of an Eudora "From ???@??? Mon Dec 06 12:30:00 1999" separator.
 void parseEudoraSeparatorDate(std::string_view line, int32_t& date, int32_t& time);
 
-std::string lowerText(std::string_view s);
 std::string trimBlanks(std::string_view s);
 
 } // namespace qb

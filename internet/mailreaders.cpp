@@ -101,9 +101,9 @@ void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, Da
             NHR.MAILTYPE = 1;
         }
     }
-    NHR.S_CISADRESS.set(lowerText(sAddr));
+    NHR.S_CISADRESS.set(lower(sAddr));
     NHR.S_NAME.set(sName);
-    NHR.R_CISADRESS.set(lowerText(rAddr));
+    NHR.R_CISADRESS.set(lower(rAddr));
     NHR.R_NAME.set(rName);
     NHR.DATE = date;
     NHR.TIME = time;
