@@ -93,26 +93,6 @@ struct Twin {
     }
 };
 
-// A declared table switched to another database's file for a while:
-// whatever file it had open is closed and opened again at the end.
-struct Borrowed {
-    Table& t;
-    bool wasOpen;
-    std::string oldPath;
-    explicit Borrowed(Table& table) : t(table), wasOpen(table.isOpen()), oldPath(table.path()) {
-        if (wasOpen) t.close();
-    }
-    bool openAt(const std::string& path) {
-        t.open(path, OpenMode::SharedReadWrite);
-        return t.isOpen();
-    }
-    ~Borrowed() {
-        if (t.isOpen()) t.close();
-        if (wasOpen) t.open(oldPath, OpenMode::SharedReadWrite);
-    }
-    Borrowed(const Borrowed&) = delete;
-    Borrowed& operator=(const Borrowed&) = delete;
-};
 
 // The table numbers of a database of this kind.
 std::vector<int> tablesOfKind(int kind) {
@@ -235,6 +215,26 @@ void closeTablesIn(const std::string& dir) {
 } // namespace
 
 void onActiveDatabaseChanged(std::function<void()> listener) { listeners().push_back(std::move(listener)); }
+
+BorrowedTable::BorrowedTable(Table& table) : t_(table), wasOpen_(table.isOpen()), oldPath_(table.path()) {
+    if (wasOpen_) t_.close();
+}
+
+BorrowedTable::~BorrowedTable() {
+    if (t_.isOpen()) t_.close();
+    if (wasOpen_) t_.open(oldPath_, OpenMode::SharedReadWrite);
+}
+
+bool BorrowedTable::openAt(const std::string& path, bool createMissing) {
+    std::error_code ec;
+    if (createMissing && !fs::exists(path, ec)) {
+        t_.create(path);
+        if (errorCode() != NoError) return false;
+        if (t_.isOpen()) t_.close();
+    }
+    t_.open(path, OpenMode::SharedReadWrite);
+    return t_.isOpen();
+}
 
 bool selectDatabase(uint32_t forumId) {
     ForumsRec row;
@@ -427,7 +427,7 @@ uint32_t addDatabase(const NewDatabase& db) {
         return refuse("The specified directory " + dirPath + " could not be created.\r\n" + why);
     }
     const ForumsRec saved = FOR;
-    std::unique_ptr<Borrowed> person, plink;
+    std::unique_ptr<BorrowedTable> person, plink;
     auto giveUp = [&] {
         if (inTransaction()) rollbackTransaction();
         person.reset();
@@ -441,8 +441,8 @@ uint32_t addDatabase(const NewDatabase& db) {
     // person tables, in the transaction that adds the row.
     std::vector<Table*> txn{&Forums, &Control};
     if (db.kind == KindMail) {
-        person = std::make_unique<Borrowed>(Person);
-        plink = std::make_unique<Borrowed>(PLINK);
+        person = std::make_unique<BorrowedTable>(Person);
+        plink = std::make_unique<BorrowedTable>(PLINK);
         if (!person->openAt(fileOfTable(dirName, Person.number())) ||
             !plink->openAt(fileOfTable(dirName, PLINK.number()))) {
             const std::string why = errorText();

@@ -26,6 +26,24 @@ void clearActiveDatabase();
 // title and menus).
 void onActiveDatabaseChanged(std::function<void()> listener);
 
+// A declared table switched to another database's file for a while: the file
+// it had open is closed now and opened again when this ends.
+class BorrowedTable {
+public:
+    explicit BorrowedTable(Table& table);
+    ~BorrowedTable();
+    BorrowedTable(const BorrowedTable&) = delete;
+    BorrowedTable& operator=(const BorrowedTable&) = delete;
+    // Opens the table at path; with createMissing a file that is not there is
+    // created first. False when it could not be opened.
+    bool openAt(const std::string& path, bool createMissing = false);
+
+private:
+    Table& t_;
+    bool wasOpen_;
+    std::string oldPath_;
+};
+
 // ---- Kinds and directories ----------------------------------------------------
 // Besides KindForum, KindMail and KindNews (core/kinds.h):
 enum DatabaseKind : int { KindUnknown = 0, KindPersonsOnly = 99 };

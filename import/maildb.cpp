@@ -51,31 +51,6 @@ struct ConfigOpen {
     }
 };
 
-// A database table switched to another database's file for a while: whatever
-// file it had open is closed and opened again at the end.
-struct Borrowed {
-    Table& t;
-    bool wasOpen;
-    std::string oldPath;
-    explicit Borrowed(Table& table) : t(table), wasOpen(table.isOpen()), oldPath(table.path()) {
-        if (wasOpen) t.close();
-    }
-    bool openAt(const std::string& path) {
-        std::error_code ec;
-        if (!fs::exists(path, ec)) {
-            t.create(path);
-            if (errorCode() != NoError) return false;
-            if (t.isOpen()) t.close();
-        }
-        t.open(path, OpenMode::SharedReadWrite);
-        return errorCode() == NoError || errorCode() == ErrFileAlreadyOpen;
-    }
-    ~Borrowed() {
-        if (t.isOpen()) t.close();
-        if (wasOpen) t.open(oldPath, OpenMode::SharedReadWrite);
-    }
-};
-
 bool checkAddresses(const std::vector<std::string>& alternatives, std::vector<std::string>& out, std::string* error) {
     if (alternatives.size() > static_cast<size_t>(MaxAltAddresses)) {
         setError(error, "At most " + std::to_string(MaxAltAddresses) + " alternative addresses can be given");
@@ -97,12 +72,12 @@ bool checkAddresses(const std::vector<std::string>& alternatives, std::vector<st
 // The self-description of the database in its own directory (ForumRef), from
 // which a lost registry row can be rebuilt. Written only when it differs.
 bool writeSelfDescription(const ForumsRec& row) {
-    Borrowed ref(ForumRef);
+    BorrowedTable ref(ForumRef);
     const std::string savedDirnamn = Mem.Dirnamn;
     Mem.Dirnamn = dirName(row.DIRNUMBER);
     const std::string path = tableFileName(ForumRef.number());
     Mem.Dirnamn = savedDirnamn;
-    if (!ref.openAt(path)) return false;
+    if (!ref.openAt(path, true)) return false;
 
     ForumRefRec want;
     want.TYPE = row.TYPE;
@@ -212,12 +187,12 @@ uint32_t addMailDatabase(const std::string& nameIn, const std::string& addressIn
     std::string reason;
     ForumsRec createdRow = FOR;
     {
-        Borrowed person(Person), plink(PLINK);
+        BorrowedTable person(Person), plink(PLINK);
         Mem.Dirnamn = dir;
         const std::string personPath = tableFileName(Person.number());
         const std::string plinkPath = tableFileName(PLINK.number());
         Mem.Dirnamn = savedDirnamn;
-        if (!person.openAt(personPath) || !plink.openAt(plinkPath)) {
+        if (!person.openAt(personPath, true) || !plink.openAt(plinkPath, true)) {
             reason = "The tables of the new database cannot be made: " + errorText();
         } else if (!beginTransaction({&Forums, &Control, &Person, &PLINK}, 5)) {
             reason = "The transaction cannot be begun: " + errorText();
