@@ -32,12 +32,6 @@ std::string trimBoth(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-std::string dirName(uint32_t n) {
-    char d[24];
-    std::snprintf(d, sizeof d, "F%u", n);
-    return d;
-}
-
 // Opens a configuration table for the length of one operation.
 struct ConfigOpen {
     int number;
@@ -74,7 +68,7 @@ bool checkAddresses(const std::vector<std::string>& alternatives, std::vector<st
 bool writeSelfDescription(const ForumsRec& row) {
     BorrowedTable ref(ForumRef);
     const std::string savedDirnamn = Mem.Dirnamn;
-    Mem.Dirnamn = dirName(row.DIRNUMBER);
+    Mem.Dirnamn = databaseDirName(row.DIRNUMBER);
     const std::string path = tableFileName(ForumRef.number());
     Mem.Dirnamn = savedDirnamn;
     if (!ref.openAt(path, true)) return false;
@@ -171,7 +165,7 @@ uint32_t addMailDatabase(const std::string& nameIn, const std::string& addressIn
     }
 
     const uint32_t dirNumber = nextDirNumber();
-    const std::string dir = dirName(dirNumber);
+    const std::string dir = databaseDirName(dirNumber);
     const fs::path dirPath = fs::path(Mem.FileDir) / dir;
     std::error_code ec;
     const bool madeDir = !fs::exists(dirPath, ec);

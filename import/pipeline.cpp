@@ -40,8 +40,6 @@ void box(const std::string& title, const std::string& text) {
     if (!unattended()) ui().message(title, text, Icon::Exclamation);
 }
 
-std::string dirName(uint32_t dirNumber) { return "F" + std::to_string(dirNumber); }
-
 // Drive part of a path for the space messages: "X:" where there is one,
 // else the directory itself.
 std::string driveOf(const std::string& path) {
@@ -475,7 +473,7 @@ void ImportRun::doNextDatabase() {
     if (t->newItem) {
         // The directory first: a registry row must never name a directory that is not there.
         std::error_code ec;
-        const std::string dir = (fs::path(std::string(rtrim(Mem.FileDir))) / dirName(t->dirNumber)).string();
+        const std::string dir = (fs::path(std::string(rtrim(Mem.FileDir))) / databaseDirName(t->dirNumber)).string();
         fs::create_directories(dir, ec);
         if (!fs::is_directory(dir, ec)) {
             box(" Directory Creation Error",

@@ -6,6 +6,7 @@
 
 #include "core/access.h"
 #include "core/globals.h"
+#include "core/registry.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -237,9 +238,7 @@ void forEachDatabase(F&& f) {
     OP_CLOSE(OpClose, Forums.number());
     const std::string saved = Mem.Dirnamn;
     for (auto& [id, dirNumber] : dbs) {
-        char dir[24];
-        std::snprintf(dir, sizeof dir, "F%u", dirNumber);
-        Mem.Dirnamn = dir;
+        Mem.Dirnamn = databaseDirName(dirNumber);
         f(id);
     }
     Mem.Dirnamn = saved;
