@@ -346,7 +346,11 @@ TEST_F(ReadingGui, MessageBrowseWithThreadTree) {
     ASSERT_TRUE(w->showMessage(parentMsg));
     const BrowseRow* row = w->model()->rowAt(w->listView()->currentRowIndex());
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(tree->thread(), row->msg.THREADNUMBER);
+    // The row belongs to the model's page, which later moves reload: keep copies.
+    const uint32_t threadNumber = row->msg.THREADNUMBER;
+    const std::string threadAlpha = row->msg.THREADALPHA.str();
+    row = nullptr;
+    EXPECT_EQ(tree->thread(), threadNumber);
     ASSERT_GE(tree->nodes().size(), 2u);
     bool parentHasReplies = false;
     for (auto& n : tree->nodes())
@@ -367,7 +371,7 @@ TEST_F(ReadingGui, MessageBrowseWithThreadTree) {
     EXPECT_EQ(w->currentId(), other);
     // The thread tab limited to this thread lists the same messages.
     w->setTab(2);
-    w->chooseThread(row->msg.THREADNUMBER, row->msg.THREADALPHA.str(), "t");
+    w->chooseThread(threadNumber, threadAlpha, "t");
     EXPECT_EQ(static_cast<size_t>(w->model()->rowCount()), std::min(tree->nodes().size(), BrowseList::kPage));
     const uint32_t before = w->choice().threadId;
     if (w->stepChoice(true)) {
