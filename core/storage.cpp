@@ -3,9 +3,10 @@
 // Every table file is an SQLite database holding the rows in table "r", the
 // stored layout in "qb_meta", and one index per key. A table normally has a
 // connection of its own. A transaction over several tables attaches their files
-// to one process-wide connection whose main file lies in the engine directory;
-// SQLite then commits all files through one super-journal, so a commit is
-// either present in every file or in none, also when the process dies midway.
+// to one process-wide connection whose main file lies in the engine directory.
+// The files keep write-ahead logs; a commit that writes more than one of them
+// goes through the commit log (redolog.h) first, so that it ends up either in
+// every file or in none, also when the process dies midway.
 //
 // Open modes, record holds and table locks are open-file-description locks on a
 // companion file "<table file>-lock": they are seen by every process and vanish
@@ -27,6 +28,7 @@
 #include <thread>
 #include <tuple>
 
+#include "core/redolog.h"
 #include "core/text.h"
 
 namespace fs = std::filesystem;
@@ -88,6 +90,14 @@ void setupConnection(sqlite3* db) {
     sqlite3_create_collation_v2(db, "QBNOCASE", SQLITE_UTF8, nullptr, collateNoCase, nullptr);
     sqlite3_extended_result_codes(db, 1);
 }
+
+} // namespace
+
+void redo::prepareConnection(sqlite3* db) { setupConnection(db); }
+
+void (*storageCommitHook)(int stage) = nullptr;
+
+namespace {
 
 // Map an SQLite result to a storage error.
 int mapSqlite(int rc) {
@@ -193,6 +203,9 @@ struct Conn {
     int batchWrites = 0;
     bool userTxn = false;
     std::vector<Table*> members;
+    std::string dir;                 // engine directory of the shared connection
+    redo::Writer redo;               // what the open transaction wrote
+    std::vector<Table*> written;     // the tables it wrote to
 
     bool exec(const std::string& sql) {
         char* err = nullptr;
@@ -241,6 +254,7 @@ Conn* sharedConn(const std::string& hintDir) {
     setupConnection(c->db);
     sqlite3_busy_timeout(c->db, 5000);
     c->exec("PRAGMA journal_mode=DELETE");
+    c->dir = dir;
     txnConn = c;
     txnPath = path;
     return c;
@@ -263,6 +277,7 @@ struct Table::Impl {
     bool readOnly = false;
     bool keysDropped = false;        // appends left the keys to be built
     int lockFd = -1;
+    int redoFile = -1;               // index in the open transaction's log
     Position heldRow = 0;
     bool tableLocked = false;
 
@@ -584,6 +599,59 @@ struct Table::Impl {
         return true;
     }
 
+    // ---- the commit log of the open transaction
+
+    bool logging() const { return conn && conn->shared && conn->userTxn; }
+
+    void noteWrite() {
+        if (redoFile >= 0) return;
+        redoFile = conn->redo.fileIndex(schema, t->path_);
+        conn->written.push_back(t);
+    }
+
+    // The row as bindRow() stores it.
+    void logRow(char op, int64_t rowid) {
+        if (!logging()) return;
+        noteWrite();
+        redo::Writer& w = conn->redo;
+        w.row(op, redoFile, rowid);
+        if (op == 'D') return;
+        w.columns(static_cast<uint16_t>(totalCols()));
+        for (size_t f = 0; f < t->fields_.size(); ++f) {
+            const auto& fd = t->fields_[f];
+            const char* p = static_cast<const char*>(t->buffer_) + fd.offset;
+            uint32_t dim = fd.dim ? fd.dim : 1;
+            for (uint32_t e = 0; e < dim; ++e) {
+                switch (fd.type) {
+                case FieldType::Byte: w.valueInt(reinterpret_cast<const uint8_t*>(p)[e]); break;
+                case FieldType::Short: { int16_t v; std::memcpy(&v, p + 2 * e, 2); w.valueInt(v); break; }
+                case FieldType::Long: { int32_t v; std::memcpy(&v, p + 4 * e, 4); w.valueInt(v); break; }
+                case FieldType::ULong: { uint32_t v; std::memcpy(&v, p + 4 * e, 4); w.valueInt(v); break; }
+                case FieldType::String: {
+                    const char* sp = p + size_t(fd.width) * e;
+                    w.valueText(sp, trimmedLength(sp, fd.width));
+                    break;
+                }
+                }
+            }
+        }
+        if (memoCol >= 0) {
+            const std::string& m = *t->memo_;
+            size_t n = t->memoMax_ && m.size() > t->memoMax_ ? t->memoMax_ : m.size();
+            w.valueBlob(m.data(), n);
+        }
+    }
+
+    // A statement that changes the file as a whole (keys, emptying).
+    bool execLogged(const std::string& sql) {
+        if (!conn->exec(sql)) return false;
+        if (logging()) {
+            noteWrite();
+            conn->redo.exec(redoFile, sql);
+        }
+        return true;
+    }
+
     std::string insertSql() const {
         std::string sql = "INSERT INTO " + tab() + " (";
         std::string vals;
@@ -607,8 +675,8 @@ struct Table::Impl {
     bool dropKeys() {
         quietConnection();
         for (size_t k = 0; k < t->keys_.size(); ++k)
-            if (!conn->exec("DROP INDEX IF EXISTS " + quoteId(schema) + ".k" + std::to_string(k))) return false;
-        return conn->exec("INSERT OR REPLACE INTO " + quoteId(schema) + ".qb_meta VALUES ('keys_pending', '1')");
+            if (!execLogged("DROP INDEX IF EXISTS " + quoteId(schema) + ".k" + std::to_string(k))) return false;
+        return execLogged("INSERT OR REPLACE INTO " + quoteId(schema) + ".qb_meta VALUES ('keys_pending', '1')");
     }
 
     // ---- placement of the file on a connection
@@ -662,6 +730,15 @@ struct Table::Impl {
         // Room for the index pages that a batch of several hundred rows dirties
         // across a large file, so that they are not spilled before the commit.
         c->exec("PRAGMA " + quoteId(schema) + ".cache_size=-16384");
+        if (!readOnly) {
+            // A write-ahead log: one write of each changed page, and a commit
+            // over several files is made whole by the commit log. A file that
+            // another connection keeps busy stays as it is for now.
+            sqlite3_busy_timeout(c->db, 100);
+            c->exec("PRAGMA " + quoteId(schema) + ".journal_mode=WAL");
+            sqlite3_busy_timeout(c->db, 5000);
+            setError(NoError);
+        }
         if (t->streaming_) c->exec("PRAGMA " + quoteId(schema) + ".synchronous=OFF");
         return true;
     }
@@ -733,15 +810,23 @@ int checkPath(const std::string& path) {
     return NoError;
 }
 
+// Where the commit logs of transactions over the file are kept.
+std::string engineDirFor(const std::string& path) {
+    if (!engineDir.empty()) return engineDir;
+    std::string d = fs::path(path).parent_path().string();
+    return d.empty() ? "." : d;
+}
+
 } // namespace
 
 void Table::create(const std::string& path) {
     setError(NoError);
     if (int e = checkPath(path)) { setError(e, path); return; }
     if (open_) close();
+    redo::recoverDead(engineDirFor(path));
     std::error_code ec;
     fs::remove(path, ec);
-    fs::remove(path + "-journal", ec);
+    for (const char* side : {"-journal", "-wal", "-shm"}) fs::remove(path + side, ec);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
@@ -801,6 +886,8 @@ void Table::open(const std::string& path, OpenMode mode) {
         setError(ErrAccessDenied, path);
         return;
     }
+    // A transaction that a dead process left in part is finished first.
+    redo::recoverDead(engineDirFor(path));
     path_ = path;
     if (!im.attachOwn(path)) { path_.clear(); return; }
 
@@ -1071,6 +1158,7 @@ bool Table::add() {
     im.bindRow(s);
     if (!im.stepWrite(s)) return false;
     current_ = sqlite3_last_insert_rowid(im.conn->db);
+    im.logRow('I', current_);
     im.afterWrite();
     return true;
 }
@@ -1103,6 +1191,7 @@ bool Table::put() {
     sqlite3_bind_int64(s, im.totalCols() + 1, current_);
     if (!im.stepWrite(s)) return false;
     if (sqlite3_changes(im.conn->db) == 0) { setError(ErrRecordNotFound); return false; }
+    im.logRow('U', current_);
     im.afterWrite();
     return true;
 }
@@ -1118,6 +1207,7 @@ bool Table::erase() {
     sqlite3_bind_int64(s, 1, current_);
     if (!im.stepWrite(s)) return false;
     if (sqlite3_changes(im.conn->db) == 0) { setError(ErrRecordNotFound); return false; }
+    im.logRow('D', current_);
     if (im.heldRow == current_) release();
     im.afterWrite();
     return true;
@@ -1140,7 +1230,7 @@ bool Table::empty() {
     Impl& im = *impl_;
     if (!im.writable()) return false;
     im.beforeWrite();
-    if (!im.conn->exec("DELETE FROM " + im.tab())) return false;
+    if (!im.execLogged("DELETE FROM " + im.tab())) return false;
     current_ = 0;
     return true;
 }
@@ -1166,8 +1256,7 @@ bool Table::remove() {
         setError(errno == EACCES || errno == EPERM ? ErrAccessDenied : ErrFileSystem, std::strerror(errno));
         return false;
     }
-    fs::remove(p + "-journal", ec);
-    fs::remove(p + "-lock", ec);
+    for (const char* side : {"-journal", "-wal", "-shm", "-lock"}) fs::remove(p + side, ec);
     return true;
 }
 
@@ -1181,9 +1270,9 @@ bool Table::build() {
     if (own && !im.conn->exec("SAVEPOINT qbbuild")) return false;
     bool ok = true;
     for (size_t k = 0; k < keys_.size() && ok; ++k)
-        ok = im.conn->exec("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(k)) &&
-             im.conn->exec(im.indexSql(k));
-    ok = ok && im.conn->exec("INSERT OR REPLACE INTO " + quoteId(im.schema) + ".qb_meta VALUES ('keys_pending', '0')");
+        ok = im.execLogged("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(k)) &&
+             im.execLogged(im.indexSql(k));
+    ok = ok && im.execLogged("INSERT OR REPLACE INTO " + quoteId(im.schema) + ".qb_meta VALUES ('keys_pending', '0')");
     if (own) {
         int keep = errorCode();
         std::string text = errorText();
@@ -1202,8 +1291,8 @@ bool Table::buildKey(int key) {
     if (im.keysDropped) return build();
     im.quietConnection();
     im.conn->commitBatch();
-    return im.conn->exec("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(key)) &&
-           im.conn->exec(im.indexSql(static_cast<size_t>(key)));
+    return im.execLogged("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(key)) &&
+           im.execLogged(im.indexSql(static_cast<size_t>(key)));
 }
 
 // ---- holds and locks
@@ -1312,6 +1401,7 @@ bool beginTransaction(const std::vector<Table*>& tables, int timeoutSeconds) {
         if (!t->isOpen()) { setError(ErrRecordNotAvailable, "table " + t->name() + " not open"); return false; }
     Conn* c = sharedConn(fs::path(tables.front()->path()).parent_path().string());
     if (!c) return false;
+    redo::recoverDead(c->dir);
     c->commitBatch();
     // Make room: files not in this transaction leave the shared connection.
     auto inList = [&](Table* t) { return std::find(tables.begin(), tables.end(), t) != tables.end(); };
@@ -1345,6 +1435,9 @@ bool beginTransaction(const std::vector<Table*>& tables, int timeoutSeconds) {
 namespace {
 void afterTransaction() {
     txnConn->userTxn = false;
+    for (Table* t : txnConn->written) t->impl()->redoFile = -1;
+    txnConn->written.clear();
+    txnConn->redo.clear();
     // Tables closed during the transaction leave the connection now.
     auto members = txnConn->members;
     for (Table* t : members)
@@ -1356,14 +1449,47 @@ bool commitTransaction() {
     setError(NoError);
     if (!inTransaction()) { setError(ErrFileSystem, "no transaction open"); return false; }
     for (Table* t : txnConn->members) t->impl()->invalidateCursor();
-    if (!txnConn->exec("COMMIT")) {
-        int e = errorCode();
-        std::string text = errorText();
+    auto fail = [](int e, const std::string& text) {
         txnConn->exec("ROLLBACK");
         afterTransaction();
         setError(e, text);
         return false;
+    };
+    // Each file commits on its own: with more than one written, the whole
+    // transaction goes to the commit log first, and each file gets its stamp.
+    const bool logged = txnConn->written.size() > 1;
+    if (logged) {
+        if (!redo::acquire(txnConn->dir)) return fail(errorCode(), errorText());
+        redo::nextSerial();
+        const std::string stamp =
+            " VALUES (" + sqlString(redo::stampKey()) + ", " + sqlString(redo::stampValue()) + ")";
+        for (Table* t : txnConn->written)
+            if (!txnConn->exec("INSERT OR REPLACE INTO " + quoteId(t->impl()->schema) + ".qb_meta" + stamp))
+                return fail(errorCode(), errorText());
+        if (!redo::write(txnConn->redo)) return fail(errorCode(), errorText());
+        if (storageCommitHook) storageCommitHook(1);
     }
+    if (!txnConn->exec("COMMIT")) {
+        int e = errorCode();
+        std::string text = errorText();
+        if (!logged) return fail(e, text);
+        // Some files may hold the transaction already: it is finished in the
+        // others, or, when none holds it, dropped.
+        txnConn->exec("ROLLBACK");
+        afterTransaction();
+        if (redo::noneStamped()) {
+            redo::discardOwn();
+            setError(e, text);
+            return false;
+        }
+        if (redo::completeOwn()) {
+            redo::discardOwn();
+            return true;
+        }
+        setError(e, text + "; the transaction is stored in part and is finished when the tables are opened again");
+        return false;
+    }
+    if (storageCommitHook) storageCommitHook(2);
     afterTransaction();
     return true;
 }

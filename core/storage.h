@@ -185,11 +185,15 @@ bool commitTransaction();
 bool rollbackTransaction();
 bool inTransaction();
 
+// Called by a commit over several files once the commit log is on disk (stage 1)
+// and once every file is committed (stage 2); for tests that stop a process there.
+extern void (*storageCommitHook)(int stage);
+
 // Close every open table (end of program, tests).
 void closeAllTables();
 
-// Directory for the engine's own transaction file (the configuration directory).
-// Commits over several files are finished or undone from files kept here.
+// Directory for the engine's own transaction files (the configuration directory).
+// Commits over several files are finished from the commit logs kept here.
 void setEngineDirectory(const std::string& dir);
 
 // Rows in the file at path whatever its stored layout; -1 when it cannot be read.

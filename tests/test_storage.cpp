@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -403,4 +406,144 @@ TEST_F(Storage, CommitsAcrossFilesSurviveKillDuringCommit) {
         ASSERT_EQ(a.size() % 5, 0u);
         closeAllTables();
     }
+}
+
+namespace {
+
+// Runs one transaction over both files in a child process that stops dead at
+// the given stage of its commit; returns the child's exit status.
+int commitAndDie(int stage, uint32_t first, int pairs, bool rewriteFirstText = false) {
+    pid_t child = fork();
+    if (child == 0) {
+        static int dieAt;
+        dieAt = stage;
+        storageCommitHook = [](int s) {
+            if (s == dieAt) _exit(7);
+        };
+        closeAllTables();
+        Msgs.open(fs::path(Msgs.path()).string(), OpenMode::SharedReadWrite);
+        Texts.open(fs::path(Texts.path()).string(), OpenMode::SharedReadWrite);
+        if (errorCode()) _exit(1);
+        if (!beginTransaction({&Msgs, &Texts})) _exit(2);
+        for (int k = 0; k < pairs; ++k) {
+            Msgs.clearBuffer();
+            M.NUMBER = first + k;
+            M.ALPHA = "t" + std::to_string(first + k);
+            if (!Msgs.add()) _exit(3);
+            Texts.clearBuffer();
+            T.NUMBER = first + k;
+            T_Memo = "text of " + std::to_string(first + k);
+            if (!Texts.add()) _exit(4);
+            if (k == 0 && rewriteFirstText) {
+                T_Memo = "rewritten text of " + std::to_string(first);
+                if (!Texts.put()) _exit(5);
+            }
+        }
+        commitTransaction();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+std::map<uint32_t, std::string> textsByNumber() {
+    std::map<uint32_t, std::string> r;
+    Texts.set(0);
+    while (Texts.next()) r[T.NUMBER] = T_Memo;
+    return r;
+}
+
+std::set<uint32_t> msgNumbers() {
+    std::set<uint32_t> r;
+    Msgs.set(K_Id);
+    while (Msgs.next()) r.insert(M.NUMBER);
+    return r;
+}
+
+int64_t logBytes(const std::string& dir) {
+    int64_t n = 0;
+    for (auto& e : fs::directory_iterator(dir))
+        if (e.path().extension() == ".redo") n += static_cast<int64_t>(e.file_size());
+    return n;
+}
+
+} // namespace
+
+// A writer that dies once its commit log is on disk but before any file holds
+// the transaction: opening the tables again finishes it in both files.
+TEST_F(Storage, CommitLogFinishesATransactionNoFileHolds) {
+    addMsg(1, "before", 1);
+    closeAllTables();
+    ASSERT_EQ(commitAndDie(1, 100, 4), 7);
+    EXPECT_GT(logBytes(dir.path), 0);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    Texts.open(texts, OpenMode::SharedReadWrite);
+    EXPECT_EQ(msgNumbers(), (std::set<uint32_t>{1, 100, 101, 102, 103}));
+    auto t = textsByNumber();
+    ASSERT_EQ(t.size(), 4u);
+    EXPECT_EQ(t[102], "text of 102");
+    EXPECT_EQ(logBytes(dir.path), 0) << "a finished log is emptied";
+    // Opening again replays nothing twice.
+    closeAllTables();
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    Texts.open(texts, OpenMode::SharedReadWrite);
+    EXPECT_EQ(Msgs.records(), 5);
+    EXPECT_EQ(Texts.records(), 4);
+}
+
+// The writer dies after the first file committed and before the second did
+// (made here by putting back the second file as it was): the second file gets
+// the transaction, the first does not get it twice. A row that another
+// process stored meanwhile where the transaction's row stood keeps its place,
+// and the change of the transaction's own row follows it to where it went.
+TEST_F(Storage, CommitLogFinishesTheFilesThatMissTheTransaction) {
+    addMsg(1, "before", 1);
+    Texts.clearBuffer();
+    T.NUMBER = 1;
+    T_Memo = "first";
+    ASSERT_TRUE(Texts.add());
+    closeAllTables();
+    const std::string saved = dir.path + "/texts.saved";
+    fs::copy_file(texts, saved);
+    ASSERT_EQ(commitAndDie(2, 200, 3, true), 7);
+    closeAllTables();
+    for (const char* side : {"", "-wal", "-shm"}) fs::remove(texts + side);
+    fs::copy_file(saved, texts);
+    {
+        // Another process stores a row in the second file before anyone
+        // opens the tables again.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(texts.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "INSERT INTO r (NUMBER, Text) VALUES (999, 'foreign')", nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    Texts.open(texts, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    EXPECT_EQ(msgNumbers(), (std::set<uint32_t>{1, 200, 201, 202}));
+    auto t = textsByNumber();
+    EXPECT_EQ(t, (std::map<uint32_t, std::string>{{1, "first"},
+                                                  {200, "rewritten text of 200"},
+                                                  {201, "text of 201"},
+                                                  {202, "text of 202"},
+                                                  {999, "foreign"}}));
+}
+
+// A log cut short while it was written stands for a commit that never began:
+// nothing of it is replayed.
+TEST_F(Storage, CommitLogCutShortIsIgnored) {
+    closeAllTables();
+    ASSERT_EQ(commitAndDie(1, 300, 2), 7);
+    for (auto& e : fs::directory_iterator(dir.path))
+        if (e.path().extension() == ".redo" && e.file_size() > 0) fs::resize_file(e.path(), e.file_size() - 3);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    Texts.open(texts, OpenMode::SharedReadWrite);
+    EXPECT_EQ(Msgs.records(), 0);
+    EXPECT_EQ(Texts.records(), 0);
+    EXPECT_EQ(logBytes(dir.path), 0);
 }
