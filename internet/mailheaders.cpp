@@ -1,5 +1,6 @@
 #include "internet/mailheaders.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/access.h"
@@ -365,11 +366,14 @@ std::vector<std::string> words(std::string_view s) {
     return w;
 }
 
+// The digits at the start of s; a longer run stops at kNumberCap, which no
+// day or year takes.
+constexpr int kNumberCap = 100000;
 int leadingNumber(std::string_view s) {
     int v = 0;
     for (char c : s) {
         if (c < '0' || c > '9') break;
-        v = v * 10 + (c - '0');
+        v = std::min(v * 10 + (c - '0'), kNumberCap);
     }
     return v;
 }

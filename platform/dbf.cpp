@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 namespace qb {
 
@@ -264,8 +265,13 @@ long long DbfReader::number(std::string_view name) const {
     if (at == std::string::npos) return 0;
     bool neg = r[at] == '-';
     if (neg || r[at] == '+') ++at;
+    // More digits than a long long holds give its largest value.
+    constexpr long long kMax = std::numeric_limits<long long>::max();
     long long v = 0;
-    for (; at < r.size() && r[at] >= '0' && r[at] <= '9'; ++at) v = v * 10 + (r[at] - '0');
+    for (; at < r.size() && r[at] >= '0' && r[at] <= '9'; ++at) {
+        const int digit = r[at] - '0';
+        v = v > (kMax - digit) / 10 ? kMax : v * 10 + digit;
+    }
     return neg ? -v : v;
 }
 

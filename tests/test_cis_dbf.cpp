@@ -2,6 +2,7 @@
 // NavCIS and OUI readers over them.
 #include <algorithm>
 #include <fstream>
+#include <limits>
 
 #include "core/dates.h"
 #include "platform/dbf.h"
@@ -60,6 +61,24 @@ TEST(Dbf, RowsFieldsAndMemosInBothMemoForms) {
         EXPECT_EQ(db.next(), DbfRow::End);
         EXPECT_EQ(db.rowsRead(), 3u);
     }
+}
+
+TEST(Dbf, NumbersOfMoreDigitsThanALongLongGiveItsLargest) {
+    TempDir dir;
+    const std::string path = dir.path + "/wide.dbf";
+    // 2^64 + 1000: cut to 64 bits it would read as 1000.
+    const std::vector<DbfWriter::Column> cols = {{"NUM", 'N', 22}};
+    ASSERT_TRUE(DbfWriter().write(path, cols, {{"18446744073709552616"}, {"-18446744073709552616"},
+                                               {"9223372036854775807"}}, {}, false));
+    DbfReader db;
+    ASSERT_TRUE(db.open(path)) << db.error();
+    constexpr long long kMax = std::numeric_limits<long long>::max();
+    ASSERT_EQ(db.next(), DbfRow::Good);
+    EXPECT_EQ(db.number("NUM"), kMax);
+    ASSERT_EQ(db.next(), DbfRow::Good);
+    EXPECT_EQ(db.number("NUM"), -kMax);
+    ASSERT_EQ(db.next(), DbfRow::Good);
+    EXPECT_EQ(db.number("NUM"), kMax);  // the largest itself reads exactly
 }
 
 TEST(Dbf, DamagedRowsAndFilesAreReported) {

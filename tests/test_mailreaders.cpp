@@ -76,6 +76,14 @@ TEST(MailHeaderRules, DateLayouts) {
     EXPECT_EQ(t, 0);
     parseDateCommon("garbage", d, t);
     EXPECT_EQ(d, 0);
+    // A day or year of more digits than any takes is no date, also where the
+    // digits, cut to 32 bits, would give one (2^32 + 24, 2^32 + 1996).
+    parseDateCommon("Sat, 4294967320 Feb 1996 02:21:36", d, t);
+    EXPECT_EQ(d, 0);
+    parseDateCommon("Sat, 24 Feb 4294969292 02:21:36", d, t);
+    EXPECT_EQ(d, 0);
+    parseDateCommon("Feb 4294967320, 1996 02:21:36", d, t);
+    EXPECT_EQ(d, 0);
 
     parseDateEudora("Mon, 6 Dec 1999 12:30:00 -0500", d, t);
     EXPECT_EQ(d, day(1999, 12, 6));
