@@ -254,6 +254,10 @@ Conn* sharedConn(const std::string& hintDir) {
     setupConnection(c->db);
     sqlite3_busy_timeout(c->db, 5000);
     c->exec("PRAGMA journal_mode=DELETE");
+    // Pages that one commit after another changes (the index pages of a busy
+    // key) are copied back into their files once per 4000 logged pages, not
+    // once per commit or two.
+    c->exec("PRAGMA wal_autocheckpoint=4000");
     c->dir = dir;
     txnConn = c;
     txnPath = path;
@@ -708,6 +712,17 @@ struct Table::Impl {
             delete conn;
         } else {
             conn->commitBatch();
+            if (!readOnly && !conn->userTxn) {
+                // At rest a file keeps no write-ahead log, so that it can be
+                // read where no log can be made (a read-only disc). While
+                // another connection uses it, it stays as it is.
+                const int keepErr = gErr;
+                const std::string keepDetail = gErrDetail;
+                sqlite3_busy_timeout(conn->db, 0);
+                conn->exec("PRAGMA " + quoteId(schema) + ".journal_mode=DELETE");
+                sqlite3_busy_timeout(conn->db, 5000);
+                setError(keepErr, keepDetail);
+            }
             conn->exec("DETACH " + quoteId(schema));
             auto& m = conn->members;
             m.erase(std::remove(m.begin(), m.end(), t), m.end());

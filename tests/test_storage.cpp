@@ -547,3 +547,29 @@ TEST_F(Storage, CommitLogCutShortIsIgnored) {
     EXPECT_EQ(Texts.records(), 0);
     EXPECT_EQ(logBytes(dir.path), 0);
 }
+
+// Files at rest look as they did before any transaction: no write-ahead log
+// beside them and the rollback-journal format in their header, so they can be
+// read where no log can be made.
+TEST_F(Storage, FilesAtRestKeepNoWriteAheadLog) {
+    for (int n = 0; n < 3; ++n) {
+        ASSERT_TRUE(beginTransaction({&Msgs, &Texts}));
+        addMsg(10 + n, "x", 1);
+        Texts.clearBuffer();
+        T.NUMBER = 10 + n;
+        T_Memo = "t";
+        ASSERT_TRUE(Texts.add());
+        ASSERT_TRUE(commitTransaction()) << errorText();
+    }
+    closeAllTables();
+    for (const std::string& f : {msgs, texts}) {
+        EXPECT_FALSE(fs::exists(f + "-wal")) << f;
+        std::string head = readFile(f).substr(0, 20);
+        ASSERT_EQ(head.size(), 20u);
+        EXPECT_EQ(head[18], 1) << f;  // 1: rollback journal, 2: write-ahead log
+        EXPECT_EQ(head[19], 1) << f;
+    }
+    Msgs.open(msgs, OpenMode::SharedReadOnly);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    EXPECT_EQ(Msgs.records(), 3);
+}
