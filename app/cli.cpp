@@ -52,6 +52,7 @@ int runCommandLine(const std::vector<std::string>& args) {
         ctx.args.assign(rest.begin() + 1, rest.end());
         startHeadless(home);
         int status = (*fn)(ctx);
+        closeAllTables();  // every file back at rest, the engine's own files gone
         cliProgressEnd();  // a progress line left open ends before the shell's prompt
         return status;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "core/storage.h"
 #include "core/ui.h"
 
 int main(int argc, char** argv) {
@@ -13,10 +14,12 @@ int main(int argc, char** argv) {
     try {
         return qb::runCommandLine(args);
     } catch (const qb::ProgramStop& stop) {
+        qb::closeAllTables();
         std::fprintf(stderr, "qbox: %s\n", stop.what());
         if (!stop.haltText.empty()) std::fprintf(stderr, "qbox: %s\n", stop.haltText.c_str());
         return 3;
     } catch (const std::exception& e) {
+        qb::closeAllTables();
         std::fprintf(stderr, "qbox: %s\n", e.what());
         return 2;
     }

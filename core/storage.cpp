@@ -204,6 +204,7 @@ struct Conn {
     bool userTxn = false;
     std::vector<Table*> members;
     std::string dir;                 // engine directory of the shared connection
+    pid_t pid = 0;                   // process that made it
     redo::Writer redo;               // what the open transaction wrote
     std::vector<Table*> written;     // the tables it wrote to
 
@@ -228,6 +229,19 @@ namespace {
 Conn* txnConn = nullptr;
 std::string txnPath;  // main file of txnConn
 void retireSharedConn();
+
+// Its main file holds nothing; it goes with the connection (a copy of the
+// connection in a forked process leaves it to the process that made it).
+void closeSharedConn() {
+    sqlite3_close_v2(txnConn->db);
+    if (txnConn->pid == getpid()) {
+        std::error_code ec;
+        for (const char* side : {"", "-journal"}) fs::remove(txnPath + side, ec);
+    }
+    delete txnConn;
+    txnConn = nullptr;
+    txnPath.clear();
+}
 
 Conn* sharedConn(const std::string& hintDir) {
     std::string dir = engineDir.empty() ? hintDir : engineDir;
@@ -259,6 +273,7 @@ Conn* sharedConn(const std::string& hintDir) {
     // once per commit or two.
     c->exec("PRAGMA wal_autocheckpoint=4000");
     c->dir = dir;
+    c->pid = getpid();
     txnConn = c;
     txnPath = path;
     return c;
@@ -1012,10 +1027,7 @@ void retireSharedConn() {
         im->detach();
         if (t->isOpen()) im->attachOwn(t->path());
     }
-    sqlite3_close_v2(txnConn->db);
-    delete txnConn;
-    txnConn = nullptr;
-    txnPath.clear();
+    closeSharedConn();
 }
 } // namespace
 
@@ -1024,11 +1036,7 @@ void closeAllTables() {
     for (Table* t : registry())
         if (t->isOpen()) t->close();
     for (Table* t : registry()) t->impl()->detach();
-    if (txnConn) {
-        sqlite3_close_v2(txnConn->db);
-        delete txnConn;
-        txnConn = nullptr;
-    }
+    if (txnConn) closeSharedConn();
 }
 
 // ---- reading
