@@ -101,6 +101,13 @@ TEST_F(RegistryCli, AddListSelectRemove) {
     EXPECT_EQ(noAddress.status, 1);
     Outcome cafe = qbox({"db", "add-forum", "Caf\xC3\xA9"});  // UTF-8 on the terminal
     ASSERT_EQ(cafe.status, 0) << cafe.err;
+    // The commands leave no files of their own behind in the configuration,
+    // and the tables they wrote are at rest without write-ahead logs.
+    for (auto& e : std::filesystem::recursive_directory_iterator(home)) {
+        const std::string n = e.path().filename().string();
+        EXPECT_FALSE(n.size() > 3 && n.rfind("qbtxn-", 0) == 0 && n.substr(n.size() - 3) == ".db") << n;
+        EXPECT_FALSE(n.size() > 4 && (n.substr(n.size() - 4) == "-wal" || n.substr(n.size() - 4) == "-shm")) << n;
+    }
 
     Outcome list = qbox({"db", "list"});
     ASSERT_EQ(list.status, 0) << list.err;
