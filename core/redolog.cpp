@@ -12,6 +12,7 @@
 #include <map>
 #include <random>
 
+#include "core/sqltext.h"
 #include "core/storage.h"
 
 namespace fs = std::filesystem;
@@ -218,15 +219,23 @@ struct Db {
     bool exec(const std::string& sql) { return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
 };
 
-std::string quote(const std::string& s) { return "\"" + s + "\""; }
+using sql::quoteId;
+using sql::quoteText;
 
-std::string sqlText(const std::string& s) {
-    std::string r = "'";
-    for (char c : s) {
-        if (c == '\'') r += '\'';
-        r += c;
+// True when the file attached under table's schema holds the stamp.
+bool hasStamp(sqlite3* db, const std::string& metaTable, const std::string& key, const std::string& value) {
+    sqlite3_stmt* s = nullptr;
+    bool yes = false;
+    if (sqlite3_prepare_v2(db, ("SELECT v FROM " + metaTable + " WHERE k = ?1").c_str(), -1, &s, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_bind_text(s, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(s) == SQLITE_ROW) {
+            const unsigned char* v = sqlite3_column_text(s, 0);
+            yes = v && value == reinterpret_cast<const char*>(v);
+        }
     }
-    return r + "'";
+    sqlite3_finalize(s);
+    return yes;
 }
 
 void bindValue(sqlite3_stmt* s, int param, Reader& in) {
@@ -264,30 +273,9 @@ Applied applyFile(const Record& r, size_t fi) {
         return Applied::Failed;
     prepareConnection(d.db);
     sqlite3_busy_timeout(d.db, 5000);
-    std::string uri = "file:";
-    for (unsigned char c : path) {
-        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", c);
-            uri += buf;
-        } else uri += static_cast<char>(c);
-    }
-    if (!d.exec("ATTACH " + sqlText(uri) + " AS " + quote(schema))) return Applied::Failed;
+    if (!d.exec("ATTACH " + quoteText(sql::fileUri(path, false)) + " AS " + quoteId(schema))) return Applied::Failed;
     const std::string key = "redo" + std::to_string(r.slot), value = stampValueOf(r.logId, r.serial);
-    auto stamped = [&] {
-        sqlite3_stmt* s = nullptr;
-        bool yes = false;
-        if (sqlite3_prepare_v2(d.db, ("SELECT v FROM " + quote(schema) + ".qb_meta WHERE k = ?1").c_str(), -1, &s,
-                               nullptr) == SQLITE_OK) {
-            sqlite3_bind_text(s, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(s) == SQLITE_ROW) {
-                const unsigned char* v = sqlite3_column_text(s, 0);
-                yes = v && value == reinterpret_cast<const char*>(v);
-            }
-        }
-        sqlite3_finalize(s);
-        return yes;
-    };
+    auto stamped = [&] { return hasStamp(d.db, quoteId(schema) + ".qb_meta", key, value); };
     if (stamped()) return Applied::Done;
     if (!d.exec("BEGIN IMMEDIATE")) return Applied::Failed;
     if (stamped()) {  // brought up by another process meanwhile
@@ -297,18 +285,18 @@ Applied applyFile(const Record& r, size_t fi) {
     std::vector<std::string> cols;
     {
         sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(d.db, ("PRAGMA " + quote(schema) + ".table_info(r)").c_str(), -1, &s, nullptr) ==
+        if (sqlite3_prepare_v2(d.db, ("PRAGMA " + quoteId(schema) + ".table_info(r)").c_str(), -1, &s, nullptr) ==
             SQLITE_OK)
             while (sqlite3_step(s) == SQLITE_ROW) cols.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
         sqlite3_finalize(s);
     }
-    const std::string tab = quote(schema) + ".r";
+    const std::string tab = quoteId(schema) + ".r";
     std::string insWith = "INSERT INTO " + tab + " (rowid", insWithout = "INSERT INTO " + tab + " (", upd =
         "UPDATE " + tab + " SET ";
     for (size_t i = 0; i < cols.size(); ++i) {
-        insWith += ", " + quote(cols[i]);
-        insWithout += (i ? ", " : "") + quote(cols[i]);
-        upd += (i ? ", " : "") + quote(cols[i]) + " = ?" + std::to_string(i + 2);
+        insWith += ", " + quoteId(cols[i]);
+        insWithout += (i ? ", " : "") + quoteId(cols[i]);
+        upd += (i ? ", " : "") + quoteId(cols[i]) + " = ?" + std::to_string(i + 2);
     }
     insWith += ") VALUES (?1";
     insWithout += ") VALUES (";
@@ -390,8 +378,8 @@ Applied applyFile(const Record& r, size_t fi) {
     }
     if (!in.ok) failed = true;
     if (!failed)
-        failed = !d.exec("INSERT OR REPLACE INTO " + quote(schema) + ".qb_meta VALUES (" + sqlText(key) + ", " +
-                         sqlText(value) + ")");
+        failed = !d.exec("INSERT OR REPLACE INTO " + quoteId(schema) + ".qb_meta VALUES (" + quoteText(key) + ", " +
+                         quoteText(value) + ")");
     if (failed || !d.exec("COMMIT")) {
         d.exec("ROLLBACK");
         return Applied::Failed;
@@ -527,16 +515,7 @@ bool noneStamped() {
             sqlite3_close(db);
             continue;
         }
-        sqlite3_stmt* s = nullptr;
-        bool yes = false;
-        if (sqlite3_prepare_v2(db, "SELECT v FROM qb_meta WHERE k = ?1", -1, &s, nullptr) == SQLITE_OK) {
-            sqlite3_bind_text(s, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(s) == SQLITE_ROW) {
-                const unsigned char* v = sqlite3_column_text(s, 0);
-                yes = v && value == reinterpret_cast<const char*>(v);
-            }
-        }
-        sqlite3_finalize(s);
+        const bool yes = hasStamp(db, "qb_meta", key, value);
         sqlite3_close(db);
         if (yes) return false;
     }

@@ -29,6 +29,7 @@
 #include <tuple>
 
 #include "core/redolog.h"
+#include "core/sqltext.h"
 #include "core/text.h"
 
 namespace fs = std::filesystem;
@@ -122,29 +123,9 @@ bool failSqlite(sqlite3* db, int rc) {
     return false;
 }
 
-std::string quoteId(const std::string& s) { return "\"" + s + "\""; }
-
-std::string sqlString(const std::string& s) {
-    std::string r = "'";
-    for (char c : s) {
-        if (c == '\'') r += '\'';
-        r += c;
-    }
-    return r + "'";
-}
-
-std::string fileUri(const std::string& path, bool readOnly) {
-    std::string r = "file:";
-    for (unsigned char c : path) {
-        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", c);
-            r += buf;
-        } else r += static_cast<char>(c);
-    }
-    if (readOnly) r += "?mode=ro";
-    return r;
-}
+using sql::fileUri;
+using sql::quoteId;
+const auto& sqlString = sql::quoteText;
 
 std::string columnName(const std::string& field) {
     auto p = field.find(':');
