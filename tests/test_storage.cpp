@@ -573,3 +573,54 @@ TEST_F(Storage, FilesAtRestKeepNoWriteAheadLog) {
     ASSERT_EQ(errorCode(), 0) << errorText();
     EXPECT_EQ(Msgs.records(), 3);
 }
+
+// The log of a living writer is left alone, even while its commit waits; once
+// the writer is killed there, the next opening finishes the transaction.
+TEST_F(Storage, CommitLogOfALivingWriterIsLeftAlone) {
+    closeAllTables();
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        static int readyFd;
+        readyFd = ready[1];
+        storageCommitHook = [](int s) {
+            if (s != 1) return;
+            char c = 'r';
+            (void)!write(readyFd, &c, 1);
+            for (;;) pause();
+        };
+        Msgs.open(msgs, OpenMode::SharedReadWrite);
+        Texts.open(texts, OpenMode::SharedReadWrite);
+        if (errorCode() || !beginTransaction({&Msgs, &Texts})) _exit(1);
+        Msgs.clearBuffer();
+        M.NUMBER = 42;
+        Msgs.add();
+        Texts.clearBuffer();
+        T.NUMBER = 42;
+        T_Memo = "waiting";
+        Texts.add();
+        commitTransaction();
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_GT(logBytes(dir.path), 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    Msgs.open(msgs, OpenMode::SharedReadOnly);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    // Opening does not wait for the writer's files.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_EQ(Msgs.records(), 0);
+    EXPECT_GT(logBytes(dir.path), 0) << "the log of a living writer is not touched";
+    closeAllTables();
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    Texts.open(texts, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    EXPECT_EQ(msgNumbers(), (std::set<uint32_t>{42}));
+    EXPECT_EQ(textsByNumber(), (std::map<uint32_t, std::string>{{42, "waiting"}}));
+}
