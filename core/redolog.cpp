@@ -136,7 +136,7 @@ struct Slot {
     std::string dir;
     uint64_t logId = 0;
     uint64_t serial = 0;
-    std::vector<std::string> files;  // paths of the current transaction
+    std::vector<std::string> files;  // paths of the current transaction's files
 } slot;
 
 std::string slotPath(const std::string& dir, int k) { return dir + "/qbtxn-" + std::to_string(k) + ".redo"; }
@@ -260,27 +260,26 @@ void skipValues(Reader& in) {
     }
 }
 
-enum class Applied { Done, Failed };
-
 // Brings one file up to the record: nothing when it holds the stamp already,
-// else its operations and the stamp in one commit.
-Applied applyFile(const Record& r, size_t fi) {
+// else its operations and the stamp in one commit. False when the file could
+// not be brought up now.
+bool applyFile(const Record& r, size_t fi) {
     const auto& [schema, path] = r.files[fi];
     std::error_code ec;
-    if (!fs::exists(path, ec)) return Applied::Done;  // removed since: nothing to bring up
+    if (!fs::exists(path, ec)) return true;  // removed since: nothing to bring up
     Db d;
     if (sqlite3_open_v2(":memory:", &d.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr) != SQLITE_OK)
-        return Applied::Failed;
+        return false;
     prepareConnection(d.db);
     sqlite3_busy_timeout(d.db, 5000);
-    if (!d.exec("ATTACH " + quoteText(sql::fileUri(path, false)) + " AS " + quoteId(schema))) return Applied::Failed;
+    if (!d.exec("ATTACH " + quoteText(sql::fileUri(path, false)) + " AS " + quoteId(schema))) return false;
     const std::string key = "redo" + std::to_string(r.slot), value = stampValueOf(r.logId, r.serial);
     auto stamped = [&] { return hasStamp(d.db, quoteId(schema) + ".qb_meta", key, value); };
-    if (stamped()) return Applied::Done;
-    if (!d.exec("BEGIN IMMEDIATE")) return Applied::Failed;
+    if (stamped()) return true;
+    if (!d.exec("BEGIN IMMEDIATE")) return false;
     if (stamped()) {  // brought up by another process meanwhile
         d.exec("ROLLBACK");
-        return Applied::Done;
+        return true;
     }
     std::vector<std::string> cols;
     {
@@ -382,9 +381,9 @@ Applied applyFile(const Record& r, size_t fi) {
                          quoteText(value) + ")");
     if (failed || !d.exec("COMMIT")) {
         d.exec("ROLLBACK");
-        return Applied::Failed;
+        return false;
     }
-    return Applied::Done;
+    return true;
 }
 
 // True when every file of the log's record is brought up to it (or the log
@@ -396,7 +395,7 @@ bool replay(int fd) {
     if (!parse(data, r)) return true;
     bool ok = true;
     for (size_t i = 0; i < r.files.size(); ++i)
-        if (applyFile(r, i) != Applied::Done) ok = false;
+        if (!applyFile(r, i)) ok = false;
     return ok;
 }
 
@@ -504,12 +503,8 @@ bool completeOwn() {
 }
 
 bool noneStamped() {
-    if (slot.fd < 0) return true;
-    std::string data;
-    Record r;
-    if (!readAll(slot.fd, data) || !parse(data, r)) return true;
     const std::string key = stampKey(), value = stampValue();
-    for (auto& [schema, path] : r.files) {
+    for (const std::string& path : slot.files) {
         sqlite3* db = nullptr;
         if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
             sqlite3_close(db);

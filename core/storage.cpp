@@ -45,6 +45,18 @@ std::string gErrDetail;
 
 int errorCode() { return gErr; }
 
+namespace {
+// The error of the moment, kept across clean-up work that sets its own.
+struct SavedError {
+    int code = gErr;
+    std::string detail = gErrDetail;
+    void restore() const {
+        gErr = code;
+        gErrDetail = detail;
+    }
+};
+} // namespace
+
 void setError(int code, std::string detail) {
     gErr = code;
     gErrDetail = std::move(detail);
@@ -171,6 +183,14 @@ std::vector<Table*>& registry() {
 std::string engineDir;
 int schemaCounter = 0;
 
+// Where the engine keeps its own files for transactions over the file: the
+// engine directory, else the file's own.
+std::string engineDirFor(const std::string& path) {
+    if (!engineDir.empty()) return engineDir;
+    std::string d = fs::path(path).parent_path().string();
+    return d.empty() ? "." : d;
+}
+
 constexpr int kStreamBatch = 50000;
 
 } // namespace
@@ -224,8 +244,7 @@ void closeSharedConn() {
     txnPath.clear();
 }
 
-Conn* sharedConn(const std::string& hintDir) {
-    std::string dir = engineDir.empty() ? hintDir : engineDir;
+Conn* sharedConn(const std::string& dir) {
     std::string path = dir + "/qbtxn-" + std::to_string(getpid()) + ".db";
     if (txnConn) {
         // Keep the connection while its main file is where it belongs; after a
@@ -376,48 +395,39 @@ struct Table::Impl {
 
     // ---- buffer <-> row
 
-    void bindField(sqlite3_stmt* s, int param, int f, uint32_t elem) const {
-        const auto& fd = t->fields_[f];
-        const char* p = static_cast<const char*>(t->buffer_) + fd.offset;
-        switch (fd.type) {
-        case FieldType::Byte: sqlite3_bind_int64(s, param, reinterpret_cast<const uint8_t*>(p)[elem]); break;
-        case FieldType::Short: {
-            int16_t v;
-            std::memcpy(&v, p + 2 * elem, 2);
-            sqlite3_bind_int64(s, param, v);
-            break;
+    // The values of the buffer in stored order: numbers, strings without
+    // their trailing blanks, then the memo cut at its largest size.
+    template <class Number, class Text, class Blob>
+    void forEachValue(Number number, Text text, Blob blob) const {
+        for (const auto& fd : t->fields_) {
+            const char* p = static_cast<const char*>(t->buffer_) + fd.offset;
+            uint32_t dim = fd.dim ? fd.dim : 1;
+            for (uint32_t e = 0; e < dim; ++e) {
+                switch (fd.type) {
+                case FieldType::Byte: number(reinterpret_cast<const uint8_t*>(p)[e]); break;
+                case FieldType::Short: { int16_t v; std::memcpy(&v, p + 2 * e, 2); number(v); break; }
+                case FieldType::Long: { int32_t v; std::memcpy(&v, p + 4 * e, 4); number(v); break; }
+                case FieldType::ULong: { uint32_t v; std::memcpy(&v, p + 4 * e, 4); number(v); break; }
+                case FieldType::String: {
+                    const char* sp = p + size_t(fd.width) * e;
+                    text(sp, trimmedLength(sp, fd.width));
+                    break;
+                }
+                }
+            }
         }
-        case FieldType::Long: {
-            int32_t v;
-            std::memcpy(&v, p + 4 * elem, 4);
-            sqlite3_bind_int64(s, param, v);
-            break;
-        }
-        case FieldType::ULong: {
-            uint32_t v;
-            std::memcpy(&v, p + 4 * elem, 4);
-            sqlite3_bind_int64(s, param, v);
-            break;
-        }
-        case FieldType::String: {
-            const char* sp = p + size_t(fd.width) * elem;
-            sqlite3_bind_text(s, param, sp, static_cast<int>(trimmedLength(sp, fd.width)), SQLITE_TRANSIENT);
-            break;
-        }
+        if (memoCol >= 0) {
+            const std::string& m = *t->memo_;
+            size_t n = t->memoMax_ && m.size() > t->memoMax_ ? t->memoMax_ : m.size();
+            blob(m.data(), n);
         }
     }
 
     void bindRow(sqlite3_stmt* s) const {
         int param = 1;
-        for (size_t f = 0; f < t->fields_.size(); ++f) {
-            uint32_t dim = t->fields_[f].dim ? t->fields_[f].dim : 1;
-            for (uint32_t e = 0; e < dim; ++e) bindField(s, param++, static_cast<int>(f), e);
-        }
-        if (memoCol >= 0) {
-            std::string& m = *t->memo_;
-            size_t n = t->memoMax_ && m.size() > t->memoMax_ ? t->memoMax_ : m.size();
-            sqlite3_bind_blob(s, param, m.data(), static_cast<int>(n), SQLITE_TRANSIENT);
-        }
+        forEachValue([&](int64_t v) { sqlite3_bind_int64(s, param++, v); },
+                     [&](const char* p, size_t n) { sqlite3_bind_text(s, param++, p, static_cast<int>(n), SQLITE_TRANSIENT); },
+                     [&](const char* p, size_t n) { sqlite3_bind_blob(s, param++, p, static_cast<int>(n), SQLITE_TRANSIENT); });
     }
 
     void readField(sqlite3_stmt* s, int col, int f, uint32_t elem) const {
@@ -617,29 +627,8 @@ struct Table::Impl {
         w.row(op, redoFile, rowid);
         if (op == 'D') return;
         w.columns(static_cast<uint16_t>(totalCols()));
-        for (size_t f = 0; f < t->fields_.size(); ++f) {
-            const auto& fd = t->fields_[f];
-            const char* p = static_cast<const char*>(t->buffer_) + fd.offset;
-            uint32_t dim = fd.dim ? fd.dim : 1;
-            for (uint32_t e = 0; e < dim; ++e) {
-                switch (fd.type) {
-                case FieldType::Byte: w.valueInt(reinterpret_cast<const uint8_t*>(p)[e]); break;
-                case FieldType::Short: { int16_t v; std::memcpy(&v, p + 2 * e, 2); w.valueInt(v); break; }
-                case FieldType::Long: { int32_t v; std::memcpy(&v, p + 4 * e, 4); w.valueInt(v); break; }
-                case FieldType::ULong: { uint32_t v; std::memcpy(&v, p + 4 * e, 4); w.valueInt(v); break; }
-                case FieldType::String: {
-                    const char* sp = p + size_t(fd.width) * e;
-                    w.valueText(sp, trimmedLength(sp, fd.width));
-                    break;
-                }
-                }
-            }
-        }
-        if (memoCol >= 0) {
-            const std::string& m = *t->memo_;
-            size_t n = t->memoMax_ && m.size() > t->memoMax_ ? t->memoMax_ : m.size();
-            w.valueBlob(m.data(), n);
-        }
+        forEachValue([&](int64_t v) { w.valueInt(v); }, [&](const char* p, size_t n) { w.valueText(p, n); },
+                     [&](const char* p, size_t n) { w.valueBlob(p, n); });
     }
 
     // A statement that changes the file as a whole (keys, emptying).
@@ -712,12 +701,11 @@ struct Table::Impl {
                 // At rest a file keeps no write-ahead log, so that it can be
                 // read where no log can be made (a read-only disc). While
                 // another connection uses it, it stays as it is.
-                const int keepErr = gErr;
-                const std::string keepDetail = gErrDetail;
+                const SavedError saved;
                 sqlite3_busy_timeout(conn->db, 0);
                 conn->exec("PRAGMA " + quoteId(schema) + ".journal_mode=DELETE");
                 sqlite3_busy_timeout(conn->db, 5000);
-                setError(keepErr, keepDetail);
+                saved.restore();
             }
             conn->exec("DETACH " + quoteId(schema));
             auto& m = conn->members;
@@ -819,13 +807,6 @@ int checkPath(const std::string& path) {
     std::error_code ec;
     if (!dir.empty() && !fs::is_directory(dir, ec)) return ErrPathNotFound;
     return NoError;
-}
-
-// Where the commit logs of transactions over the file are kept.
-std::string engineDirFor(const std::string& path) {
-    if (!engineDir.empty()) return engineDir;
-    std::string d = fs::path(path).parent_path().string();
-    return d.empty() ? "." : d;
 }
 
 } // namespace
@@ -1278,10 +1259,9 @@ bool Table::build() {
              im.execLogged(im.indexSql(k));
     ok = ok && im.execLogged("INSERT OR REPLACE INTO " + quoteId(im.schema) + ".qb_meta VALUES ('keys_pending', '0')");
     if (own) {
-        int keep = errorCode();
-        std::string text = errorText();
+        const SavedError saved;
         im.conn->exec(ok ? "RELEASE qbbuild" : "ROLLBACK TO qbbuild; RELEASE qbbuild");
-        if (!ok) setError(keep, text);
+        if (!ok) saved.restore();
     }
     if (ok) im.keysDropped = false;
     return ok;
@@ -1403,7 +1383,7 @@ bool beginTransaction(const std::vector<Table*>& tables, int timeoutSeconds) {
     if (tables.size() > 10) { setError(ErrFileSystem, "more than 10 tables in one transaction"); return false; }
     for (Table* t : tables)
         if (!t->isOpen()) { setError(ErrRecordNotAvailable, "table " + t->name() + " not open"); return false; }
-    Conn* c = sharedConn(fs::path(tables.front()->path()).parent_path().string());
+    Conn* c = sharedConn(engineDirFor(tables.front()->path()));
     if (!c) return false;
     redo::recoverDead(c->dir);
     c->commitBatch();
@@ -1453,44 +1433,46 @@ bool commitTransaction() {
     setError(NoError);
     if (!inTransaction()) { setError(ErrFileSystem, "no transaction open"); return false; }
     for (Table* t : txnConn->members) t->impl()->invalidateCursor();
-    auto fail = [](int e, const std::string& text) {
+    // Ends the transaction with the error of the step that failed.
+    auto fail = [] {
+        const SavedError saved;
         txnConn->exec("ROLLBACK");
         afterTransaction();
-        setError(e, text);
+        saved.restore();
         return false;
     };
     // Each file commits on its own: with more than one written, the whole
     // transaction goes to the commit log first, and each file gets its stamp.
     const bool logged = txnConn->written.size() > 1;
     if (logged) {
-        if (!redo::acquire(txnConn->dir)) return fail(errorCode(), errorText());
+        if (!redo::acquire(txnConn->dir)) return fail();
         redo::nextSerial();
         const std::string stamp =
             " VALUES (" + sqlString(redo::stampKey()) + ", " + sqlString(redo::stampValue()) + ")";
         for (Table* t : txnConn->written)
             if (!txnConn->exec("INSERT OR REPLACE INTO " + quoteId(t->impl()->schema) + ".qb_meta" + stamp))
-                return fail(errorCode(), errorText());
-        if (!redo::write(txnConn->redo)) return fail(errorCode(), errorText());
+                return fail();
+        if (!redo::write(txnConn->redo)) return fail();
         if (storageCommitHook) storageCommitHook(1);
     }
     if (!txnConn->exec("COMMIT")) {
-        int e = errorCode();
-        std::string text = errorText();
-        if (!logged) return fail(e, text);
+        if (!logged) return fail();
         // Some files may hold the transaction already: it is finished in the
         // others, or, when none holds it, dropped.
-        txnConn->exec("ROLLBACK");
-        afterTransaction();
+        SavedError saved;
+        fail();
         if (redo::noneStamped()) {
             redo::discardOwn();
-            setError(e, text);
+            saved.restore();
             return false;
         }
         if (redo::completeOwn()) {
             redo::discardOwn();
+            setError(NoError);
             return true;
         }
-        setError(e, text + "; the transaction is stored in part and is finished when the tables are opened again");
+        saved.detail += "; the transaction is stored in part and is finished when the tables are opened again";
+        saved.restore();
         return false;
     }
     if (storageCommitHook) storageCommitHook(2);

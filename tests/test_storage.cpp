@@ -412,7 +412,8 @@ namespace {
 
 // Runs one transaction over both files in a child process that stops dead at
 // the given stage of its commit; returns the child's exit status.
-int commitAndDie(int stage, uint32_t first, int pairs, bool rewriteFirstText = false) {
+int commitAndDie(const std::string& msgs, const std::string& texts, int stage, uint32_t first, int pairs,
+                 bool rewriteFirstText = false) {
     pid_t child = fork();
     if (child == 0) {
         static int dieAt;
@@ -421,8 +422,8 @@ int commitAndDie(int stage, uint32_t first, int pairs, bool rewriteFirstText = f
             if (s == dieAt) _exit(7);
         };
         closeAllTables();
-        Msgs.open(fs::path(Msgs.path()).string(), OpenMode::SharedReadWrite);
-        Texts.open(fs::path(Texts.path()).string(), OpenMode::SharedReadWrite);
+        Msgs.open(msgs, OpenMode::SharedReadWrite);
+        Texts.open(texts, OpenMode::SharedReadWrite);
         if (errorCode()) _exit(1);
         if (!beginTransaction({&Msgs, &Texts})) _exit(2);
         for (int k = 0; k < pairs; ++k) {
@@ -475,7 +476,7 @@ int64_t logBytes(const std::string& dir) {
 TEST_F(Storage, CommitLogFinishesATransactionNoFileHolds) {
     addMsg(1, "before", 1);
     closeAllTables();
-    ASSERT_EQ(commitAndDie(1, 100, 4), 7);
+    ASSERT_EQ(commitAndDie(msgs, texts, 1, 100, 4), 7);
     EXPECT_GT(logBytes(dir.path), 0);
     Msgs.open(msgs, OpenMode::SharedReadWrite);
     ASSERT_EQ(errorCode(), 0) << errorText();
@@ -507,7 +508,7 @@ TEST_F(Storage, CommitLogFinishesTheFilesThatMissTheTransaction) {
     closeAllTables();
     const std::string saved = dir.path + "/texts.saved";
     fs::copy_file(texts, saved);
-    ASSERT_EQ(commitAndDie(2, 200, 3, true), 7);
+    ASSERT_EQ(commitAndDie(msgs, texts, 2, 200, 3, true), 7);
     closeAllTables();
     for (const char* side : {"", "-wal", "-shm"}) fs::remove(texts + side);
     fs::copy_file(saved, texts);
@@ -538,7 +539,7 @@ TEST_F(Storage, CommitLogFinishesTheFilesThatMissTheTransaction) {
 // nothing of it is replayed.
 TEST_F(Storage, CommitLogCutShortIsIgnored) {
     closeAllTables();
-    ASSERT_EQ(commitAndDie(1, 300, 2), 7);
+    ASSERT_EQ(commitAndDie(msgs, texts, 1, 300, 2), 7);
     for (auto& e : fs::directory_iterator(dir.path))
         if (e.path().extension() == ".redo" && e.file_size() > 0) fs::resize_file(e.path(), e.file_size() - 3);
     Msgs.open(msgs, OpenMode::SharedReadWrite);
