@@ -255,6 +255,14 @@ void WordIndexer::resetToFullBuild() {
     mode_ = ModeFull;
 }
 
+// A file error in the middle of the work: the user is told, and the index
+// is built again from nothing.
+void WordIndexer::restartAsFullBuild(const std::string& operation) {
+    tell("Unexpected Error", "Unexpected file error:" + operation + "|" + errorText());
+    resetToFullBuild();
+    setPhase(Phase::Prepare, "Preparing for Word Indexing");
+}
+
 bool WordIndexer::step() {
     if (!started_) return false;
     switch (phase_) {
@@ -347,11 +355,9 @@ bool WordIndexer::stepRemoveByWord() {
         for (Position p : rows) {
             if (!MasIdx.reget(p) || !MasIdx.erase()) {
                 MasIdx.flush();
-                tell("Unexpected Error", "Unexpected file error:MASIDX(Delete)|" + errorText());
-                resetToFullBuild();
+                restartAsFullBuild("MASIDX(Delete)");
                 moved_.clear();
                 movedSet_.clear();
-                setPhase(Phase::Prepare, "Preparing for Word Indexing");
                 return true;
             }
         }
@@ -381,9 +387,7 @@ bool WordIndexer::stepPurgeCopy() {
         PUR.WORDID = static_cast<int32_t>(MAS.WORDID);
         if (!WordPurge.add()) {
             WordPurge.flush();
-            tell("Unexpected Error", "Unexpected file error:WordPurge(Add)|" + errorText());
-            resetToFullBuild();
-            setPhase(Phase::Prepare, "Preparing for Word Indexing");
+            restartAsFullBuild("WordPurge(Add)");
             moved_.clear();
             movedSet_.clear();
             return true;
@@ -392,9 +396,7 @@ bool WordIndexer::stepPurgeCopy() {
     WordPurge.flush();
     if (!more) {
         if (!MasIdx.empty()) {
-            tell("Unexpected Error", "Unexpected file error:MASIDX(Empty)|" + errorText());
-            resetToFullBuild();
-            setPhase(Phase::Prepare, "Preparing for Word Indexing");
+            restartAsFullBuild("MASIDX(Empty)");
             return true;
         }
         scanPos_ = 0;
@@ -423,9 +425,7 @@ bool WordIndexer::stepPurgeBack() {
         MAS.WORDID = word;
         if (!MasIdx.append()) {
             MasIdx.flush();
-            tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + errorText());
-            resetToFullBuild();
-            setPhase(Phase::Prepare, "Preparing for Word Indexing");
+            restartAsFullBuild("MASIDX(Append)");
             return true;
         }
         ++done_;
@@ -437,9 +437,7 @@ bool WordIndexer::stepPurgeBack() {
 
 bool WordIndexer::stepPurgeKeys() {
     if (!MasIdx.build()) {
-        tell("Unexpected Error", "Unexpected file error:MASIDX(Build)|" + errorText());
-        resetToFullBuild();
-        setPhase(Phase::Prepare, "Preparing for Word Indexing");
+        restartAsFullBuild("MASIDX(Build)");
         return true;
     }
     WordPurge.empty();

@@ -115,6 +115,7 @@ private:
     bool rollbackPairs();
     void rollbackWords();
     void resetToFullBuild();
+    void restartAsFullBuild(const std::string& operation);
     std::string headingOf(uint32_t threadNumber);
 
     int mode_, batch_;
