@@ -166,6 +166,20 @@ void BrowseListView::extendUp() {
     extending_ = false;
 }
 
+// Reads on past the end of the page in memory; the message chosen stays chosen
+// wherever the rows moved.
+void BrowseListView::extendKeepingSelection(int row, bool down) {
+    const uint32_t id = row >= 0 ? model_->rowAt(row)->id : 0;
+    if (down) extendDown();
+    else extendUp();
+    if (!id) return;
+    for (int i = 0; i < model_->rowCount(); ++i)
+        if (model_->rowAt(i)->id == id) {
+            selectRow(i);
+            return;
+        }
+}
+
 void BrowseListView::scrolled(int value) {
     if (extending_ || !model_) return;
     if (value >= verticalScrollBar()->maximum() && !model_->list().atEnd()) extendDown();
@@ -188,29 +202,13 @@ void BrowseListView::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Down:
     case Qt::Key_PageDown:
         if (row >= last - (e->key() == Qt::Key_PageDown ? 30 : 0) && !model_->list().atEnd()) {
-            const uint32_t id = row >= 0 ? model_->rowAt(row)->id : 0;
-            extendDown();
-            if (id) {
-                for (int i = 0; i < model_->rowCount(); ++i)
-                    if (model_->rowAt(i)->id == id) {
-                        selectRow(i);
-                        break;
-                    }
-            }
+            extendKeepingSelection(row, true);
         }
         break;
     case Qt::Key_Up:
     case Qt::Key_PageUp:
         if (row <= (e->key() == Qt::Key_PageUp ? 30 : 0) && !model_->list().atStart()) {
-            const uint32_t id = row >= 0 ? model_->rowAt(row)->id : 0;
-            extendUp();
-            if (id) {
-                for (int i = 0; i < model_->rowCount(); ++i)
-                    if (model_->rowAt(i)->id == id) {
-                        selectRow(i);
-                        break;
-                    }
-            }
+            extendKeepingSelection(row, false);
         }
         break;
     default: break;

@@ -63,6 +63,7 @@ protected:
 private:
     void extendDown();
     void extendUp();
+    void extendKeepingSelection(int row, bool down);
     void scrolled(int value);
     BrowseModel* model_ = nullptr;
     bool extending_ = false;

@@ -155,7 +155,9 @@ void splitFromTo(int mode, std::string_view text, std::string& address, std::str
             t.resize(e);
         }
     }
-    if (!foundMark && mode == 2) {
+    // The address after the last separator and the name before it; without
+    // a separator the whole text is the address.
+    auto splitAtLastSeparator = [&] {
         size_t b = std::string::npos;
         for (size_t i = t.size(); i-- > 1;)
             if (isSep(t[i])) {
@@ -164,10 +166,14 @@ void splitFromTo(int mode, std::string_view text, std::string& address, std::str
             }
         if (b == std::string::npos) {
             address = t;
-            return;
+            return false;
         }
         address = t.substr(b + 1);
         name = stripNameEnd(std::string_view(t).substr(0, b));
+        return true;
+    };
+    if (!foundMark && mode == 2) {
+        if (!splitAtLastSeparator()) return;
         size_t colon = address.find(':');
         if (colon != std::string::npos && colon + 1 < address.size()) address = address.substr(colon + 1);
         return;
@@ -176,18 +182,7 @@ void splitFromTo(int mode, std::string_view text, std::string& address, std::str
         name = t;
         return;
     }
-    size_t b = std::string::npos;
-    for (size_t i = t.size(); i-- > 1;)
-        if (isSep(t[i])) {
-            b = i;
-            break;
-        }
-    if (b == std::string::npos) {
-        address = t;
-        return;
-    }
-    address = t.substr(b + 1);
-    name = stripNameEnd(std::string_view(t).substr(0, b));
+    splitAtLastSeparator();
 }
 
 void splitForumPerson(std::string_view text, std::string& address, std::string& name) {
