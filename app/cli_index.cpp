@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_rows.h"
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/globals.h"
@@ -70,9 +71,10 @@ int runSearch(CliContext& ctx) {
     std::vector<std::string> ands = takeOptions(ctx.args, "--and"), ors = takeOptions(ctx.args, "--or"),
                              nots = takeOptions(ctx.args, "--not"), phrases = takeOptions(ctx.args, "--phrase"),
                              soundex = takeOptions(ctx.args, "--soundex"), approx = takeOptions(ctx.args, "--approx");
+    const bool longRows = takeFlag(ctx.args, "--long");
     if (ctx.args.size() != 1) {
         std::fprintf(stderr, "usage: qbox search DB [--and W]... [--or W]... [--not W]... [--phrase \"W W\"] "
-                             "[--soundex W] [--approx W:K]\n");
+                             "[--soundex W] [--approx W:K] [--long]\n");
         return 2;
     }
     if (!selectByName(ctx.args[0])) return 1;
@@ -161,14 +163,16 @@ int runSearch(CliContext& ctx) {
     std::sort(all.begin(), all.end(), std::greater<>());
     all.erase(std::unique(all.begin(), all.end()), all.end());
     if (!all.empty()) storeSearchResult(all);
-    for (uint32_t id : all) std::printf("%u\n", id);
+    if (longRows) printMessageRows(all, Mem.ForumType == 2);
+    else
+        for (uint32_t id : all) std::printf("%u\n", id);
     return 0;
 }
 
 const bool regIndex = registerCommand("index", "index DB [--full]      build or update the word index of a database",
                                       runIndex);
 const bool regSearch = registerCommand(
-    "search", "search DB [--and W]... [--or W]... [--not W]... [--phrase \"W W\"] [--soundex W] [--approx W:K]",
+    "search", "search DB [--and W]... [--or W]... [--not W]... [--phrase \"W W\"] [--soundex W] [--approx W:K] [--long]",
     runSearch);
 
 } // namespace

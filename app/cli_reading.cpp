@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "app/cli_rows.h"
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/dates.h"
@@ -56,20 +57,6 @@ struct OpenTables {
     }
 };
 
-std::string senderText(uint32_t personId, std::unordered_map<uint32_t, std::string>& cache) {
-    auto it = cache.find(personId);
-    if (it != cache.end()) return it->second;
-    std::string s;
-    Person.clearBuffer();
-    PER.PERSONID = personId;
-    if (personId && Person.isOpen() && Person.get(PER_PersonKey)) {
-        s = personName(PER);
-        if (s.empty()) s = PER.ADDRESS.str();
-    }
-    cache.emplace(personId, s);
-    return s;
-}
-
 std::string oneLine(std::string s) {
     for (char& c : s)
         if (c == '\t' || c == '\r' || c == '\n') c = ' ';
@@ -93,32 +80,18 @@ int runList(CliContext& ctx) {
     BrowseChoice choice;
     ViewSpec spec = mail ? mailView(static_cast<int>(tab), choice) : messageView(static_cast<int>(tab), choice);
     ViewCursor cur = spec.cursor();
-    std::unordered_map<uint32_t, std::string> names;
-    std::unordered_map<uint32_t, std::string> headings;
+    MessageRowPrinter printer(mail);
     long long shown = 0;
     std::vector<ViewRow> page = cur.first(500);
     while (!page.empty() && (limit < 0 || shown < limit)) {
         for (const ViewRow& r : page) {
             if (limit >= 0 && shown >= limit) break;
-            const uint32_t id = spec.idOf(r);
-            if (mail) {
-                MailRec m;
-                if (spec.indirect ? !readMailHeader(id, m) : false) continue;
-                if (!spec.indirect) m = r.as<MailRec>();
-                std::printf("%u\t%s\t%s\t%s\n", m.MAILID, formatDate(m.DATE, "@D10-").c_str(),
-                            oneLine(senderText(m.FROMID, names)).c_str(), oneLine(m.SUBJECT.str()).c_str());
+            if (spec.indirect) {
+                if (!printer.print(spec.idOf(r))) continue;
+            } else if (mail) {
+                printer.print(r.as<MailRec>());
             } else {
-                MsgNmbrRec m;
-                if (spec.indirect ? !readMessageHeader(id, m) : false) continue;
-                if (!spec.indirect) m = r.as<MsgNmbrRec>();
-                auto h = headings.find(m.THREADNUMBER);
-                if (h == headings.end()) {
-                    std::string t = threadHeading(m.THREADNUMBER);
-                    if (t.empty()) t = m.THREADALPHA.str();
-                    h = headings.emplace(m.THREADNUMBER, t).first;
-                }
-                std::printf("%u\t%s\t%s\t%s\n", m.MSGNUMBER, formatDate(m.DATE, "@D10-").c_str(),
-                            oneLine(senderText(m.FROMID, names)).c_str(), oneLine(h->second).c_str());
+                printer.print(r.as<MsgNmbrRec>());
             }
             ++shown;
         }
@@ -153,7 +126,8 @@ int runFind(CliContext& ctx) {
     o.matchCase = takeFlag(ctx.args, "--case");
     o.wordsOnly = takeFlag(ctx.args, "--words");
     o.backward = takeFlag(ctx.args, "--backward");
-    if (ctx.args.size() != 2) return fail("usage: find DB TEXT [--case] [--words] [--backward]", 2);
+    const bool longRows = takeFlag(ctx.args, "--long");
+    if (ctx.args.size() != 2) return fail("usage: find DB TEXT [--case] [--words] [--backward] [--long]", 2);
     o.text = fromUtf8(ctx.args[1]);
     if (rtrim(o.text).empty()) return fail("the search text is empty", 2);
     if (o.text.size() > kSearchTextMax)
@@ -165,10 +139,14 @@ int runFind(CliContext& ctx) {
     ViewSpec spec = mail ? mailView(1, BrowseChoice{}) : messageView(1, BrowseChoice{});
     ViewSearchSource source(spec, mail, std::nullopt);
     TextSearch search(o);
+    MessageRowPrinter printer(mail);
     for (;;) {
         SearchState st = search.run(source, 200);
-        if (st == SearchState::Hit) std::printf("%u\n", search.hit().id);
-        else if (st == SearchState::End) break;
+        if (st == SearchState::Hit) {
+            cliProgressEnd();
+            if (!longRows || !printer.print(search.hit().id)) std::printf("%u\n", search.hit().id);
+        }
+        if (st == SearchState::End) break;
         cliProgress("Searching", search.examined(), 0);
     }
     cliProgressEnd();
@@ -177,8 +155,59 @@ int runFind(CliContext& ctx) {
 
 const bool regList = registerCommand("list", "list DB [--tab N] [--limit N]", runList);
 const bool regShow = registerCommand("show", "show DB ID [--target N] [--plain]", runShow);
-const bool regFind = registerCommand("find", "find DB TEXT [--case] [--words] [--backward]", runFind);
+const bool regFind = registerCommand("find", "find DB TEXT [--case] [--words] [--backward] [--long]", runFind);
 
 } // namespace
+
+bool MessageRowPrinter::print(uint32_t id) {
+    if (mail_) {
+        MailRec m;
+        if (!readMailHeader(id, m)) return false;
+        print(m);
+    } else {
+        MsgNmbrRec m;
+        if (!readMessageHeader(id, m)) return false;
+        print(m);
+    }
+    return true;
+}
+
+void MessageRowPrinter::print(const MailRec& m) {
+    std::printf("%u\t%s\t%s\t%s\n", m.MAILID, formatDate(m.DATE, "@D10-").c_str(), oneLine(sender(m.FROMID)).c_str(),
+                oneLine(m.SUBJECT.str()).c_str());
+}
+
+void MessageRowPrinter::print(const MsgNmbrRec& m) {
+    std::printf("%u\t%s\t%s\t%s\n", m.MSGNUMBER, formatDate(m.DATE, "@D10-").c_str(),
+                oneLine(sender(m.FROMID)).c_str(), oneLine(heading(m)).c_str());
+}
+
+const std::string& MessageRowPrinter::sender(uint32_t personId) {
+    auto it = names_.find(personId);
+    if (it != names_.end()) return it->second;
+    std::string s;
+    Person.clearBuffer();
+    PER.PERSONID = personId;
+    if (personId && Person.isOpen() && Person.get(PER_PersonKey)) {
+        s = personName(PER);
+        if (s.empty()) s = PER.ADDRESS.str();
+    }
+    return names_.emplace(personId, s).first->second;
+}
+
+const std::string& MessageRowPrinter::heading(const MsgNmbrRec& m) {
+    auto h = headings_.find(m.THREADNUMBER);
+    if (h != headings_.end()) return h->second;
+    std::string t = threadHeading(m.THREADNUMBER);
+    if (t.empty()) t = m.THREADALPHA.str();
+    return headings_.emplace(m.THREADNUMBER, t).first->second;
+}
+
+void printMessageRows(const std::vector<uint32_t>& ids, bool mail) {
+    OpenTables open(mail);
+    MessageRowPrinter printer(mail);
+    for (uint32_t id : ids)
+        if (!printer.print(id)) std::printf("%u\n", id);
+}
 
 } // namespace qb

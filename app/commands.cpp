@@ -1,5 +1,7 @@
 #include "app/commands.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -81,9 +83,31 @@ bool takeFlag(std::vector<std::string>& args, const std::string& name) {
 namespace {
 std::chrono::steady_clock::time_point lastDraw;
 bool drawn = false;
+// Without a terminal: the step last named and the tenth of it last told.
+std::string loggedText;
+int loggedTenth = -1;
+
+bool stderrIsTerminal() {
+    static const bool tty = isatty(STDERR_FILENO) != 0;
+    return tty;
+}
 } // namespace
 
 void cliProgress(const std::string& text, uint64_t done, uint64_t total) {
+    if (!stderrIsTerminal()) {
+        // A log piped to a file gets a line when a step starts and one for
+        // each tenth of a step whose size is known.
+        const int tenth = total ? static_cast<int>(10 * std::min<uint64_t>(done, total) / total) : 0;
+        if (text == loggedText && tenth <= loggedTenth) return;
+        if (total)
+            std::fprintf(stderr, "%s %llu/%llu\n", text.c_str(), static_cast<unsigned long long>(done),
+                         static_cast<unsigned long long>(total));
+        else
+            std::fprintf(stderr, "%s\n", text.c_str());
+        loggedText = text;
+        loggedTenth = tenth;
+        return;
+    }
     auto now = std::chrono::steady_clock::now();
     if (drawn && now - lastDraw < std::chrono::milliseconds(100) && done < total) return;
     lastDraw = now;
@@ -103,6 +127,8 @@ void cliProgress(const std::string& text, uint64_t done, uint64_t total) {
 void cliProgressEnd() {
     if (drawn) std::fprintf(stderr, "\n");
     drawn = false;
+    loggedText.clear();
+    loggedTenth = -1;
 }
 
 void CliUi::message(const std::string& title, const std::string& text, Icon icon) {

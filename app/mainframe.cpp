@@ -39,7 +39,8 @@ namespace {
 constexpr int kFrameWindow = 1;
 // Group B: 1 minus "Show toolbar"; the frame was maximized.
 constexpr int kItemToolbarHidden = 42;
-constexpr int kItemMaximized = 57;
+// Group A item 2, the display of the frame: 1 normal, 2 maximised.
+constexpr int kItemFrameDisplay = 2;
 
 const char* const kExitTitle = "Exit Not Allowed";
 const char* const kExitText = "You May NOT Exit until Indexing Is Done.|This is to Avoid Corruption.";
@@ -315,7 +316,7 @@ void MainFrame::restoreLayout() {
     const bool toolbar = konfigNumber(kItemToolbarHidden) == 0;
     toolBar_->setVisible(toolbar);
     toolbarToggle_->setChecked(toolbar);
-    if (konfigNumber(kItemMaximized) == 1) setWindowState(windowState() | Qt::WindowMaximized);
+    if (konfigNumber(kItemFrameDisplay) == 2) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void MainFrame::storeLayout() {
@@ -323,8 +324,8 @@ void MainFrame::storeLayout() {
     int32_t n = toolbarToggle_->isChecked() ? 0 : 1;
     std::string text;
     Konfig(7, kItemToolbarHidden, n, text);
-    n = isMaximized() ? 1 : 0;
-    Konfig(7, kItemMaximized, n, text);
+    n = isMaximized() ? 2 : 1;
+    Konfig(2, kItemFrameDisplay, n, text);
 }
 
 bool MainFrame::closeProcedureWindows() {

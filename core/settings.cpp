@@ -673,6 +673,24 @@ void registerWordTableStore(std::function<int()> load, std::function<int()> save
     wordTableSave() = std::move(save);
 }
 
+int factoryDefault(int row, int item, int32_t& number, std::string& text) {
+    Group g{};
+    switch (row) {
+    case CtlRowIds: g = makeGroupA(); break;
+    case CtlRowGroupB: g = makeGroupB(); break;
+    case CtlRowGroupC: g = makeGroupC(); break;
+    case CtlRowPaths: g = makePaths(); defaultPaths(g.area); break;
+    case CtlRowWordSettings: g = makeWordSettings(); break;
+    default: return 0;
+    }
+    const Item* it = g.find(item);
+    if (!it) return 0;
+    number = 0;
+    text.clear();
+    g.get(*it, number, text);
+    return 1;
+}
+
 int readControlArea(int row, uint8_t* area200) {
     if (!openControl()) return fatal();
     int result = 0;

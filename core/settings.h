@@ -150,4 +150,9 @@ int32_t StartStop(int mode, int slot, int32_t date, int32_t time);
 // key events into these codes.
 char locatorChar(int key);
 
+// The factory default of an item of a settings row (CtlRowIds, CtlRowGroupB,
+// CtlRowGroupC, CtlRowPaths, CtlRowWordSettings): 1 and the value, or 0 when
+// the row has no such item.
+int factoryDefault(int row, int item, int32_t& number, std::string& text);
+
 } // namespace qb

@@ -28,3 +28,5 @@ q db list | while IFS=$'\t' read -r id kind name dir count; do
   echo "index: $name" >&2
   q index "$name" >/dev/null || true
 done
+# The main window opens on the mail database.
+q db select "My Mail" >/dev/null

@@ -18,6 +18,7 @@
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
+#include "tests/qboxrun.h"
 #include "tests/testutil.h"
 
 namespace fs = std::filesystem;
@@ -37,36 +38,10 @@ protected:
     void SetUp() override { home = tmp.path + "/home"; }
 
     Outcome qbox(std::vector<std::string> args) {
-        const std::string outPath = tmp.path + "/out.txt", errPath = tmp.path + "/err.txt";
-        args.insert(args.begin(), {QBOX_BIN, "--home", home});
-        Outcome r;
-        r.status = runChild([&] {
-            int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (o < 0 || e < 0) return 126;
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            return 127;
-        });
-        r.out = readFile(outPath);
-        r.err = readFile(errPath);
-        return r;
+        QboxOutcome r = runQbox(home, tmp.path, std::move(args));
+        return Outcome{r.status, r.out, r.err};
     }
-    static std::vector<std::vector<std::string>> rows(const std::string& out) {
-        std::vector<std::vector<std::string>> v;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);) {
-            std::vector<std::string> cols;
-            std::istringstream l(line);
-            for (std::string c; std::getline(l, c, '\t');) cols.push_back(c);
-            v.push_back(cols);
-        }
-        return v;
-    }
+    static std::vector<std::vector<std::string>> rows(const std::string& out) { return tabRows(out); }
 
     // Works on the home inside this process, for what no command does.
     template <class F>
