@@ -1,24 +1,19 @@
 // The topic, keyword, classify and list --topic/--keyword commands.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "core/dates.h"
 #include "reading/topics.h"
 #include "tests/reading_fixture.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
+using qb::testing::CliRun;
 using qb::testing::ReadingDb;
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
 
 class TopicsCli : public ReadingDb {
 protected:
@@ -36,20 +31,7 @@ protected:
         closeAllTables();
     }
 
-    CliRun qbox(const std::string& args) {
-        const std::string errFile = home.path + "/stderr.txt";
-        const std::string cmd = std::string(QBOX_BIN) + " --home '" + home.path + "' " + args + " 2>'" + errFile + "'";
-        CliRun r;
-        FILE* p = popen(cmd.c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        r.err = readFile(errFile);
-        return r;
-    }
+    CliRun qbox(const std::string& args) { return qb::testing::qbox(home.path, args); }
 
     // Every entry's COD:COUNT against its SIndex rows, read in this process.
     void expectCountsMatchLinks(const std::string& after) {

@@ -14,21 +14,13 @@
 #include "app/topic_windows.h"
 #include "core/dates.h"
 #include "tests/reading_fixture.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
 using qb::testing::ReadingDb;
+using qb::testing::ensureApp;
 
 namespace {
-
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
-}
 
 class TopicsGui : public ReadingDb {
 protected:
