@@ -5,7 +5,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "app/cli_reading.h"
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/dates.h"
@@ -16,6 +15,7 @@
 #include "reading/browseview.h"
 #include "reading/render.h"
 #include "reading/topics.h"
+#include "app/cli_reading.h"
 #include "wordsearch/textsearch.h"
 
 namespace qb {
