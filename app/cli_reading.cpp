@@ -15,9 +15,25 @@
 #include "core/text.h"
 #include "reading/browseview.h"
 #include "reading/render.h"
+#include "reading/topics.h"
+#include "app/cli_reading.h"
 #include "wordsearch/textsearch.h"
 
 namespace qb {
+
+// Makes the database of this name (letter case ignored) the active one.
+bool openCliDatabase(const std::string& name, std::string& error) {
+    ForumsRec row;
+    if (!findDatabaseByName(fromUtf8(name), row)) {
+        error = "no database named '" + name + "'";
+        return false;
+    }
+    if (!selectDatabase(row.ID)) {
+        error = "the database '" + name + "' cannot be selected";
+        return false;
+    }
+    return true;
+}
 
 namespace {
 
@@ -31,20 +47,6 @@ bool parseNumber(const std::string& s, long long& out) {
     char* end = nullptr;
     out = std::strtoll(s.c_str(), &end, 10);
     return end && *end == '\0';
-}
-
-// Makes the database of this name (letter case ignored) the active one.
-bool openDatabase(const std::string& name, std::string& error) {
-    ForumsRec row;
-    if (!findDatabaseByName(fromUtf8(name), row)) {
-        error = "no database named '" + name + "'";
-        return false;
-    }
-    if (!selectDatabase(row.ID)) {
-        error = "the database '" + name + "' cannot be selected";
-        return false;
-    }
-    return true;
 }
 
 struct OpenTables {
@@ -64,20 +66,32 @@ std::string oneLine(std::string s) {
 }
 
 int runList(CliContext& ctx) {
-    std::string tabText, limitText;
+    std::string tabText, limitText, topicText, keywordText;
     takeOption(ctx.args, "--tab", tabText);
     takeOption(ctx.args, "--limit", limitText);
-    if (ctx.args.size() != 1) return fail("usage: list DB [--tab N] [--limit N]", 2);
+    const bool byTopic = takeOption(ctx.args, "--topic", topicText);
+    const bool byKeyword = takeOption(ctx.args, "--keyword", keywordText);
+    if (ctx.args.size() != 1 || (byTopic && byKeyword) || ((byTopic || byKeyword) && !tabText.empty()))
+        return fail("usage: list DB [--tab N | --topic NAME | --keyword STRING] [--limit N]", 2);
     std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!openCliDatabase(ctx.args[0], err)) return fail(err);
     const bool mail = Mem.ForumType == 2;
     long long tab = 1, limit = -1;
+    BrowseChoice choice;
+    if (byTopic || byKeyword) {
+        // The messages of one entry: the topic tab's list of links.
+        Entry e;
+        const std::string name = fromUtf8(byTopic ? topicText : keywordText);
+        if (!findEntry(byTopic ? kTopicEntry : kKeyWordEntry, name, e))
+            return fail(std::string(byTopic ? "no topic named '" : "no key word '") + toUtf8(name) + "'");
+        choice.topicId = e.id;
+        tab = mail ? 7 : 8;
+    }
     if (!tabText.empty() && (!parseNumber(tabText, tab) || tab < 1 || tab > (mail ? kMailTabs : kMessageTabs)))
         return fail("--tab must be 1 to " + std::to_string(mail ? kMailTabs : kMessageTabs), 2);
     if (!limitText.empty() && (!parseNumber(limitText, limit) || limit < 0))
         return fail("--limit must be a number of messages", 2);
     OpenTables open(mail);
-    BrowseChoice choice;
     ViewSpec spec = mail ? mailView(static_cast<int>(tab), choice) : messageView(static_cast<int>(tab), choice);
     ViewCursor cur = spec.cursor();
     MessageRowPrinter printer(mail);
@@ -110,7 +124,7 @@ int runShow(CliContext& ctx) {
     if (!targetText.empty() && (!parseNumber(targetText, target) || target < 1 || target > 4))
         return fail("--target must be 1 to 4", 2);
     std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!openCliDatabase(ctx.args[0], err)) return fail(err);
     RenderInput in;
     if (!loadRenderInput(static_cast<uint32_t>(id), in))
         return fail("no message " + ctx.args[1] + " in '" + ctx.args[0] + "'");
@@ -133,7 +147,7 @@ int runFind(CliContext& ctx) {
     if (o.text.size() > kSearchTextMax)
         std::fprintf(stderr, "qbox: the search text is cut to %zu characters\n", kSearchTextMax);
     std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!openCliDatabase(ctx.args[0], err)) return fail(err);
     const bool mail = Mem.ForumType == 2;
     OpenTables open(mail);
     ViewSpec spec = mail ? mailView(1, BrowseChoice{}) : messageView(1, BrowseChoice{});
@@ -153,7 +167,7 @@ int runFind(CliContext& ctx) {
     return 0;
 }
 
-const bool regList = registerCommand("list", "list DB [--tab N] [--limit N]", runList);
+const bool regList = registerCommand("list", "list DB [--tab N | --topic NAME | --keyword STRING] [--limit N]", runList);
 const bool regShow = registerCommand("show", "show DB ID [--target N] [--plain]", runShow);
 const bool regFind = registerCommand("find", "find DB TEXT [--case] [--words] [--backward] [--long]", runFind);
 
