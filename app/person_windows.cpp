@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/browsewindow.h"
+#include "app/jobwindows.h"
 #include "app/procedures.h"
 #include "core/access.h"
 #include "core/dates.h"
@@ -33,11 +34,6 @@ namespace {
 QString q(std::string_view cp1252) { return QString::fromStdString(toUtf8(rtrim(cp1252))); }
 std::string cp(const QString& s) { return fromUtf8(s.toStdString()); }
 constexpr int IdRole = Qt::UserRole + 1;
-
-std::function<void(int)>& taskReport() {
-    static std::function<void(int)> f;
-    return f;
-}
 
 QTreeWidgetItem* personItem(const PersonRec& p) {
     auto* it = new QTreeWidgetItem({q(p.LASTNAME.view()), q(p.FIRSTNAME.view()), q(p.ADDRESS.view()),
@@ -355,9 +351,8 @@ bool MergeWindow::mergeSelected() {
 
 // ---------------------------------------------------------------- duplicates
 
-void DuplicatesWindow::setTaskReport(std::function<void(int)> report) { taskReport() = std::move(report); }
-
-DuplicatesWindow::DuplicatesWindow(QWidget* parent) : QWidget(parent), scheduled_(unattended()) {
+DuplicatesWindow::DuplicatesWindow(QWidget* parent)
+    : QWidget(parent), scheduled_(unattended()), database_(Mem.ForumNumber) {
     setWindowFlag(Qt::Window, true);
     setWindowTitle(q((scheduled_ ? " Scheduled Duplicate Merging [" : " Duplicate Merging [") + Mem.Description + "]"));
     const std::string who = Mem.ForumType == KindMail ? "Mail Partners" : "Forum Members";
@@ -394,13 +389,26 @@ DuplicatesWindow::DuplicatesWindow(QWidget* parent) : QWidget(parent), scheduled
 
 DuplicatesWindow::~DuplicatesWindow() {
     // A scheduled run that ends with its window still reports.
-    if (scheduled_ && !reported_ && taskReport()) taskReport()(run_ && run_->ok() ? 1 : 2);
+    if (scheduled_ && !reported_) report(run_ && run_->ok() ? 1 : 2);
+    OnDatabase on(database_);
+    run_.reset();
+}
+
+// Unattended: the end goes to the task manager, and its next job starts.
+void DuplicatesWindow::report(int result) {
+    reported_ = true;
+    const int next = reportMaintenanceEnd(JobDuplicates, database_, result);
+    if (const char* proc = procedureOfJob(next)) {
+        const std::string name = proc;
+        QTimer::singleShot(0, [name] { startProcedure(name); });
+    }
 }
 
 bool DuplicatesWindow::running() const { return run_ && !run_->finished(); }
 
 void DuplicatesWindow::start() {
     if (running()) return;
+    OnDatabase on(database_);
     run_ = std::make_unique<DuplicateMerge>();
     startButton_->setEnabled(false);
     timer_->start();
@@ -409,6 +417,7 @@ void DuplicatesWindow::start() {
 void DuplicatesWindow::tick() {
     if (!run_) return;
     bool more = false;
+    OnDatabase on(database_);
     try {
         more = run_->step();
     } catch (const ProgramStop&) {
@@ -442,8 +451,7 @@ void DuplicatesWindow::finish() {
         ui().message(" Duplicate Elimination ", text, Icon::Information);
     }
     if (scheduled_) {
-        reported_ = true;
-        if (taskReport()) taskReport()(run_->ok() ? 1 : 2);
+        report(run_->ok() ? 1 : 2);
         QTimer::singleShot(0, this, &QWidget::close);
     }
 }
@@ -459,6 +467,7 @@ bool DuplicatesWindow::endSession() {
             if (a != BtnYes) return false;
         }
         timer_->stop();
+        OnDatabase on(database_);
         run_->stop();
         showCounts();
     }

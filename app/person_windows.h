@@ -124,17 +124,15 @@ public:
     QLabel* countLabel(int i) const { return counts_[i]; }
     const DuplicateMerge* run() const { return run_.get(); }
 
-    // The task manager's report of the end (result 1 OK, 2 error); the
-    // scheduled run calls it once.
-    static void setTaskReport(std::function<void(int result)> report);
-
 protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
     void showCounts();
     void finish();
+    void report(int result);
     bool scheduled_;
+    uint32_t database_;
     std::unique_ptr<DuplicateMerge> run_;
     QLabel* status_;
     QLabel* counts_[8];

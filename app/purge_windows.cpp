@@ -20,43 +20,13 @@
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/ui.h"
+#include "app/jobwindows.h"
 #include "maintenance/taskreport.h"
 
 namespace qb {
 
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(toUtf8(s)); }
-
-// The procedure of a task manager job kind.
-const char* procedureOfJob(int kind) {
-    switch (kind) {
-    case JobPurge: return "PurgeMess";
-    case JobCount: return "CountMess";
-    case JobIndex: return "AutoIndex";
-    case JobDuplicates: return "Duplicates";
-    default: return nullptr;
-    }
-}
-
-// Runs a step with the window's database active, whatever the frame has
-// selected meanwhile, and puts the frame's choice back afterwards.
-class OnDatabase {
-public:
-    explicit OnDatabase(uint32_t id) : previous_(Mem.ForumNumber) {
-        if (id != previous_) switched_ = selectDatabase(id);
-    }
-    ~OnDatabase() {
-        if (!switched_) return;
-        if (previous_) selectDatabase(previous_);
-        else clearActiveDatabase();
-    }
-    OnDatabase(const OnDatabase&) = delete;
-    OnDatabase& operator=(const OnDatabase&) = delete;
-
-private:
-    uint32_t previous_;
-    bool switched_ = false;
-};
 
 // Rows of the label grid.
 enum Row { RowBefore, RowDeleted, RowAfter, RowMessages, RowThreads, RowPersons };

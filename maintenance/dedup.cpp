@@ -12,6 +12,7 @@
 #include "core/ui.h"
 #include "import/persons.h"
 #include "import/pipeline.h"
+#include "maintenance/counting.h"
 #include "maintenance/persons.h"
 
 namespace qb {
@@ -354,42 +355,21 @@ void DuplicateMerge::doRecount() {
         Person.clearBuffer();
         PER.PERSONID = ids_[index_];
         if (!Person.get(PER_PersonKey)) continue;
-        bool changed = false;
-        const bool keep = recountCurrentPerson(&changed);
-        if (!keep) {
-            if (!UppDat(Person, UppDelete, ModeReportRollback)) {
-                txn_ = false;
-                return fail();
-            }
-            ++removed_;
-        } else if (changed) {
-            if (!UppDat(Person, UppPut, ModeReportRollback)) {
-                txn_ = false;
-                return fail();
-            }
-        } else {
-            continue;
+        const RecountResult r = recountPerson(mail_ ? KindMail : KindForum, ownId_);
+        if (r == RecountResult::Failed) {
+            txn_ = false;
+            return fail();
         }
+        if (r == RecountResult::Unchanged) continue;
+        if (r == RecountResult::Deleted) ++removed_;
         if (!noteChanged(1)) return fail();
     }
     if (index_ < total_) return;
     if (!commitBatch(false)) return fail();
     if (mail_) {
         // The database row: its mail count, and counts are current.
-        const uint32_t mails = static_cast<uint32_t>(Mail.records());
         OP_CLOSE(OpOpenShared, Forums.number());
-        bool ok = Forums.isOpen();
-        if (ok) {
-            Forums.clearBuffer();
-            FOR.ID = forumId_;
-            ok = HoldRec(Forums, FOR_ForumKey, 1, "") == 1;
-            if (ok) {
-                FOR.MSGCOUNT = mails;
-                FOR.COUNTFLAG = 0;
-                ok = UppDat(Forums, UppPut, ModeReport) == 1;
-                Forums.release();
-            }
-        }
+        const bool ok = Forums.isOpen() && writeDatabaseCount(forumId_, KindMail, static_cast<uint32_t>(Mail.records()));
         OP_CLOSE(OpClose, Forums.number());
         if (!ok) return fail();
     }

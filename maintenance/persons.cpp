@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "core/ui.h"
 #include "import/persons.h"
+#include "maintenance/counting.h"
 
 namespace qb {
 
@@ -377,20 +378,17 @@ bool swapIdentity(uint32_t id, const std::string& newString, const std::string& 
 // ---- Counting ----------------------------------------------------------------------
 
 bool recountCurrentPerson(bool* changed) {
-    const bool own = isOwnPerson(PER.PERSONID);
+    bool differs = false;
     if (mailDatabase()) {
-        const int r = CFromToMail(own ? 1 : 0);
-        if (changed) *changed = r == 2;
-        return r != 3;
+        differs = CFromToMail(1) == 2;
+    } else {
+        const PersonCounts c = countForumPerson(PER.PERSONID, PER.LASTNAME.view());
+        differs = c.from != PER.FROMCOUNT || c.to != PER.TOCOUNT;
+        PER.FROMCOUNT = c.from;
+        PER.TOCOUNT = c.to;
     }
-    const PersonRec saved = PER;
-    const PersonMessages m = personMessages(PersonRef{saved.PERSONID, saved.LASTNAME.str()});
-    PER = saved;
-    const bool differs = m.sent != PER.FROMCOUNT || m.received != PER.TOCOUNT;
-    PER.FROMCOUNT = m.sent;
-    PER.TOCOUNT = m.received;
     if (changed) *changed = differs;
-    return m.sent + m.received > 0;
+    return PER.FROMCOUNT + PER.TOCOUNT > 0 || isOwnPerson(PER.PERSONID);
 }
 
 // ---- Merge -----------------------------------------------------------------------

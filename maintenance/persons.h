@@ -96,8 +96,8 @@ MergeOutcome mergePersons(uint32_t keepId, const std::vector<uint32_t>& others);
 // (inside the caller's transaction over PLINK). False after a write failure.
 bool pointAliasesTo(uint32_t fromId, const std::string& fromString, uint32_t toId);
 
-// Sets the sent/received counts of a person (current in PER) from its
-// messages; for mail through CFromToMail. Header table open. True when the
+// Sets the sent/received counts of the person in PER from its messages (the
+// shared counting; never deletes it). Header table open. True when the
 // person has messages (or is the own person of a mail database).
 bool recountCurrentPerson(bool* changed);
 

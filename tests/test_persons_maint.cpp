@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
+#include <array>
 #include <map>
 #include <string>
 
@@ -13,6 +15,7 @@
 #include "import/persons.h"
 #include "maintenance/dedup.h"
 #include "maintenance/persons.h"
+#include "maintenance/taskreport.h"
 #include "tests/dbhome.h"
 
 using namespace qb;
@@ -360,4 +363,36 @@ TEST_F(PersonMaint, EndingDuringRecodingAsksFirst) {
     const size_t boxes = headless.shown.size();
     EXPECT_TRUE(w.endSession());
     EXPECT_EQ(headless.shown.size(), boxes);
+}
+
+TEST_F(PersonMaint, ScheduledRunStartsByItselfAndReportsItsEnd) {
+    useKind(1);
+    addPerson(1, "Ann Lee", "ann@x.org");
+    addPerson(2, "A Lee", "ANN@X.ORG");
+    addMsg(1, 1, 2, 80000);
+    static int argc = 1;
+    static char arg0[] = "qbtests";
+    static char* argv[] = {arg0, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) new QApplication(argc, argv);
+    std::vector<std::array<int, 3>> reports;
+    setMaintenanceReport([&](int kind, uint32_t db, int result) {
+        reports.push_back({kind, static_cast<int>(db), result});
+        return static_cast<int>(JobNone);
+    });
+    Mem.DoTask = 2;
+    QPointer<DuplicatesWindow> w = new DuplicatesWindow;
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    EXPECT_TRUE(w->windowTitle().startsWith(" Scheduled Duplicate Merging [Test Db]"));
+    for (int i = 0; i < 1000 && reports.empty(); ++i) QApplication::processEvents();
+    QApplication::processEvents();
+    Mem.DoTask = 0;
+    setMaintenanceReport(nullptr);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0][0], JobDuplicates);
+    EXPECT_EQ(reports[0][1], 260000);
+    EXPECT_EQ(reports[0][2], 1);
+    EXPECT_TRUE(headless.shown.empty());  // no boxes in an unattended run
+    EXPECT_EQ(Person.records(), 1);
+    if (w) delete w.data();
 }
