@@ -89,10 +89,10 @@ void DuplicateMerge::stop() {
     pass_ = Failed;
 }
 
-bool DuplicateMerge::begin() {
+bool DuplicateMerge::begin(std::vector<Table*> tables) {
     if (txn_) return true;
-    std::vector<Table*> tables{&header(mail_), &Person, &PLINK};
-    if (!beginTransaction(tables, 5) || transactionCheck()) {
+    if (!tables.empty()) txnTables_ = std::move(tables);
+    if (!beginTransaction(txnTables_, 5) || transactionCheck()) {
         if (inTransaction()) rollbackTransaction();
         return false;
     }
@@ -115,7 +115,7 @@ bool DuplicateMerge::commitBatch(bool reopen) {
     sinceCommit_ = 0;
     if (!reopen) return true;
     if (CheckSpace(Mem.FileDir, kFreeSpace) != 0) return false;
-    return begin();
+    return begin({});
 }
 
 bool DuplicateMerge::noteChanged(uint64_t rows) {
@@ -169,7 +169,7 @@ void DuplicateMerge::doCorrect() {
             next(FindSuspects);
             return;
         }
-        if (!begin()) return fail();
+        if (!begin({&Person, &header(mail_)})) return fail();
     }
     for (int i = 0; i < batch_ && index_ < total_; ++i, ++index_) {
         Person.clearBuffer();
@@ -293,7 +293,7 @@ void DuplicateMerge::doKeepers() {
 // 5. The messages of each person to be removed go to its keeper.
 void DuplicateMerge::doRecode() {
     total_ = merges_.size();
-    if (index_ == 0 && !begin()) return fail();
+    if (index_ == 0 && !begin({&header(mail_)})) return fail();
     for (int i = 0; i < batch_ && index_ < total_; ++i, ++index_) {
         const Merge& m = merges_[index_];
         if (m.keeperId == 0) continue;
@@ -315,7 +315,7 @@ void DuplicateMerge::doRecode() {
 // keeper from now on.
 void DuplicateMerge::doRemove() {
     total_ = merges_.size();
-    if (index_ == 0 && !begin()) return fail();
+    if (index_ == 0 && !begin({&Person, &PLINK})) return fail();
     for (int i = 0; i < batch_ && index_ < total_; ++i, ++index_) {
         const Merge& m = merges_[index_];
         Person.clearBuffer();
@@ -349,7 +349,7 @@ void DuplicateMerge::doRecount() {
         Person.set(PER_PersonKey);
         while (Person.next()) ids_.push_back(PER.PERSONID);
         total_ = ids_.size();
-        if (!begin()) return fail();
+        if (!begin({&Person})) return fail();
     }
     for (int i = 0; i < batch_ && index_ < total_; ++i, ++index_) {
         Person.clearBuffer();

@@ -10,6 +10,8 @@
 
 namespace qb {
 
+class Table;
+
 class DuplicateMerge {
 public:
     // Passes 1-8; Done and Failed after the end.
@@ -55,8 +57,10 @@ public:
     uint64_t remaining() const { return remaining_; }     // persons after
     double seconds() const;
 
-    // Records per transaction batch (a commit and a free-space check each).
-    static constexpr int kCommitEvery = 400;
+    // Changed rows per transaction batch (a commit and a free-space check
+    // each). Commits are the cost of this work: a batch of a few thousand
+    // rows keeps a million-message run within a minute.
+    static constexpr int kCommitEvery = 4000;
     // Bytes that must be free in the data directory at each commit.
     static constexpr uint64_t kFreeSpace = 5000000;
 
@@ -76,7 +80,7 @@ private:
         std::string keeperLast;
     };
 
-    bool begin();
+    bool begin(std::vector<Table*> tables);
     bool commitBatch(bool reopen);
     bool noteChanged(uint64_t rows);
     void fail();
@@ -100,6 +104,7 @@ private:
     uint32_t ownId_ = 0;
     int batch_ = 200;
     uint64_t sinceCommit_ = 0;
+    std::vector<Table*> txnTables_;     // the tables the pass under way changes
     size_t index_ = 0, total_ = 0;
     std::vector<uint32_t> ids_;        // persons of the pass under way
     std::vector<Suspect> suspects_;
