@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_helpers.h"
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/globals.h"
@@ -23,47 +24,10 @@
 namespace qb {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
-void onInterrupt(int) { interrupted = 1; }
-
-// Makes the database named (letter case ignored) the active one; false after
-// the reason on stderr.
-bool selectNamed(const std::string& name) {
-    ForumsRec row;
-    if (!findDatabaseByName(fromUtf8(name), row) || !selectDatabase(row.ID)) {
-        std::fprintf(stderr, "qbox: no database named '%s'\n", name.c_str());
-        return false;
-    }
-    return true;
-}
-
-bool parseId(const std::string& s, uint32_t& id) {
-    if (s.empty() || s.size() > 10) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    const unsigned long long v = std::strtoull(s.c_str(), nullptr, 10);
-    if (v == 0 || v > UINT32_MAX) return false;
-    id = static_cast<uint32_t>(v);
-    return true;
-}
-
-// Drives a step machine with the progress bar on stderr; Ctrl-C stops it
-// between two batches.
-template <class Machine>
-void drive(Machine& m, const std::function<void()>& onStop) {
-    interrupted = 0;
-    auto previous = std::signal(SIGINT, onInterrupt);
-    while (m.step()) {
-        cliProgress(m.status(), static_cast<uint64_t>(std::max(0LL, m.done())),
-                    static_cast<uint64_t>(std::max(0LL, m.total())));
-        if (interrupted) {
-            onStop();
-            break;
-        }
-    }
-    cliProgressEnd();
-    std::signal(SIGINT, previous);
-}
+using cli::drive;
+using cli::interrupted;
+using cli::parseId;
+using cli::selectNamed;
 
 int runMark(CliContext& ctx) {
     const bool normal = takeFlag(ctx.args, "--normal"), keep = takeFlag(ctx.args, "--keep"),

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_helpers.h"
 #include "app/commands.h"
 #include "core/globals.h"
 #include "core/registry.h"
@@ -22,28 +23,7 @@ int fail(const std::string& text, int code = 1) {
     return code;
 }
 
-bool selectByName(const std::string& name, std::string& error) {
-    ForumsRec row;
-    if (!findDatabaseByName(fromUtf8(name), row)) {
-        error = "no database named '" + name + "'";
-        return false;
-    }
-    if (!selectDatabase(row.ID)) {
-        error = "the database '" + name + "' cannot be selected";
-        return false;
-    }
-    return true;
-}
-
-bool parseId(const std::string& s, uint32_t& id) {
-    if (s.empty() || s.size() > 10) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    const unsigned long long v = std::strtoull(s.c_str(), nullptr, 10);
-    if (v == 0 || v > 0xFFFFFFFFull) return false;
-    id = static_cast<uint32_t>(v);
-    return true;
-}
+using cli::parseId;
 
 std::string field(std::string_view s) {
     std::string r(rtrim(s));
@@ -62,8 +42,7 @@ int runPersons(CliContext& ctx) {
     takeOption(ctx.args, "--by", by);
     if (ctx.args.size() != 1 || (by != "name" && by != "address"))
         return fail("usage: persons DB [--by name|address]", 2);
-    std::string err;
-    if (!selectByName(ctx.args[0], err)) return fail(err);
+    if (!cli::selectNamed(ctx.args[0])) return 1;
     for (const PersonRec& p : listPersons(by == "address")) printPerson(p);
     return 0;
 }
@@ -94,8 +73,7 @@ int runPerson(CliContext& ctx) {
     const bool haveLast = sub == "rename" && takeOption(args, "--last", last);
     const bool haveFirst = sub == "rename" && takeOption(args, "--first", first);
     if (args.size() < 2) return fail(usage, 2);
-    std::string err;
-    if (!selectByName(args[0], err)) return fail(err);
+    if (!cli::selectNamed(args[0])) return 1;
     PersonRec p;
     int status = 0;
     if (!personArg(args[1], p, status)) return status;
@@ -139,12 +117,11 @@ int runPerson(CliContext& ctx) {
 
 int runDedup(CliContext& ctx) {
     if (ctx.args.size() != 1) return fail("usage: dedup-persons DB", 2);
-    std::string err;
-    if (!selectByName(ctx.args[0], err)) return fail(err);
+    if (!cli::selectNamed(ctx.args[0])) return 1;
     DuplicateMerge run;
-    while (run.step()) cliProgress(run.status(), static_cast<uint64_t>(run.done()), static_cast<uint64_t>(run.total()));
-    cliProgressEnd();
-    if (!run.ok()) return fail("the merging of duplicate persons did not finish");
+    cli::drive(run, [&] { run.stop(); });
+    if (!run.ok()) return fail(run.stopped() ? "stopped; run the Count Messages process to correct the counts"
+                                             : "the merging of duplicate persons did not finish");
     std::printf("existing %llu removed %llu merged %llu remaining %llu\n",
                 static_cast<unsigned long long>(run.existing()), static_cast<unsigned long long>(run.removed()),
                 static_cast<unsigned long long>(run.merged()), static_cast<unsigned long long>(run.remaining()));

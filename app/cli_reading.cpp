@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "app/cli_helpers.h"
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/dates.h"
@@ -30,20 +31,6 @@ bool parseNumber(const std::string& s, long long& out) {
     char* end = nullptr;
     out = std::strtoll(s.c_str(), &end, 10);
     return end && *end == '\0';
-}
-
-// Makes the database of this name (letter case ignored) the active one.
-bool openDatabase(const std::string& name, std::string& error) {
-    ForumsRec row;
-    if (!findDatabaseByName(fromUtf8(name), row)) {
-        error = "no database named '" + name + "'";
-        return false;
-    }
-    if (!selectDatabase(row.ID)) {
-        error = "the database '" + name + "' cannot be selected";
-        return false;
-    }
-    return true;
 }
 
 struct OpenTables {
@@ -81,8 +68,7 @@ int runList(CliContext& ctx) {
     takeOption(ctx.args, "--tab", tabText);
     takeOption(ctx.args, "--limit", limitText);
     if (ctx.args.size() != 1) return fail("usage: list DB [--tab N] [--limit N]", 2);
-    std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!cli::selectNamed(ctx.args[0])) return 1;
     const bool mail = Mem.ForumType == 2;
     long long tab = 1, limit = -1;
     if (!tabText.empty() && (!parseNumber(tabText, tab) || tab < 1 || tab > (mail ? kMailTabs : kMessageTabs)))
@@ -136,8 +122,7 @@ int runShow(CliContext& ctx) {
     if (!parseNumber(ctx.args[1], id) || id <= 0 || id > 0xFFFFFFFFLL) return fail("ID must be a message number", 2);
     if (!targetText.empty() && (!parseNumber(targetText, target) || target < 1 || target > 4))
         return fail("--target must be 1 to 4", 2);
-    std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!cli::selectNamed(ctx.args[0])) return 1;
     RenderInput in;
     if (!loadRenderInput(static_cast<uint32_t>(id), in))
         return fail("no message " + ctx.args[1] + " in '" + ctx.args[0] + "'");
@@ -158,8 +143,7 @@ int runFind(CliContext& ctx) {
     if (rtrim(o.text).empty()) return fail("the search text is empty", 2);
     if (o.text.size() > kSearchTextMax)
         std::fprintf(stderr, "qbox: the search text is cut to %zu characters\n", kSearchTextMax);
-    std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!cli::selectNamed(ctx.args[0])) return 1;
     const bool mail = Mem.ForumType == 2;
     OpenTables open(mail);
     ViewSpec spec = mail ? mailView(1, BrowseChoice{}) : messageView(1, BrowseChoice{});

@@ -94,7 +94,13 @@ int main(int argc, char** argv) {
     for (long i = 0; i < persons; ++i) {
         const bool dup = i >= originals;
         const long of = dup ? (i - originals) * 7 % originals : i;
-        const std::string last = (dup ? "Dupname" : "Lastname") + std::to_string(i);
+        // Last names differ in their first 10 characters, which the message
+        // keys carry: many persons sharing them make every seek in those keys
+        // walk all their messages.
+        std::string last;
+        for (long v = i; last.size() < 5; v /= 26) last += static_cast<char>('a' + v % 26);
+        last[0] = static_cast<char>(last[0] - 'a' + 'A');
+        last += dup ? "-dup" : "son";
         const std::string first = dup ? "J" : "John";
         const std::string address = std::to_string(70000 + of) + "," + std::to_string(of % 997);
         Person.clearBuffer();

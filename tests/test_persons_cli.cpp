@@ -21,31 +21,16 @@
 #include "core/text.h"
 #include "core/ui.h"
 #include "import/maildb.h"
-#include "tests/testutil.h"
+#include "tests/cli_testutil.h"
 
 namespace fs = std::filesystem;
 using namespace qb;
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-std::string quote(const std::string& s) {
-    std::string r = "'";
-    for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
-
-Result qbox(const std::string& home, const std::string& args) {
-    const std::string out = home + "/stdout.txt", err = home + "/stderr.txt";
-    std::string cmd = std::string(QBOX_BIN) + " --home " + quote(home) + " " + args + " >" + quote(out) + " 2>" +
-                      quote(err) + " </dev/null";
-    int rc = std::system(cmd.c_str());
-    return Result{WIFEXITED(rc) ? WEXITSTATUS(rc) : 100, readFile(out), readFile(err)};
-}
+using Result = qb::testing::CliResult;
+const auto quote = qb::testing::shellQuote;
+Result qbox(const std::string& home, const std::string& args) { return qb::testing::runQbox(home, args); }
 
 std::vector<std::vector<std::string>> rows(const std::string& out) {
     std::vector<std::vector<std::string>> r;
