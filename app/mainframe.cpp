@@ -160,6 +160,7 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     addProcedure(databaseMenu_, QStringLiteral("Browse &Topics"), "BrowseTopics", true);
     databaseMenu_->addSeparator();
     addProcedure(databaseMenu_, QStringLiteral("&Purge and Recount..."), "PurgeMess", true);
+    addProcedure(databaseMenu_, QStringLiteral("&Count Messages..."), "CountMess", true);
     addProcedure(databaseMenu_, QStringLiteral("Address &Export..."), "AddressExport", true);
 
     personMenu_ = menuBar()->addMenu(QStringLiteral("&Persons"));
