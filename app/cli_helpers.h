@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/cli_reading.h"
 #include "app/commands.h"
 #include "core/registry.h"
 #include "core/text.h"
@@ -18,9 +19,9 @@ namespace qb::cli {
 // Makes the database named (UTF-8, letter case ignored) the active one;
 // false after the reason on stderr.
 inline bool selectNamed(const std::string& name) {
-    ForumsRec row;
-    if (!findDatabaseByName(fromUtf8(name), row) || !selectDatabase(row.ID)) {
-        std::fprintf(stderr, "qbox: no database named '%s'\n", name.c_str());
+    std::string error;
+    if (!openCliDatabase(name, error)) {
+        std::fprintf(stderr, "qbox: %s\n", error.c_str());
         return false;
     }
     return true;
