@@ -272,18 +272,7 @@ std::string joinBody(const LineQueue& q, size_t first, size_t last) {
     return out;
 }
 
-void textToQueue(std::string_view text, LineQueue& q) {
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t lf = text.find('\n', at);
-        size_t end = lf == std::string_view::npos ? text.size() : lf;
-        size_t e = end;
-        if (e > at && text[e - 1] == '\r') --e;
-        pushLine(q, std::string(text.substr(at, e - at)));
-        if (lf == std::string_view::npos) break;
-        at = lf + 1;
-    }
-}
+void textToQueue(std::string_view text, LineQueue& q) { pushText(q, text); }
 
 void cleanFilingText(std::string& text, bool mail) {
     if (text.size() >= 2 && text.compare(0, 2, "@l") == 0) text.erase(0, 2);

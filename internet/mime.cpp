@@ -306,22 +306,17 @@ bool isUtf8Text(std::string_view s) {
     return multi;
 }
 
-namespace {
-
-// Appends text to the queue as lines (LF or CR LF ends).
-void pushText(LineQueue& lines, const std::string& text) {
+void pushText(LineQueue& lines, std::string_view text) {
     size_t at = 0;
     while (at < text.size()) {
         size_t nl = text.find('\n', at);
-        size_t end = nl == std::string::npos ? text.size() : nl;
+        size_t end = nl == std::string_view::npos ? text.size() : nl;
         size_t keep = end;
         if (keep > at && text[keep - 1] == '\r') --keep;
-        pushLine(lines, text.substr(at, keep - at));
-        at = nl == std::string::npos ? text.size() : nl + 1;
+        pushLine(lines, std::string(text.substr(at, keep - at)));
+        at = nl == std::string_view::npos ? text.size() : nl + 1;
     }
 }
-
-} // namespace
 
 std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, const PartInfo& enc) {
     const bool b64 = enc.transferEncoding.rfind("BASE64", 0) == 0;

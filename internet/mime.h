@@ -63,6 +63,9 @@ std::string buildBody(const LineQueue& q, size_t first, int contentKind);
 // converted as UTF-8.
 std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, const PartInfo& enc);
 
+// Appends a text to the queue line by line (LF or CR LF ends a line).
+void pushText(LineQueue& lines, std::string_view text);
+
 // HTML to plain text, in place (at most 64000 characters).
 void htmlToText(std::string& text);
 

@@ -229,6 +229,18 @@ void parseCompuServePerson(std::string_view valueIn, std::string& address, std::
 
 namespace {
 
+// Fills the date, time, receiver kind and text of the record and stores it.
+bool storeWithDateAndText(LineQueue& q, const NewsHeaders& h, ImportContext& ctx, uint8_t kind, const Route& rt) {
+    int32_t date = 0, time = 0;
+    parseDateCommon(h.date, date, time);
+    NHR.DATE = date;
+    NHR.TIME = time;
+    NHR.RECIPTYPE.set("TO");
+    while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
+    NHR_MSGTEXT = messageText(q, h.mime);
+    return ctx.store(kind, rt);
+}
+
 // A mail among the articles of a news file: stored in the run's mail
 // database as sent (a sender "You", or one of the owner's addresses) or
 // received.
@@ -280,14 +292,7 @@ bool storeMailOfNewsFile(LineQueue& q, const NewsHeaders& h, ImportContext& ctx,
     NHR.S_NAME.set(sName);
     NHR.R_CISADRESS.set(lower(rAddr));
     NHR.R_NAME.set(rName);
-    int32_t date = 0, time = 0;
-    parseDateCommon(h.date, date, time);
-    NHR.DATE = date;
-    NHR.TIME = time;
-    NHR.RECIPTYPE.set("TO");
-    while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
-    NHR_MSGTEXT = messageText(q, h.mime);
-    return ctx.store(KindMail, rt);
+    return storeWithDateAndText(q, h, ctx, KindMail, rt);
 }
 
 } // namespace
@@ -297,7 +302,15 @@ namespace {
 bool storeOneArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index, NewsAddresses addresses) {
     NewsHeaders h;
     parseNewsHeaders(q, first, ctx, index, h);
-    if (h.kind != NewsArticle) return storeMailOfNewsFile(q, h, ctx, addresses);
+    if (h.kind != NewsArticle) {
+        // A mail has the headers of one (From, Date and Subject, or a To line);
+        // a stray header line is no message.
+        if (!((h.haveFrom && h.haveDate && h.haveSubject) || h.haveTo)) {
+            ctx.skip();
+            return false;
+        }
+        return storeMailOfNewsFile(q, h, ctx, addresses);
+    }
     if (h.newsgroups.empty()) {  // no newsgroup to file it in
         ctx.skip();
         return false;
@@ -320,15 +333,7 @@ bool storeOneArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleInde
     NHR.S_NAME.set(sName);
     NHR.R_CISADRESS.clear();
     NHR.R_NAME.set(h.refNumber ? "Unknown" : "All");
-    int32_t date = 0, time = 0;
-    parseDateCommon(h.date, date, time);
-    NHR.DATE = date;
-    NHR.TIME = time;
-    NHR.RECIPTYPE.set("TO");
-
-    while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
-    NHR_MSGTEXT = messageText(q, h.mime);
-    return ctx.store(KindNews, rt);
+    return storeWithDateAndText(q, h, ctx, KindNews, rt);
 }
 
 } // namespace

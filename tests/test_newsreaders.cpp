@@ -181,16 +181,21 @@ TEST_F(NewsReaders, MailInNetscapeNewsFilesNamesCompuServeUsers) {
                         "\n"
                         "From: \"Kim Lee\" INTERNET:Kim@Q.org\n"
                         "Subject: net mail\n"
+                        "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
                         "\n"
                         "hello from the net\n"
                         "\n"
                         "From: Joe Bloggs 71234.567\n"
                         "Subject: plain id\n"
+                        "Date: Mon, 1 Jan 1996 11:00:00 +0000\n"
                         "\n"
-                        "third\n",
+                        "third\n"
+                        "\n"
+                        "From: a stray header line\n",
                         KindNews));
     auto r = records();
     ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(ctx.skipped, 1u);  // the stray line is no mail
     EXPECT_EQ(r[0].h.S_CISADRESS.str(), "76543,210");
     EXPECT_EQ(r[0].h.S_NAME.str(), "Jim Smith");
     EXPECT_EQ(r[0].h.MAILTYPE, 1);
