@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/registry.h"
@@ -33,19 +34,8 @@ using namespace qb;
 
 namespace {
 
-std::string dataFile(const std::string& name) {
-    for (const char* dir : {"/work/shared/data", "../shared/data", "../../shared/data"}) {
-        fs::path p = fs::path(dir) / name;
-        if (fs::exists(p)) return p.string();
-    }
-    return {};
-}
-
-std::string quote(const std::string& s) {
-    std::string r = "'";
-    for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
+using bench::dataFile;
+using bench::quote;
 
 struct Judgement {
     size_t control = 0, high = 0;
