@@ -133,7 +133,7 @@ int runImport(CliContext& c) {
     // With a single mail database there is nothing to choose.
     if (!haveMail && mailDbs == 1) mailId = onlyMail;
     s.mailDb = mailId;
-    s.forumDb = reader->needsForumDb ? forumId : 0;
+    s.forumDb = reader->takesForumDb() ? forumId : 0;
     if (haveTopic) {
         if (!s.mailDb) return fail("--topic needs a mail database");
         s.mailTopic = topicNamed(s.mailDb, fromUtf8(topicOpt));

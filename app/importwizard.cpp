@@ -364,7 +364,7 @@ void ImportWizard::readerChanged() {
     mail_->setChecked(r->mail);
     forum_->setChecked(r->forum);
     news_->setChecked(r->news);
-    forumDb_->setEnabled(r->forum && r->needsForumDb);
+    forumDb_->setEnabled(r->forum && r->takesForumDb());
 }
 
 void ImportWizard::methodChanged() {
@@ -391,7 +391,7 @@ ImportSettings ImportWizard::settings() const {
     if (QListWidgetItem* item = readers_->currentItem())
         if (const ReaderEntry* r = readerByNumber(item->data(Qt::UserRole).toInt())) {
             chooseReader(s, *r);
-            if (r->needsForumDb && forumDb_->currentIndex() >= 0)
+            if (r->takesForumDb() && forumDb_->currentIndex() >= 0)
                 s.forumDb = forumIds_[static_cast<size_t>(forumDb_->currentIndex())];
         }
     s.importMail = mail_->isEnabled() && mail_->isChecked();

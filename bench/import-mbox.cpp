@@ -21,6 +21,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/tables.h"
@@ -34,19 +35,8 @@ using namespace qb;
 
 namespace {
 
-std::string dataFile(const std::string& name) {
-    for (const char* dir : {"/work/shared/data", "../shared/data", "../../shared/data"}) {
-        fs::path p = fs::path(dir) / name;
-        if (fs::exists(p)) return p.string();
-    }
-    return {};
-}
-
-std::string quote(const std::string& s) {
-    std::string r = "'";
-    for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
+using bench::dataFile;
+using bench::quote;
 
 // The sample repeated: copy k of each message gets "-k" in its Message-ID and
 // " #k" after its subject, so that no copy is a duplicate of another.

@@ -506,6 +506,11 @@ int transactionCheck() {
 
 bool fileMaskMatches(const std::string& maskIn, const std::string& name) {
     const std::string mask(rtrim(maskIn));
+    // A mask that ends in "." ("*.", "README.") asks for a name without an extension.
+    if (mask.size() >= 2 && mask.back() == '.' && mask[mask.size() - 2] != '.') {
+        if (name.find('.') != std::string::npos) return false;
+        return maskMatch(mask.data(), mask.data() + mask.size() - 1, name.data(), name.data() + name.size());
+    }
     if (maskMatch(mask.data(), mask.data() + mask.size(), name.data(), name.data() + name.size())) return true;
     // "name.*" covers a name without an extension too.
     if (mask.size() >= 2 && mask.compare(mask.size() - 2, 2, ".*") == 0 && name.find('.') == std::string::npos)

@@ -104,7 +104,8 @@ int transactionCheck();
 int DOSFunc(int operation, const std::string& first, const std::string& second);
 
 // The mask matcher of DOSFunc: '*' any run of characters, '?' one character,
-// letter case ignored; "name.*" also matches "name" without an extension.
+// letter case ignored; "name.*" also matches "name" without an extension,
+// and a mask that ends in "." ("*.") matches only names without one.
 bool fileMaskMatches(const std::string& mask, const std::string& name);
 
 } // namespace qb

@@ -130,6 +130,7 @@ const std::vector<ReaderEntry>& readerCatalogue() {
             e.mail = r.kinds & M;
             e.news = r.kinds & N;
             e.needsForumDb = needsForum(r.number);
+            e.optionalForumDb = r.number == 13 || r.number == 14;  // OzWin I and II
             v.push_back(std::move(e));
         }
         return v;
@@ -168,7 +169,7 @@ void chooseReader(ImportSettings& s, const ReaderEntry& r) {
     s.importMail = r.mail;
     s.importNews = r.news;
     s.messageKind = r.mail ? KindMail : r.forum ? KindForum : KindNews;
-    if (!r.needsForumDb) s.forumDb = 0;
+    if (!r.takesForumDb()) s.forumDb = 0;
 }
 
 std::vector<std::string> splitList(const std::string& list) {
@@ -233,7 +234,8 @@ SetupCheck checkSettings(const ImportSettings& s, bool checkDatabases) {
         };
         if (s.importMail && !exists(s.mailDb, KindMail))
             return fail("Import procedure specification error", "Specified mail database no longer exists!");
-        if (s.importForum && needsForumDb && !exists(s.forumDb, KindForum))
+        const bool chosenForum = needsForumDb || (r && r->optionalForumDb && s.forumDb != 0);
+        if (s.importForum && chosenForum && !exists(s.forumDb, KindForum))
             return fail("Import procedure specification error", "Specified Forum database does no longer exist!");
     }
     return c;
@@ -284,7 +286,7 @@ uint32_t saveDefinition(const ImportSettings& s) {
                 BAT.ID = id;
                 BAT.TYPE = 1;
                 BAT.DESCRIPTION.set(savedDescription());
-                BAT.DATABASE = reader->needsForumDb ? s.forumDb : 0;
+                BAT.DATABASE = reader->takesForumDb() ? s.forumDb : 0;
                 BAT.FILETYPE = static_cast<uint8_t>(reader->number);
                 BAT.IMPPATH.set(s.method == 2 ? std::string(s.path.substr(0, 100)) : trim(s.path));
                 BAT.SELMETHOD = s.method;
@@ -332,7 +334,7 @@ bool loadDefinition(uint32_t id, ImportSettings& s, SetupCheck& check) {
             n.masks = reader->mask;
             n.messageKind = reader->mail ? KindMail : reader->forum ? KindForum : KindNews;
         }
-        n.forumDb = reader && reader->needsForumDb ? BAT.DATABASE : 0;
+        n.forumDb = reader && reader->takesForumDb() ? BAT.DATABASE : 0;
         n.mailDb = BAT.MAILBOX;
         n.importMail = BAT.MAILMSG != 0;
         n.importForum = BAT.FORUMMSG != 0;

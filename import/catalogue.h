@@ -16,6 +16,8 @@ struct ReaderEntry {
     std::string mask;          // default file mask(s), ";"-separated
     bool forum = false, mail = false, news = false;  // message kinds its files hold
     bool needsForumDb = false; // its files do not name the forum: one is chosen for the run
+    bool optionalForumDb = false;  // a forum may be chosen for its messages that name none
+    bool takesForumDb() const { return needsForumDb || optionalForumDb; }
 };
 
 constexpr int DefaultReaderNumber = 17;  // "WinCIM"

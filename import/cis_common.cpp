@@ -242,7 +242,7 @@ int MailOwner::classify(std::string& sender, std::string& receiver) const {
 }
 
 std::string runForumName(const ImportContext& ctx) {
-    const TargetDb* t = ctx.target(ctx.settings.forumDb);
+    const TargetDb* t = ctx.target(ctx.settings.forumDb ? ctx.settings.forumDb : ctx.fallbackForumDb);
     return t ? t->description : std::string();
 }
 
@@ -272,18 +272,7 @@ std::string joinBody(const LineQueue& q, size_t first, size_t last) {
     return out;
 }
 
-void textToQueue(std::string_view text, LineQueue& q) {
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t lf = text.find('\n', at);
-        size_t end = lf == std::string_view::npos ? text.size() : lf;
-        size_t e = end;
-        if (e > at && text[e - 1] == '\r') --e;
-        pushLine(q, std::string(text.substr(at, e - at)));
-        if (lf == std::string_view::npos) break;
-        at = lf + 1;
-    }
-}
+void textToQueue(std::string_view text, LineQueue& q) { pushText(q, text); }
 
 void cleanFilingText(std::string& text, bool mail) {
     if (text.size() >= 2 && text.compare(0, 2, "@l") == 0) text.erase(0, 2);
@@ -322,21 +311,16 @@ void cleanFilingText(std::string& text, bool mail) {
     }
     text = b.substr(s, e - s);
     if (mail && isInternetHeaderLine(std::string_view(text).substr(0, 15))) {
-        // An Internet mail filed whole: its header lines are dropped and its
-        // body decoded as the Internet readers do.
+        // A mail from the Internet, or a text that merely begins like one
+        // ("To: all members", "Date: Monday"): every line stays, only the parts
+        // of a MIME body that are not its text are dropped and the kept text
+        // is decoded.
         LineQueue q;
         textToQueue(text, q);
-        MailHeaders h;
-        parseMailHeaders(q, 0, HeaderStyle::Common, h);
-        if (h.bodyStart >= q.size()) {
-            text.clear();
-        } else if (h.multipart && !h.boundary.empty()) {
-            PartInfo info;
-            selectPart(q, h.bodyStart, h.boundary, &info);
-            text = buildMessageText(q, h.bodyStart, info.html ? ContentHtml : ContentPlain, info);
-        } else {
-            text = buildMessageText(q, h.bodyStart, h.multipart ? ContentPlain : h.contentKind, h.enc);
-        }
+        PartInfo info;
+        int kind = mimeBodyTest(q, 0, nullptr, &info);
+        text = buildMessageText(q, 0, kind, info);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     }
     if (text.size() > NHR_MSGTEXTMax) text.resize(NHR_MSGTEXTMax);
 }

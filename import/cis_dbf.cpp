@@ -181,8 +181,10 @@ public:
             auto n = w_.next(ctx);
             if (n == RowWalker::Next::End) return ParseStatus::Done;
             if (n == RowWalker::Next::GaveUp) return ParseStatus::Failed;
-            if (forumTable_) forumRow(ctx);
-            else mailRow(ctx);
+            ctx.oneMessage([&] {
+                if (forumTable_) forumRow(ctx);
+                else mailRow(ctx);
+            });
         }
         return ParseStatus::More;
     }
@@ -243,8 +245,10 @@ public:
                 ctx.skip();
                 continue;
             }
-            if (w_.db.logical("IS_MAIL")) mailRow(ctx);
-            else forumRow(ctx);
+            ctx.oneMessage([&] {
+                if (w_.db.logical("IS_MAIL")) mailRow(ctx);
+                else forumRow(ctx);
+            });
         }
         return ParseStatus::More;
     }
@@ -325,12 +329,14 @@ public:
                 ctx.skip();
                 continue;
             }
-            LineQueue q;
-            std::string body = field(w_.db, "MSG_BODY");
-            textToQueue(body, q);
-            if (isNews(q)) newsRow(ctx, q);
-            else if (!ctx.settings.importMail) ctx.skip();
-            else storeMail(q, 0, HeaderStyle::Common, DateRule::Common);
+            ctx.oneMessage([&] {
+                LineQueue q;
+                std::string body = field(w_.db, "MSG_BODY");
+                textToQueue(body, q);
+                if (isNews(q)) newsRow(ctx, q);
+                else if (!ctx.settings.importMail) ctx.skip();
+                else storeMail(q, 0, HeaderStyle::Common, DateRule::Common);
+            });
         }
         return ParseStatus::More;
     }

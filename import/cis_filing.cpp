@@ -89,7 +89,7 @@ public:
         return ParseStatus::More;
     }
     ParseStatus step(ImportContext& ctx, int) override {
-        parse(ctx);
+        ctx.oneMessage([&] { parse(ctx); });
         ctx.progress = data_.size();
         return ParseStatus::Done;
     }
@@ -350,7 +350,7 @@ ParseStatus CabinetParser::step(ImportContext& ctx, int batch) {
     }
     int n = std::max(1, std::min(batch, 9));
     for (int i = 0; i < n && next_ < records_.size(); ++i, ++next_)
-        convert(ctx, records_[next_].first, records_[next_].second);
+        ctx.oneMessage([&] { convert(ctx, records_[next_].first, records_[next_].second); });
     ctx.progress = next_ < records_.size() ? records_[next_].first : size_;
     return next_ < records_.size() ? ParseStatus::More : ParseStatus::Done;
 }

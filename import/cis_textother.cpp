@@ -254,7 +254,7 @@ void NavcisSaveParser::parseMessage(ImportContext& ctx, size_t first, size_t las
     std::vector<Receiver> rcv{{"", trimBoth(to.substr(10)), "TO"}};
     size_t k = 3;
     for (; startsWith(line(k), "     Cc:  ") || startsWith(line(k), "    Bcc:  "); ++k)
-        rcv.push_back({"", trimBoth(line(k).substr(10)), line(k)[4] == 'C' ? "CC" : "BC"});
+        rcv.push_back({"", trimBoth(line(k).substr(10)), startsWith(line(k), "     Cc:  ") ? "CC" : "BC"});
     std::string forumLine;
     if (startsWith(line(k), "  Forum: ")) forumLine = line(k++);
     std::string dateLine = line(k);

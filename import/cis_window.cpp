@@ -99,7 +99,7 @@ ParseStatus WindowParser::step(ImportContext& ctx, int batch) {
         size_t first = starts_[cur_];
         size_t last = cur_ + 1 < starts_.size() ? starts_[cur_ + 1] : q_.size();
         ++cur_;
-        parseMessage(ctx, first, last);
+        ctx.oneMessage([&] { parseMessage(ctx, first, last); });
         ++done;
     }
     ctx.progress = consumed();

@@ -163,6 +163,12 @@ bool ImportContext::addMessageId(const std::string& idString, uint32_t msgNumber
     return false;
 }
 
+void ImportContext::messageFailed(const std::string& what) {
+    ++skipped;
+    ++failedMessages;
+    if (failureText.empty()) failureText = what.empty() ? std::string("unknown error") : what;
+}
+
 void ImportContext::noteWriteError() {
     if (writeFailed) return;
     writeFailed = true;
@@ -176,7 +182,7 @@ bool ImportContext::openTemporary() {
         t->remove();
         t->create(file);
         if (errorCode() != 0) {
-            ui().message("Warning!", file + " cannot be opened\r\n" + errorText(), Icon::Exclamation);
+            if (!unattended()) ui().message("Warning!", file + " cannot be opened\r\n" + errorText(), Icon::Exclamation);
             return false;
         }
         OP_CLOSE(OpOpenExclusive, t->number());

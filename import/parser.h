@@ -9,6 +9,7 @@
 // ImportContext::store(); a message it drops is counted with skip().
 #pragma once
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,6 +60,9 @@ public:
     std::vector<uint32_t> routed;    // IDs of the databases that at least one message was routed to
     uint32_t nextId = 0;             // the private ID counter (new mail IDs and new database IDs)
     uint32_t nextDirNumber = 1;      // directory number of the next new database
+    // The forum of the run for a reader whose files name their forum, taken by
+    // the messages that name none (settings.forumDb is 0 then).
+    uint32_t fallbackForumDb = 0;
     uint64_t progress = 0;           // bytes of the current file done (parsers keep it current)
     uint64_t written = 0;            // temporary records written
     uint64_t skipped = 0;            // messages dropped or refused
@@ -99,6 +103,22 @@ public:
 
     void skip() { ++skipped; }
     void noteWriteError();
+
+    // A message that a reader could not parse (an exception while reading it):
+    // it is counted as skipped and its error kept for the report of the file.
+    uint64_t failedMessages = 0;
+    std::string failureText;         // the error of the first such message since the last report
+    void messageFailed(const std::string& what);
+    // Runs the reading of one message; an exception it throws fails that
+    // message only (messageFailed) and the reader goes on with the next.
+    template <class F>
+    void oneMessage(F&& f) {
+        try {
+            f();
+        } catch (const std::exception& e) {
+            messageFailed(e.what());
+        }
+    }
 
     const TargetDb* target(uint32_t id) const;
     TargetDb* target(uint32_t id);

@@ -121,7 +121,13 @@ ImportRun::ImportRun(ImportSettings settings, std::vector<std::string> files)
     : settings_(std::move(settings)), files_(std::move(files)) {
     ctx_.settings = settings_;
     const ReaderEntry* r = readerByName(settings_.reader);
-    if (!r || !r->needsForumDb) ctx_.settings.forumDb = 0;
+    if (r && r->optionalForumDb) {
+        // Only the messages that name no forum go to the forum chosen for the run.
+        ctx_.fallbackForumDb = ctx_.settings.forumDb;
+        ctx_.settings.forumDb = 0;
+    } else if (!r || !r->needsForumDb) {
+        ctx_.settings.forumDb = 0;
+    }
     started_ = std::chrono::steady_clock::now();
 }
 
@@ -174,6 +180,19 @@ void ImportRun::setText(const std::string& t) {
 }
 
 bool ImportRun::step() {
+    try {
+        stepState();
+    } catch (const std::exception& e) {
+        // Whatever went wrong is reported and ends the run; what was committed stays.
+        box("Warning!", std::string(e.what()) + "\r\n" + "Import will not proceed!");
+        if (txnOpen_ && inTransaction()) rollbackTransaction();
+        txnOpen_ = false;
+        finish(true);
+    }
+    return state_ != ImportState::Finished;
+}
+
+void ImportRun::stepState() {
     switch (state_) {
     case ImportState::Start: doStart(); break;
     case ImportState::NextFile: doNextFile(); break;
@@ -187,9 +206,8 @@ bool ImportRun::step() {
     case ImportState::CountSections: doCountSections(); break;
     case ImportState::KeyWords: doKeyWords(); break;
     case ImportState::BuildSavedKeys: doBuildSavedKeys(); break;
-    case ImportState::Finished: return false;
+    case ImportState::Finished: break;
     }
-    return state_ != ImportState::Finished;
 }
 
 bool ImportRun::requestStop() {
@@ -296,7 +314,15 @@ void ImportRun::doNextFile() {
     from_ = currentFile_;
     ctx_.progress = 0;
     parser_ = makeParser(settings_.reader);
-    ParseStatus st = parser_->begin(currentFile_, ctx_);
+    ParseStatus st = ParseStatus::Failed;
+    try {
+        st = parser_->begin(currentFile_, ctx_);
+    } catch (const std::exception& e) {
+        box("Warning!", currentFile_ + " cannot be opened\r\n" + e.what() + "\r\n" + "This file will be skipped!");
+        parser_.reset();
+        return;
+    }
+    readerThrows_ = 0;
     setText(parser_->passText());
     if (temporaryWritesFailed()) return;
     switch (st) {
@@ -318,17 +344,43 @@ bool ImportRun::temporaryWritesFailed() {
 }
 
 void ImportRun::doConvert() {
-    ParseStatus st = parser_->step(ctx_, preBatch_);
+    ParseStatus st = ParseStatus::More;
+    bool gaveUp = false;
+    try {
+        st = parser_->step(ctx_, preBatch_);
+        readerThrows_ = 0;
+    } catch (const std::exception& e) {
+        // The reader goes on after what it failed on; one that fails again and
+        // again without getting any further gives the rest of the file up.
+        ctx_.messageFailed(e.what());
+        if (readerThrows_ > 0 && ctx_.progress == throwProgress_) gaveUp = true;
+        throwProgress_ = ctx_.progress;
+        ++readerThrows_;
+    }
     setText(parser_->passText());
     totals_.skipped = ctx_.skipped;
     if (temporaryWritesFailed()) return;
-    if (st != ParseStatus::More) {
+    if (gaveUp || st != ParseStatus::More) {
         if ((st == ParseStatus::Failed || st == ParseStatus::NotThisReader) && !parser_->failText().empty())
             box("Warning!", parser_->failText());
+        reportFailedMessages(gaveUp);
         parser_.reset();
         state_ = ImportState::NextFile;
     }
     if (!diskCheck(false)) finish(true);
+}
+
+void ImportRun::reportFailedMessages(bool gaveUp) {
+    const uint64_t failed = ctx_.failedMessages - failedReported_;
+    failedReported_ = ctx_.failedMessages;
+    if (failed == 0) return;
+    std::string text = currentFile_ + "\r\n" + std::to_string(failed) +
+                       (failed == 1 ? " message could not be read and was skipped:\r\n"
+                                    : " messages could not be read and were skipped; the first:\r\n") +
+                       ctx_.failureText;
+    if (gaveUp) text += "\r\nThe rest of this file will be skipped!";
+    ctx_.failureText.clear();
+    box(" Import Error ", text);
 }
 
 bool ImportRun::diskCheck(bool importPass) {
@@ -473,6 +525,9 @@ void ImportRun::doNextDatabase() {
     dbKind_ = t->forumType;
 
     if (t->newItem) {
+        // The number is the registry's: one that no row holds and no directory
+        // on the disk has (the number routing gave it is only provisional).
+        t->dirNumber = nextDirNumber();
         // The directory first: a registry row must never name a directory that is not there.
         std::error_code ec;
         const std::string dir = (fs::path(std::string(rtrim(Mem.FileDir))) / databaseDirName(t->dirNumber)).string();
@@ -601,7 +656,14 @@ void ImportRun::doImportRecords() {
         recordsStarted_ = true;
     }
     for (int i = 0; i < importBatch_; ++i) {
-        if (!NewHR.next() || NHR.INTERNAL != db) {
+        const bool read = NewHR.next();
+        // Only the end of the file ends the records; a read error ends the run.
+        if (!read && (errorCode() != ErrRecordNotAvailable || !NewHR.isOpen())) {
+            box("Warning!", errorText() + "\r\n" + "Messages will not be imported!");
+            finish(true);
+            return;
+        }
+        if (!read || NHR.INTERNAL != db) {
             bool copies = dbKind_ == KindMail && TempCC.records() > 0;
             if (copies) setText("Adding InBox CarbonCopies");
             else setText("Counting messages per person");

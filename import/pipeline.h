@@ -108,6 +108,8 @@ public:
     std::function<void(const std::string&)> onProgressText;
 
 private:
+    void stepState();
+    void reportFailedMessages(bool gaveUp);
     void doStart();
     void doNextFile();
     void doConvert();
@@ -155,6 +157,10 @@ private:
     int32_t startDate_ = 0, startTime_ = 0;
     uint32_t previousDb_ = 0;
     int preBatch_ = 300, importBatch_ = 500;
+    // Messages the readers failed on, and a reader that throws out of its step.
+    uint64_t failedReported_ = 0;
+    int readerThrows_ = 0;
+    uint64_t throwProgress_ = 0;
 
     // The import pass.
     size_t dbIndex_ = 0;               // entry of ctx_.targets being imported

@@ -223,7 +223,8 @@ int storeBoard(const StoreInput& in, StoreOutput& out, bool news) {
             MessageIds.clearBuffer();
             MST.IDSTRING = mid;
             MST.MSGNUMBER = NHR.MSGNUMBER;
-            if (!MessageIds.add()) return StoreSkipped;
+            // A Message-ID that cannot be written is a failure, not a duplicate.
+            if (!UppDat(MessageIds, UppAdd, ModeReportRollback)) return StoreFailed;
         }
     }
 
@@ -242,7 +243,8 @@ int storeBoard(const StoreInput& in, StoreOutput& out, bool news) {
                 MessageIds.clearBuffer();
                 MST.IDSTRING = ref;
                 MST.MSGNUMBER = NHR.REFNUMBER;
-                if (MessageIds.add()) parent.number = NHR.REFNUMBER;
+                if (!UppDat(MessageIds, UppAdd, ModeReportRollback)) return StoreFailed;
+                parent.number = NHR.REFNUMBER;
             }
         }
     } else {

@@ -64,9 +64,12 @@ HeaderKind classifyHeader(std::string_view line) {
         case 'F':
             if (startsUpper(line, "FROM:")) return HdrFrom;
             if (startsUpper(line, "FROM ")) {
-                if (line.size() >= 8 && line.substr(4, 3) == " - ") return HdrOther;
-                std::string_view zone = line.substr(6, std::min<size_t>(line.size(), 50) - std::min<size_t>(line.size(), 6));
-                if (zone.find('@') != std::string_view::npos) return HdrOther;
+                if (line.size() >= 7 && line.substr(4, 3) == " - ") return HdrOther;
+                // Characters 7 to 50; a bare "From " line has none.
+                if (line.size() > 6) {
+                    std::string_view zone = line.substr(6, std::min<size_t>(line.size(), 50) - 6);
+                    if (zone.find('@') != std::string_view::npos) return HdrOther;
+                }
             }
             return HdrNone;
         case 'D':
@@ -109,6 +112,13 @@ bool isContinuation(std::string_view line) {
     for (char c : line)
         if (!isBlank(c) && c != '\r') return true;
     return false;
+}
+
+bool isBareFromLine(std::string_view line) {
+    if (line.size() < 5 || !startsUpper(line, "FROM ")) return false;
+    for (char c : line.substr(5))
+        if (!isBlank(c) && c != '\r') return false;
+    return true;
 }
 
 bool beginsHeaderBlock(std::string_view line) {

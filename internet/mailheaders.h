@@ -34,6 +34,10 @@ bool isHeaderLike(std::string_view line);
 // holds something else.
 bool isContinuation(std::string_view line);
 
+// A line "From " (or "from "), blanks after the word only: a separator cut
+// short. Inside a header block it belongs to the block and splits nothing.
+bool isBareFromLine(std::string_view line);
+
 // True when the line could begin a header block of a message stream: its first
 // character is a letter and it is a header line (listed or header-like) or an
 // mbox "From " separator.

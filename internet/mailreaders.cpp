@@ -47,6 +47,11 @@ std::string InternetReader::bodyText(LineQueue& q, const MailHeaders& h, bool de
 
 void InternetReader::storeMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates,
                                const std::string& separator) {
+    ctx_->oneMessage([&] { storeOneMail(q, first, style, dates, separator); });
+}
+
+void InternetReader::storeOneMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates,
+                                  const std::string& separator) {
     ImportContext& ctx = *ctx_;
     MailHeaders h;
     parseMailHeaders(q, first, style, h);

@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -138,6 +139,7 @@ bool selectPart(LineQueue& q, size_t first, const std::string& boundaryIn, PartI
             } else if (e.LEN == 0) {
                 inHeaders = false;
                 nestedWanted = false;
+                if (currentIsText) kept.partFirst = i + 1;
             } else {
                 if (nestedWanted && e.LINE.size() > 9) {
                     if (auto b = findBoundary(e.LINE, up, 0)) {
@@ -170,9 +172,10 @@ bool selectPart(LineQueue& q, size_t first, const std::string& boundaryIn, PartI
                         e.LINE.compare(2, boundary.size(), boundary) == 0;
         }
         if (match) {
-            if (textSeen)
+            if (textSeen) {
                 restRemoved = true;
-            else {
+                if (kept.partEnd > i) kept.partEnd = i;
+            } else {
                 inHeaders = true;
                 removing = true;
             }
@@ -183,6 +186,8 @@ bool selectPart(LineQueue& q, size_t first, const std::string& boundaryIn, PartI
         }
     }
     kept.html = textSeen && html;
+    // Without a text part there is nothing to decode: what is left is preamble.
+    if (!textSeen) kept.partFirst = kept.partEnd = q.size();
     if (info) *info = kept;
     return kept.html;
 }
@@ -301,6 +306,18 @@ bool isUtf8Text(std::string_view s) {
     return multi;
 }
 
+void pushText(LineQueue& lines, std::string_view text) {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t nl = text.find('\n', at);
+        size_t end = nl == std::string_view::npos ? text.size() : nl;
+        size_t keep = end;
+        if (keep > at && text[keep - 1] == '\r') --keep;
+        pushLine(lines, std::string(text.substr(at, keep - at)));
+        at = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+}
+
 std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, const PartInfo& enc) {
     const bool b64 = enc.transferEncoding.rfind("BASE64", 0) == 0;
     const bool qp = enc.transferEncoding.rfind("QUOTED-PRINTABLE", 0) == 0;
@@ -314,9 +331,16 @@ std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, 
                 if (c >= 0x80) { high = true; break; }
         if (!high) return buildBody(q, first, contentKind);
     }
+    const size_t partFirst = std::max(first, enc.partFirst);
+    const size_t partEnd = std::min(q.size(), enc.partEnd);
+    LineQueue lines;
+    // The kept lines before the part (a preamble) as they are.
+    for (size_t i = first; i < partFirst && i < q.size(); ++i)
+        if (!isRemoved(q[i])) lines.push_back(q[i]);
+    // The part itself, decoded on its own.
     std::string joined;
     bool started = false;
-    for (size_t i = first; i < q.size(); ++i) {
+    for (size_t i = partFirst; i < partEnd; ++i) {
         const TQEntry& e = q[i];
         if (isRemoved(e)) continue;
         if (!started) {
@@ -333,16 +357,10 @@ std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, 
         joined = charsetToCp1252(joined, cs);
     else if (isUtf8Text(joined))
         joined = charsetToCp1252(joined, "UTF-8");
-    LineQueue lines;
-    size_t at = 0;
-    while (at < joined.size()) {
-        size_t nl = joined.find('\n', at);
-        size_t end = nl == std::string::npos ? joined.size() : nl;
-        size_t keep = end;
-        if (keep > at && joined[keep - 1] == '\r') --keep;
-        pushLine(lines, joined.substr(at, keep - at));
-        at = nl == std::string::npos ? joined.size() : nl + 1;
-    }
+    pushText(lines, joined);
+    // Kept lines after the part as they are.
+    for (size_t i = std::max(partEnd, partFirst); i < q.size(); ++i)
+        if (!isRemoved(q[i])) lines.push_back(q[i]);
     return buildBody(lines, 0, contentKind);
 }
 
@@ -759,6 +777,8 @@ int mimeBodyTest(LineQueue& q, size_t first, size_t* bodyStart, PartInfo* info) 
         if (info) *info = kept;
         return keptHtml ? ContentHtml : ContentPlain;
     }
+    // The header lines stay as they are; only the body is in the declared encoding.
+    whole.partFirst = i;
     if (info) *info = whole;
     if (html) return ContentHtml;
     if (i < q.size() && upper(std::string_view(q[i].LINE).substr(0, 20)).find("HTML") != std::string::npos)

@@ -39,6 +39,11 @@ struct PartInfo {
     bool html = false;
     std::string transferEncoding;  // "BASE64", "QUOTED-PRINTABLE", ... (upper case)
     std::string charset;           // as declared, upper case
+    // The lines that the encoding and charset apply to: [partFirst, partEnd).
+    // Lines outside (a preamble, header lines kept in the text) stay as they
+    // are and are never decoded together with the part.
+    size_t partFirst = 0;
+    size_t partEnd = static_cast<size_t>(-1);
 };
 bool selectPart(LineQueue& q, size_t first, const std::string& boundary, PartInfo* info);
 
@@ -50,11 +55,16 @@ std::string buildBody(const LineQueue& q, size_t first, size_t last, int content
 std::string buildBody(const LineQueue& q, size_t first, int contentKind);
 
 // The message text of a body whose kept part (or whole body) declares a
-// transfer encoding or a charset: the kept lines are decoded (base64 or
-// quoted-printable), converted to Windows-1252 and then built as buildBody.
+// transfer encoding or a charset: the kept lines of the part (enc.partFirst to
+// enc.partEnd) are decoded (base64 or quoted-printable) on their own, converted
+// to Windows-1252, and built as buildBody together with the kept lines before
+// and after the part, which are taken as they are.
 // Text said to be Latin-1 (or said nothing of) that is well-formed UTF-8 is
 // converted as UTF-8.
 std::string buildMessageText(const LineQueue& q, size_t first, int contentKind, const PartInfo& enc);
+
+// Appends a text to the queue line by line (LF or CR LF ends a line).
+void pushText(LineQueue& lines, std::string_view text);
 
 // HTML to plain text, in place (at most 64000 characters).
 void htmlToText(std::string& text);

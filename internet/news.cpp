@@ -1,8 +1,12 @@
 #include "internet/news.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "core/fixedstr.h"
 #include "core/tables.h"
 #include "core/text.h"
+#include "import/persons.h"
 
 namespace qb {
 
@@ -167,9 +171,146 @@ void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, Arti
     h.subject = headerText(h.subject);
 }
 
-bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index) {
+void parseCompuServePerson(std::string_view valueIn, std::string& address, std::string& name) {
+    std::string v = trimBlanks(valueIn);
+    address.clear();
+    name.clear();
+    if (v.find('@') != std::string::npos) {
+        size_t lt = v.rfind('<');
+        size_t gt = lt == std::string::npos ? lt : v.find('>', lt);
+        if (gt != std::string::npos) {
+            address = v.substr(lt + 1, gt - lt - 1);
+            name = v.substr(0, lt);
+        } else {
+            size_t at = v.find('@');
+            size_t b = v.find_last_of(" \t", at);
+            size_t e = v.find_first_of(" \t", at);
+            size_t s = b == std::string::npos ? 0 : b + 1;
+            address = v.substr(s, e == std::string::npos ? std::string::npos : e - s);
+            name = v.substr(0, s);
+        }
+        address = trimBlanks(address);
+        if (address.size() >= 8 && upper(address.substr(0, 8)) == "INTERNET") {
+            address.erase(0, 8);
+            if (!address.empty() && address[0] == ':') address.erase(0, 1);
+        }
+        address = lower(trimBlanks(address));
+    } else {
+        // A name and a CompuServe user ID: "Jim Smith [76543.210]", "Jim Smith 76543,210".
+        std::string rest = v;
+        size_t open = rest.rfind('[');
+        size_t close = open == std::string::npos ? open : rest.find(']', open);
+        std::string id;
+        if (close != std::string::npos) {
+            id = trimBlanks(rest.substr(open + 1, close - open - 1));
+            rest = rest.substr(0, open) + rest.substr(close + 1);
+        } else {
+            size_t b = rest.find_last_of(" \t");
+            std::string last = b == std::string::npos ? rest : rest.substr(b + 1);
+            size_t sep = last.find_first_of(".,");
+            bool digits = sep != std::string::npos && sep > 0 && sep + 1 < last.size();
+            for (size_t k = 0; digits && k < last.size(); ++k)
+                digits = k == sep || (last[k] >= '0' && last[k] <= '9');
+            if (digits) {
+                id = last;
+                rest = b == std::string::npos ? std::string() : rest.substr(0, b);
+            }
+        }
+        size_t dot = id.find('.');
+        if (dot != std::string::npos) id[dot] = ',';
+        address = id;
+        name = rest;
+    }
+    name = trimBlanks(name);
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = trimBlanks(name.substr(1, name.size() - 2));
+    address = cut(address, 60);
+    name = cut(name, 40);
+}
+
+namespace {
+
+// Fills the date, time, receiver kind and text of the record and stores it.
+bool storeWithDateAndText(LineQueue& q, const NewsHeaders& h, ImportContext& ctx, uint8_t kind, const Route& rt) {
+    int32_t date = 0, time = 0;
+    parseDateCommon(h.date, date, time);
+    NHR.DATE = date;
+    NHR.TIME = time;
+    NHR.RECIPTYPE.set("TO");
+    while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
+    NHR_MSGTEXT = messageText(q, h.mime);
+    return ctx.store(kind, rt);
+}
+
+// A mail among the articles of a news file: stored in the run's mail
+// database as sent (a sender "You", or one of the owner's addresses) or
+// received.
+bool storeMailOfNewsFile(LineQueue& q, const NewsHeaders& h, ImportContext& ctx, NewsAddresses addresses) {
+    const TargetDb* db = ctx.settings.importMail ? ctx.target(ctx.settings.mailDb) : nullptr;
+    if (!db) {
+        ctx.skip();
+        return false;
+    }
+    Route rt = ctx.route(db->description, KindMail);
+    if (!rt.found || !rt.allowImport) {
+        ctx.skip();
+        return false;
+    }
+    if (mailOwner().forumId != ctx.settings.mailDb) loadMailOwner(ctx.settings.mailDb);
+    auto person = [&](const std::string& value, std::string& address, std::string& name) {
+        if (addresses == NewsAddresses::CompuServe) parseCompuServePerson(value, address, name);
+        else parseAddress(value, address, name);
+    };
+    NewHR.clearBuffer();
+    NHR.FOR_DESCRIPTION.set(std::string_view(db->description).substr(0, std::min<size_t>(40, db->description.size())));
+    const uint32_t id = ctx.newId();
+    NHR.MSGNUMBER = id;
+    NHR.REFNUMBER = id;
+    NHR.HEADING.set(subjectHeading(h.subject));
+
+    std::string sAddr, sName, rAddr, rName;
+    const std::string from = trimBlanks(h.from);
+    const bool you = from.compare(0, 3, "You") == 0 && (from.size() == 3 || !isalpha(static_cast<unsigned char>(from[3])));
+    if (!you) person(from, sAddr, sName);
+    if (h.haveTo) {
+        std::string to = trimBlanks(h.to);
+        if (to.size() >= 3 && to.compare(to.size() - 3, 3, "(X)") == 0) to = trimBlanks(to.substr(0, to.size() - 3));
+        person(to, rAddr, rName);
+    } else {
+        rAddr = mailOwner().address;
+        rName = mailOwner().name;
+    }
+    if (you || isOwnerAddress(sAddr)) {
+        sAddr = mailOwner().address;
+        sName = mailOwner().name;
+        NHR.MAILTYPE = MailOutbox;
+    } else {
+        rAddr = mailOwner().address;
+        rName = mailOwner().name;
+        NHR.MAILTYPE = MailInbox;
+    }
+    NHR.S_CISADRESS.set(lower(sAddr));
+    NHR.S_NAME.set(sName);
+    NHR.R_CISADRESS.set(lower(rAddr));
+    NHR.R_NAME.set(rName);
+    return storeWithDateAndText(q, h, ctx, KindMail, rt);
+}
+
+} // namespace
+
+namespace {
+
+bool storeOneArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index, NewsAddresses addresses) {
     NewsHeaders h;
     parseNewsHeaders(q, first, ctx, index, h);
+    if (h.kind != NewsArticle) {
+        // A mail has the headers of one (From, Date and Subject, or a To line);
+        // a stray header line is no message.
+        if (!((h.haveFrom && h.haveDate && h.haveSubject) || h.haveTo)) {
+            ctx.skip();
+            return false;
+        }
+        return storeMailOfNewsFile(q, h, ctx, addresses);
+    }
     if (h.newsgroups.empty()) {  // no newsgroup to file it in
         ctx.skip();
         return false;
@@ -192,15 +333,15 @@ bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleInd
     NHR.S_NAME.set(sName);
     NHR.R_CISADRESS.clear();
     NHR.R_NAME.set(h.refNumber ? "Unknown" : "All");
-    int32_t date = 0, time = 0;
-    parseDateCommon(h.date, date, time);
-    NHR.DATE = date;
-    NHR.TIME = time;
-    NHR.RECIPTYPE.set("TO");
+    return storeWithDateAndText(q, h, ctx, KindNews, rt);
+}
 
-    while (q.size() > h.bodyStart && q.back().LEN == 0) q.pop_back();
-    NHR_MSGTEXT = messageText(q, h.mime);
-    return ctx.store(KindNews, rt);
+} // namespace
+
+bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index, NewsAddresses addresses) {
+    bool stored = false;
+    ctx.oneMessage([&] { stored = storeOneArticle(q, first, ctx, index, addresses); });
+    return stored;
 }
 
 } // namespace qb

@@ -51,9 +51,24 @@ std::string chooseNewsgroup(std::string_view value, const ImportContext& ctx);
 // headers lack are taken from `index` when the article is news.
 void parseNewsHeaders(const LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index, NewsHeaders& h);
 
-// Parses the article q[first..] and writes its temporary import record for
-// its newsgroup; an article without a newsgroup or refused by the routing is
-// counted as skipped. True when a record was written.
-bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index = nullptr);
+// How a news reader's files write the persons of the mail among their
+// articles: by the Internet address rule, or with CompuServe user IDs for
+// senders without an "@" ("Netscape News").
+enum class NewsAddresses { Internet, CompuServe };
+
+// The persons of a mail in a news file written the CompuServe way: a value
+// with an "@" gives the address in angle brackets or the word with the "@"
+// (without a leading "INTERNET:"), the name the text before it; a value
+// without one is a name and a CompuServe user ID ("[76543.210]" becomes
+// "76543,210"). Address at most 60, name at most 40 characters.
+void parseCompuServePerson(std::string_view value, std::string& address, std::string& name);
+
+// Parses the article q[first..] and writes its temporary import record: a
+// news article for its newsgroup, a mail (a message without a Newsgroups
+// line) for the run's mail database when the run takes mail. A message that
+// has no place or is refused by the routing is counted as skipped. True when
+// a record was written.
+bool storeNewsArticle(LineQueue& q, size_t first, ImportContext& ctx, ArticleIndex* index = nullptr,
+                      NewsAddresses addresses = NewsAddresses::Internet);
 
 } // namespace qb

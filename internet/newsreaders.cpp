@@ -357,7 +357,9 @@ private:
             prevEmpty = l.empty();
             if (++count > lines) break;
         }
-        storeNewsArticle(q, 0, ctx, index_.present ? &index_ : nullptr);
+        // "Netscape News" writes the persons of its mail with CompuServe user IDs.
+        storeNewsArticle(q, 0, ctx, index_.present ? &index_ : nullptr,
+                         indexed_ ? NewsAddresses::Internet : NewsAddresses::CompuServe);
         index_.clear();
     }
 

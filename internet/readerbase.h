@@ -38,6 +38,9 @@ protected:
     void storeMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates,
                    const std::string& separator = {});
 
+    // storeMail without the guard that fails the one message on an exception.
+    void storeOneMail(LineQueue& q, size_t first, HeaderStyle style, DateRule dates, const std::string& separator);
+
     // The text of the body from h.bodyStart: the kept MIME part, decoded.
     static std::string bodyText(LineQueue& q, const MailHeaders& h) { return bodyText(q, h, true); }
     // decode false: the text is kept in its transfer encoding and charset as
@@ -60,7 +63,8 @@ protected:
         block.push_back(std::move(first));
         std::string next;
         while (in_.next(next)) {
-            if (isContinuation(next) || (!next.empty() && (isHeaderLike(next) || classifyHeader(next) != HdrNone))) {
+            if (isContinuation(next) || isBareFromLine(next) ||
+                (!next.empty() && (isHeaderLike(next) || classifyHeader(next) != HdrNone))) {
                 kinds |= kindBit(classifyHeader(next));
                 block.push_back(std::move(next));
             } else {

@@ -93,6 +93,19 @@ TEST(CatalogueQueue, SelectionMethods) {
     s.method = 1;
     s.path = d.path + "/nowhere";
     EXPECT_TRUE(buildFileQueue(s).empty());
+
+    // VirtualAccess keeps its messages in files without an extension: "*." takes only those.
+    fs::create_directories(d.path + "/va");
+    writeFile(d.path + "/va/MAIL", "x");
+    writeFile(d.path + "/va/CIS_PRINTERS", "x");
+    writeFile(d.path + "/va/NOTES.TXT", "x");
+    chooseReader(s, *readerByName("VirtualAccess"));
+    EXPECT_EQ(s.masks, "*.");
+    s.method = 1;
+    s.path = d.path + "/va";
+    EXPECT_EQ(buildFileQueue(s), (std::vector<std::string>{d.path + "/va/CIS_PRINTERS", d.path + "/va/MAIL"}));
+    EXPECT_TRUE(fileMaskMatches("MAIL.", "mail"));
+    EXPECT_FALSE(fileMaskMatches("MAIL.", "mail.txt"));
 }
 
 TEST(CatalogueChecks, FirstFailingRuleGivesItsMessage) {

@@ -106,7 +106,45 @@ TEST_F(CisFiling, InternetMailTextIsConvertedAndOtherFilesGiveNothing) {
     EXPECT_EQ(v[0].text, "Minutes of the meeting.");
     EXPECT_EQ(s(v[1].h.S_CISADRESS), "bob@example.net");
     EXPECT_EQ(s(v[1].h.S_NAME), "");  // the name only repeated the address
-    EXPECT_EQ(v[1].text, "Gr\xFC\xDF" "e aus Berlin.\r\n");
+    // The header lines stay in the text; the body is decoded on its own.
+    EXPECT_EQ(v[1].text,
+              "Received: from mail.example.net by cis\r\nFrom: Bob <bob@example.net>\r\nSubject: Hello from the net\r\n"
+              "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+              "Gr\xFC\xDF" "e aus Berlin.");
+}
+
+TEST_F(CisFiling, MailTextThatBeginsLikeAHeaderIsKeptWhole) {
+    // A WinCIM mail whose own text begins with "To:" and has no empty line.
+    std::string mail = readFile(cisSample("wincim/MAILIN.MSG"));
+    size_t text = mail.find("Here is the plan.");
+    ASSERT_NE(text, std::string::npos);
+    std::string f = dir.path + "/TOALL.MSG";
+    writeFile(f, mail.substr(0, text) + "To: all members of the club\r\nThe meeting moves to Friday.\r\n"
+                                        "Date: to be confirmed\r\n");
+    ASSERT_EQ(run("WinCIM", f), ParseStatus::Done);
+    // And one that holds an empty line after its first lines.
+    writeFile(f, mail.substr(0, text) + "From: the desk of Jane\r\n\r\nPlease call me.\r\n");
+    ASSERT_EQ(run("WinCIM", f), ParseStatus::Done);
+    // A filing cabinet mail whose text is "Date: Monday, 8pm".
+    std::string cab = readFile(cisSample("compuserve3/FCABINET.DAT"));
+    size_t note = cab.find("See you at eight.");
+    ASSERT_NE(note, std::string::npos);
+    cab.replace(note, 17, "Date: Monday, 8pm");
+    std::string c = dir.path + "/FCABINET.DAT";
+    writeFile(c, cab);
+    ASSERT_EQ(run("CompuServe 3.x", c), ParseStatus::Done);
+
+    auto v = records();
+    ASSERT_GE(v.size(), 3u);
+    EXPECT_EQ(v[0].text, "To: all members of the club\r\nThe meeting moves to Friday.\r\nDate: to be confirmed");
+    EXPECT_EQ(v[1].text, "From: the desk of Jane\r\n\r\nPlease call me.");
+    bool found = false;
+    for (const auto& r : v)
+        if (s(r.h.HEADING) == "Short note") {
+            EXPECT_EQ(r.text, "Date: Monday, 8pm");
+            found = true;
+        }
+    EXPECT_TRUE(found);
 }
 
 TEST_F(CisFiling, CutShortFilesDoNotReadPastTheirEnd) {

@@ -88,10 +88,33 @@ TEST_F(CisTextOther, NavcisSaveMailFile) {
     auto cc = copies();
     ASSERT_EQ(cc.size(), 2u);
     EXPECT_EQ(s(cc[1].R_CISADRESS), "72000,333");
+    EXPECT_EQ(s(cc[1].RECIPTYPE), "CC");  // a "Cc:" receiver is a copy, not a blind one
     EXPECT_EQ(v[1].h.MAILTYPE, 2);
     EXPECT_EQ(v[1].h.TIME, clockTime(8, 30, 0));
     EXPECT_EQ(s(v[1].h.R_NAME), "Paper Shop");
     EXPECT_EQ(v[1].text, "Thank you!\r\n");
+}
+
+TEST_F(CisTextOther, NavcisSaveCopiesAndBlindCopiesKeepTheirKinds) {
+    std::string f = dir.path + "/SENT.SAV";
+    writeFile(f,
+              "Subject:  Meeting\r\n"
+              "   From:  Ann Owner 71234,567\r\n"
+              "     To:  Paper Shop 76500,100\r\n"
+              "     Cc:  Bob White 72000,333\r\n"
+              "    Bcc:  Carol Black 72000,444\r\n"
+              "   Date:  22-Jan-96 9:00\r\n"
+              "\r\n"
+              "See you at nine.\r\n");
+    ASSERT_EQ(run("NavCIS Save format", f), ParseStatus::Done);
+    auto v = records();
+    // Sent to three: one record per receiver, each with its kind.
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(s(v[0].h.RECIPTYPE), "TO");
+    EXPECT_EQ(s(v[1].h.R_CISADRESS), "72000,333");
+    EXPECT_EQ(s(v[1].h.RECIPTYPE), "CC");
+    EXPECT_EQ(s(v[2].h.R_CISADRESS), "72000,444");
+    EXPECT_EQ(s(v[2].h.RECIPTYPE), "BC");
 }
 
 TEST_F(CisTextOther, NavcisSaveRefusesOtherFiles) {

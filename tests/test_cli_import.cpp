@@ -241,3 +241,130 @@ TEST(CliImport, InterruptStopsBetweenBatchesAndKeepsWhatIsStored) {
     EXPECT_GT(std::stoul(m[1]) + storedFirst, 29000u);
     EXPECT_EQ(r.err.find("Bad keys"), std::string::npos);
 }
+
+namespace {
+
+// A mailbox of the cases that lost text or stopped an import: base64 after a
+// preamble in a text part and in an HTML part, a bare "From " line in a header
+// block, encoded-word subjects and Latin-1 quoted-printable.
+const char* const kHardMailbox =
+    "From mboxrd@z Thu Jan  1 00:00:00 1970\n"
+    "From: \"Sanjay Kumar\" <sanjay@example.com>\n"
+    "To: <u-boot@lists.example>\n"
+    "Subject: Exception in U-Boot\n"
+    "Date: Thu, 29 Apr 2010 23:04:54 +0900\n"
+    "MIME-Version: 1.0\n"
+    "Content-Type: multipart/mixed;\n"
+    "        boundary=\"----_=_NextPart_001_01CAE7A5.A129BFBB\"\n"
+    "\n"
+    "This is a multi-part message in MIME format.\n"
+    "\n"
+    "------_=_NextPart_001_01CAE7A5.A129BFBB\n"
+    "Content-Type: text/plain;\n"
+    "\tcharset=\"utf-8\"\n"
+    "Content-Transfer-Encoding: base64\n"
+    "\n"
+    "SGkgQWxsLA0KICAgICAgV2UgYXJlIHBvcnRpbmcgVS1ib290Lg0KDQpXaXRo\n"
+    "IFRoYW5rcw0K\n"
+    "\n"
+    "------_=_NextPart_001_01CAE7A5.A129BFBB\n"
+    "Content-Type: application/octet-stream; name=\"start.S\"\n"
+    "Content-Transfer-Encoding: base64\n"
+    "\n"
+    "LyoKICogIFN0YXJ0dXAgQ29kZSBmb3IgTUlQUzMyIENQVS1jb3JlCiAqCg==\n"
+    "------_=_NextPart_001_01CAE7A5.A129BFBB--\n"
+    "\n"
+    "From mboxrd@z Thu Jan  1 00:00:00 1970\n"
+    "From: Renee <renee@example.fr>\n"
+    "To: list@lists.example\n"
+    "Subject: =?UTF-8?B?Q2Fmw6kgbWVudQ==?=\n"
+    "Date: Fri, 30 Apr 2010 12:00:00 +0200\n"
+    "Content-Type: multipart/alternative; boundary=\"alt-1\"\n"
+    "\n"
+    "This is a multi-part message in MIME format.\n"
+    "--alt-1\n"
+    "Content-Type: text/html; charset=utf-8\n"
+    "Content-Transfer-Encoding: base64\n"
+    "\n"
+    "PGh0bWw+PGJvZHk+PHA+Q2Fmw6kgYXQgbm9vbiwgc2FpZCBSZW7DqWUuPC9w\n"
+    "PjwvYm9keT48L2h0bWw+\n"
+    "--alt-1--\n"
+    "\n"
+    "From mboxrd@z Thu Jan  1 00:00:00 1970\n"
+    "Received: from relay.example by mail.example;\n"
+    "        Sat, 1 May 2010 08:00:00 +0000\n"
+    "From \n"
+    "From: Kurt <kurt@example.de>\n"
+    "from \n"
+    "To: list@lists.example\n"
+    "Subject: =?ISO-8859-1?Q?Gr=FC=DFe_aus_K=F6ln?=\n"
+    "Date: Sat, 1 May 2010 10:00:00 +0200\n"
+    "Content-Type: text/plain; charset=iso-8859-1\n"
+    "Content-Transfer-Encoding: quoted-printable\n"
+    "\n"
+    "Sch=F6ne Gr=FC=DFe aus K=F6ln, und ein sehr langer Satz, der umbrochen wi=\n"
+    "rd.\n"
+    "\n"
+    "From mboxrd@z Thu Jan  1 00:00:00 1970\n"
+    "From: Ann <ann@example.org>\n"
+    "To: list@lists.example\n"
+    "Subject: plain after all that\n"
+    "Date: Sun, 2 May 2010 10:00:00 +0200\n"
+    "\n"
+    "Still here.\n";
+
+// Characters of a text that are neither printable nor line ends or tabs.
+size_t controlBytes(const std::string& s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        if ((c < 0x20 && c != '\r' && c != '\n' && c != '\t') || c == 0x7F) ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(CliImport, HardMailboxIsStoredWholeAndReadableInShow) {
+    TempDir home;
+    makeMailHome(home.path);
+    const std::string mbox = home.path + "/hard.mbox";
+    writeFile(mbox, kHardMailbox);
+    Result r = qbox(home.path, "import --reader 'Unix Mail' --mail-db 'Owner Mail' " + quote(mbox));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "stored 4 skipped 0\n");
+
+    r = qbox(home.path, "list 'Owner Mail'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> ids;
+    std::string subjects;
+    for (size_t at = 0; at < r.out.size();) {
+        size_t nl = r.out.find('\n', at);
+        std::string line = r.out.substr(at, nl - at);
+        ids.push_back(line.substr(0, line.find('\t')));
+        subjects += line.substr(line.rfind('\t') + 1) + "|";
+        at = nl == std::string::npos ? r.out.size() : nl + 1;
+    }
+    ASSERT_EQ(ids.size(), 4u) << r.out;
+    // Encoded-word subjects in UTF-8 on the command line.
+    EXPECT_NE(subjects.find("Caf\xC3\xA9 menu|"), std::string::npos) << subjects;
+    EXPECT_NE(subjects.find("Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln|"), std::string::npos) << subjects;
+
+    std::string all;
+    for (const std::string& id : ids) {
+        Result m = qbox(home.path, "show 'Owner Mail' " + id + " --plain");
+        ASSERT_EQ(m.status, 0) << m.err;
+        EXPECT_EQ(controlBytes(m.out), 0u) << m.out;
+        all += m.out;
+    }
+    // The base64 text after its preamble, the preamble itself, and nothing of the attachment.
+    EXPECT_NE(all.find("This is a multi-part message in MIME format."), std::string::npos);
+    EXPECT_NE(all.find("Hi All,"), std::string::npos) << all;
+    EXPECT_NE(all.find("We are porting U-boot."), std::string::npos);
+    EXPECT_EQ(all.find("Startup Code"), std::string::npos);
+    // The HTML part in base64, as text.
+    EXPECT_NE(all.find("Caf\xC3\xA9 at noon, said Ren\xC3\xA9" "e."), std::string::npos) << all;
+    // Latin-1 quoted-printable with a soft line break.
+    EXPECT_NE(all.find("Sch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln, und ein sehr langer Satz, der umbrochen wird."),
+              std::string::npos)
+        << all;
+    EXPECT_NE(all.find("Still here."), std::string::npos);
+}

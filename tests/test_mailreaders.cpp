@@ -105,6 +105,11 @@ TEST(MailHeaderRules, Classification) {
     EXPECT_EQ(classifyHeader("From someone@host Mon Dec  6 12:30:00 1999"), HdrOther);
     EXPECT_EQ(classifyHeader("From - Mon Dec  6 12:30:00 1999"), HdrOther);
     EXPECT_EQ(classifyHeader("From here on we go"), HdrNone);
+    // A bare separator word is no header and no separator (and reads nothing past its end).
+    EXPECT_EQ(classifyHeader("From "), HdrNone);
+    EXPECT_EQ(classifyHeader("from "), HdrNone);
+    EXPECT_EQ(classifyHeader("From -"), HdrNone);
+    EXPECT_EQ(classifyHeader("From - "), HdrOther);
     EXPECT_EQ(classifyHeader("Cc: x"), HdrNone);
     EXPECT_TRUE(isHeaderLike("Cc: x"));
     EXPECT_TRUE(isHeaderLike("X-Loop:x"));
@@ -273,6 +278,72 @@ TEST_F(MailReaders, TransferEncodingsCharsetsAndEncodedHeaders) {
     EXPECT_EQ(r[1].h.DATE, 0);
     EXPECT_EQ(r[1].h.TIME, 0);
     EXPECT_EQ(r[2].text, "\xE9t\xE9 \xE0 Paris\r\n");
+}
+
+// A mail like the one of the mailing-list archive whose base64 text followed a
+// preamble, with a bare "From " line inside its header block.
+const char* const preambleMailbox =
+    "From mboxrd@z Thu Jan  1 00:00:00 1970\n"
+    "Received: from mkegmal01.global.example ([10.240.200.82]) by mail.example with SMTP;\n"
+    "         Thu, 29 Apr 2010 23:09:49 +0900\n"
+    "From \n"
+    "MIME-Version: 1.0\n"
+    "Content-Type: multipart/mixed;\n"
+    "        boundary=\"----_=_NextPart_001_01CAE7A5.A129BFBB\"\n"
+    "Subject: Exception in U-Boot\n"
+    "Date:   Thu, 29 Apr 2010 23:04:54 +0900\n"
+    "Message-ID: <5858DE952C53A441BDA3408A0524130104E05772@mkegmal01>\n"
+    "from \n"
+    "From:   \"Sanjay Kumar\" <sanjay.kumar@example.com>\n"
+    "To:     <u-boot@lists.example>\n"
+    "\n"
+    "\n"
+    "This is a multi-part message in MIME format.\n"
+    "\n"
+    "------_=_NextPart_001_01CAE7A5.A129BFBB\n"
+    "Content-Type: text/plain;\n"
+    "\tcharset=\"utf-8\"\n"
+    "Content-Transfer-Encoding: base64\n"
+    "\n"
+    "SGkgQWxsLA0KICAgICAgV2UgYXJlIHBvcnRpbmcgVS1ib290LiAyMDEwLjAzICB2ZXJzaW9uIGZv\n"
+    "ciBNSVBTMzIgcHJvY2Vzc29yIChBdTEzNTApLg0KDQpXaXRoIFRoYW5rcyBhbmQgUmVnYXJkcywN\n"
+    "ClNhbmpheSBLdW1hcg0K\n"
+    "\n"
+    "------_=_NextPart_001_01CAE7A5.A129BFBB\n"
+    "Content-Type: application/octet-stream;\n"
+    "\tname=\"start.S\"\n"
+    "Content-Transfer-Encoding: base64\n"
+    "\n"
+    "LyoKICogIFN0YXJ0dXAgQ29kZSBmb3IgTUlQUzMyIENQVS1jb3JlCiAqCg==\n"
+    "\n"
+    "------_=_NextPart_001_01CAE7A5.A129BFBB--\n"
+    "\n"
+    "From mboxrd@z Thu Jan  1 00:00:00 1970\n"
+    "From: Ralf <ralf@example.org>\n"
+    "To: u-boot@lists.example\n"
+    "Subject: Re: Exception in U-Boot\n"
+    "Date: Thu, 29 Apr 2010 18:00:00 +0200\n"
+    "\n"
+    "Look at the cache setup.\n";
+
+TEST_F(MailReaders, BareFromLinesInHeadersAndBase64AfterAPreamble) {
+    // The bare lines split nothing: the whole header block is the first message's.
+    for (const char* reader : {"Unix Mail", "Becky Mail"}) {
+        SCOPED_TRACE(reader);
+        ASSERT_TRUE(runText(reader, preambleMailbox));
+        auto r = records();
+        ASSERT_EQ(r.size(), 2u);
+        EXPECT_EQ(ctx.failedMessages, 0u);
+        EXPECT_EQ(r[1].heading(), "Exception in U-Boot");  // the reply prefix goes
+        EXPECT_EQ(r[1].text, "Look at the cache setup.\r\n");
+        EXPECT_EQ(r[0].heading(), "Exception in U-Boot");
+        EXPECT_EQ(r[0].h.S_CISADRESS.str(), "sanjay.kumar@example.com");
+        EXPECT_EQ(r[0].h.S_NAME.str(), "Sanjay Kumar");
+        EXPECT_EQ(r[0].h.DATE, day(2010, 4, 29));
+        EXPECT_EQ(r[0].text, "This is a multi-part message in MIME format.\r\n\r\nHi All,\r\n      We are porting "
+                             "U-boot. 2010.03  version for MIPS32 processor (Au1350).\r\n\r\nWith Thanks and "
+                             "Regards,\r\nSanjay Kumar\r\n");
+    }
 }
 
 TEST_F(MailReaders, LongLinesAreKeptWhole) {

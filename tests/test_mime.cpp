@@ -75,6 +75,33 @@ TEST(Mime, NestedAlternativeInsideMixedAndHtmlOnlyParts) {
     EXPECT_EQ(buildBody(none, 0, ContentPlain), "preamble\r\n");
 }
 
+TEST(Mime, EncodedPartAfterAPreambleIsDecodedOnItsOwn) {
+    // As a mail client writes it: a preamble, then the text in base64.
+    LineQueue q = queueOf({"", "This is a multi-part message in MIME format.", "", "------_=_NextPart_001",
+                           "Content-Type: text/plain;", "\tcharset=\"utf-8\"", "Content-Transfer-Encoding: base64", "",
+                           "SGkgQWxsLA0KICAgICAgV2UgYXJlIHBvcnRpbmcgVS1ib290Lg0KDQpXaXRoIFRoYW5rcw0K", "",
+                           "------_=_NextPart_001", "Content-Type: application/octet-stream;", "\tname=\"start.S\"",
+                           "Content-Transfer-Encoding: base64", "", "LyoKICogIFN0YXJ0dXAgQ29kZQ==",
+                           "------_=_NextPart_001--"});
+    PartInfo info;
+    EXPECT_FALSE(selectPart(q, 0, "----_=_NextPart_001", &info));
+    EXPECT_EQ(buildMessageText(q, 0, ContentPlain, info),
+              "This is a multi-part message in MIME format.\r\n\r\nHi All,\r\n      We are porting U-boot.\r\n\r\n"
+              "With Thanks\r\n");
+
+    // An HTML part in base64 after a preamble; the text after the last tag stays.
+    LineQueue h = queueOf({"Preamble line", "--b", "Content-Type: text/html; charset=iso-8859-1",
+                           "Content-Transfer-Encoding: base64", "", "PGI+Q2Fm6TwvYj4gYXQgbm9vbg==", "--b--"});
+    EXPECT_TRUE(selectPart(h, 0, "b", &info));
+    EXPECT_EQ(buildMessageText(h, 0, ContentHtml, info), "Caf\xE9 at noon");
+
+    // Quoted-printable in the part; a preamble with an "=" stays as written.
+    LineQueue p = queueOf({"Costs =20 dollars", "--c", "Content-Type: text/plain; charset=iso-8859-1",
+                           "Content-Transfer-Encoding: quoted-printable", "", "caf=E9 and a soft=", "break", "--c--"});
+    EXPECT_FALSE(selectPart(p, 0, "c", &info));
+    EXPECT_EQ(buildMessageText(p, 0, ContentPlain, info), "Costs =20 dollars\r\ncaf\xE9 and a softbreak\r\n");
+}
+
 TEST(Mime, QuotedPrintablePairsAndSoftLineBreaks) {
     EXPECT_EQ(decodeQpPair('E', '9').value_or('?'), '\xE9');
     EXPECT_EQ(decodeQpPair('8', '0').value_or('?'), '\x80');
@@ -181,6 +208,16 @@ TEST(Mime, HeaderLineTestAndBodiesThatBeginWithHeaders) {
     EXPECT_EQ(info.charset, "UTF-8");
     EXPECT_EQ(info.transferEncoding, "QUOTED-PRINTABLE");
     EXPECT_EQ(buildMessageText(e, start, ContentPlain, info), "caf\xE9\r\n");
+    // From the first line on, the header lines stay as written and only the body is decoded.
+    EXPECT_EQ(buildMessageText(e, 0, ContentPlain, info),
+              "Subject: x\r\nContent-Type: text/plain;\r\n charset=\"UTF-8\"\r\n"
+              "Content-Transfer-Encoding: quoted-printable\r\n\r\ncaf\xE9\r\n");
+
+    // A text that only begins like a header keeps every line.
+    LineQueue t = queueOf({"To: all members of the club", "The meeting moves to Friday.", "Date: to be confirmed"});
+    EXPECT_EQ(mimeBodyTest(t, 0, &start, &info), ContentPlain);
+    EXPECT_EQ(buildMessageText(t, 0, ContentPlain, info),
+              "To: all members of the club\r\nThe meeting moves to Friday.\r\nDate: to be confirmed\r\n");
 }
 
 TEST(Mime, CharsetsAndEncodedWords) {

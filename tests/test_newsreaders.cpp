@@ -58,11 +58,12 @@ TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
                         "Subject: mail in a news file\n"
                         "Date: Mon, 1 Jan 1996 12:00:00 +0000\n"
                         "\n"
-                        "dropped\n",
+                        "a mail\n",
                         KindNews));
     auto r = records();
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(ctx.skipped, 1u);  // no newsgroup
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(ctx.skipped, 0u);
+    EXPECT_EQ(r[2].h.INTERNAL, MailDbId);  // no newsgroup: a mail of the run's mail database
 
     EXPECT_EQ(r[0].h.FOR_DESCRIPTION.str(), "comp.b");  // the known group of the list
     EXPECT_EQ(r[0].h.SEC_DESCRIPTION.str(), "comp.b");
@@ -92,6 +93,126 @@ TEST_F(NewsReaders, ReferencesCrossPostsAndRecipients) {
     ASSERT_NE(created, nullptr);
     EXPECT_EQ(created->forumType, 3);
     EXPECT_EQ(created->newItem, 1);
+}
+
+TEST_F(NewsReaders, MailInNewsFilesGoesToTheMailDatabase) {
+    const std::string file =
+        "========\n"
+        "Newsgroups: alt.test\n"
+        "From: Ann <ann@x.org>\n"
+        "Subject: an article\n"
+        "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
+        "Message-ID: <a1@x.org>\n"
+        "\n"
+        "article text\n"
+        "========\n"
+        "From: You\n"
+        "To: Carl <Carl@Z.org>\n"
+        "Subject: my question\n"
+        "Date: Mon, 1 Jan 1996 11:00:00 +0000\n"
+        "\n"
+        "sent by me\n"
+        "========\n"
+        "From: Dora <dora@q.org>\n"
+        "Subject: Re: my question\n"
+        "Date: Tue, 2 Jan 1996 09:30:00 +0000\n"
+        "\n"
+        "received by me\n"
+        "========\n"
+        "Subject: from my other address\n"
+        "From: Me Too <ME@work.example>\n"
+        "To: dora@q.org (Dora) (X)\n"
+        "Date: Tue, 2 Jan 1996 10:00:00 +0000\n"
+        "\n"
+        "sent from work\n";
+    ASSERT_TRUE(runText("Agent News", file, KindNews));
+    auto r = records();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(ctx.skipped, 0u);
+    EXPECT_EQ(r[0].h.FOR_DESCRIPTION.str(), "alt.test");
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(r[i].h.INTERNAL, MailDbId);
+        EXPECT_EQ(r[i].h.FOR_DESCRIPTION.str(), "My Mail");
+        EXPECT_EQ(r[i].h.MSGNUMBER, r[i].h.REFNUMBER);
+        EXPECT_EQ(r[i].h.RECIPTYPE.str(), "TO");
+    }
+    // "You" wrote it: sent, from the owner.
+    EXPECT_EQ(r[1].h.MAILTYPE, 2);
+    EXPECT_EQ(r[1].h.S_CISADRESS.str(), "me@home.example");
+    EXPECT_EQ(r[1].h.S_NAME.str(), "My Mail");
+    EXPECT_EQ(r[1].h.R_CISADRESS.str(), "carl@z.org");
+    EXPECT_EQ(r[1].h.R_NAME.str(), "Carl");
+    EXPECT_EQ(r[1].text, "sent by me\r\n");
+    // Without a To line the owner received it.
+    EXPECT_EQ(r[2].h.MAILTYPE, 1);
+    EXPECT_EQ(r[2].h.S_CISADRESS.str(), "dora@q.org");
+    EXPECT_EQ(r[2].h.R_CISADRESS.str(), "me@home.example");
+    EXPECT_EQ(r[2].h.R_NAME.str(), "My Mail");
+    EXPECT_EQ(r[2].heading(), "my question");
+    EXPECT_EQ(r[2].h.DATE, dayNumber(1996, 1, 2));
+    EXPECT_EQ(r[2].h.TIME, clockTime(9, 30, 0));
+    // From one of the database's own addresses: sent, under its default address.
+    EXPECT_EQ(r[3].h.MAILTYPE, 2);
+    EXPECT_EQ(r[3].h.S_CISADRESS.str(), "me@home.example");
+    EXPECT_EQ(r[3].h.R_CISADRESS.str(), "dora@q.org");
+    EXPECT_EQ(r[3].h.R_NAME.str(), "Dora");
+
+    // A run that takes no mail passes the mail over.
+    ctx = ImportContext{};
+    ctx.settings.reader = "Agent News";
+    ctx.settings.mailDb = MailDbId;
+    ctx.settings.importMail = false;
+    ctx.loadTargets();
+    ASSERT_TRUE(ctx.openTemporary());
+    auto p = makeParser("Agent News");
+    ParseStatus st = p->begin(dir.path + "/input.txt", ctx);
+    while (st == ParseStatus::More) st = p->step(ctx, 10);
+    EXPECT_EQ(ctx.written, 1u);
+    EXPECT_EQ(ctx.skipped, 3u);
+}
+
+TEST_F(NewsReaders, MailInNetscapeNewsFilesNamesCompuServeUsers) {
+    ASSERT_TRUE(runText("Netscape News",
+                        "From: Jim Smith [76543.210]\n"
+                        "To: You\n"
+                        "Subject: cis mail\n"
+                        "\n"
+                        "hello from cis\n"
+                        "\n"
+                        "From: \"Kim Lee\" INTERNET:Kim@Q.org\n"
+                        "Subject: net mail\n"
+                        "Date: Mon, 1 Jan 1996 10:00:00 +0000\n"
+                        "\n"
+                        "hello from the net\n"
+                        "\n"
+                        "From: Joe Bloggs 71234.567\n"
+                        "Subject: plain id\n"
+                        "Date: Mon, 1 Jan 1996 11:00:00 +0000\n"
+                        "\n"
+                        "third\n"
+                        "\n"
+                        "From: a stray header line\n",
+                        KindNews));
+    auto r = records();
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(ctx.skipped, 1u);  // the stray line is no mail
+    EXPECT_EQ(r[0].h.S_CISADRESS.str(), "76543,210");
+    EXPECT_EQ(r[0].h.S_NAME.str(), "Jim Smith");
+    EXPECT_EQ(r[0].h.MAILTYPE, 1);
+    EXPECT_EQ(r[0].h.R_CISADRESS.str(), "me@home.example");
+    EXPECT_EQ(r[0].text, "hello from cis\r\n");
+    EXPECT_EQ(r[1].h.S_CISADRESS.str(), "kim@q.org");
+    EXPECT_EQ(r[1].h.S_NAME.str(), "Kim Lee");
+    EXPECT_EQ(r[2].h.S_CISADRESS.str(), "71234,567");
+    EXPECT_EQ(r[2].h.S_NAME.str(), "Joe Bloggs");
+
+    std::string a, n;
+    parseCompuServePerson("Ann <INTERNET:ann@x.org>", a, n);
+    EXPECT_EQ(a, "ann@x.org");
+    EXPECT_EQ(n, "Ann");
+    parseCompuServePerson("Sysop", a, n);
+    EXPECT_EQ(a, "");
+    EXPECT_EQ(n, "Sysop");
 }
 
 TEST_F(NewsReaders, EqualSignSeparatorsWithCrLf) {

@@ -649,3 +649,109 @@ TEST_F(PipelineTest, FailedTemporaryWriteEndsTheRun) {
     EXPECT_NE(headless.shown.back().text.find("Messages will not be imported!"), std::string::npos);
     EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, 0u);
 }
+
+// ---- failures that must not pass for the end of the data -------------------------
+
+TEST_F(PipelineTest, ReaderThatThrowsOnOneMessageGoesOnWithTheNext) {
+    // The test reader cannot read the date of the second message (an exception).
+    std::string f = file("bad.txt", {forumLine("Existing Forum", 1, 0, "One"),
+                                      "F|Existing Forum|1|General|2|0|Two|Ann Author|11111,111|All||abcd-ef-gh|x",
+                                      forumLine("Existing Forum", 3, 0, "Three")});
+    ImportRun r(settings(), {f});
+    run(r);
+    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(r.totals().stored, 2u);
+    EXPECT_EQ(r.totals().skipped, 1u);
+    EXPECT_EQ(r.context().failedMessages, 1u);
+    bool reported = false;
+    for (const auto& b : headless.shown)
+        if (b.title == " Import Error " && b.text.rfind(f + "\r\n1 message could not be read and was skipped:", 0) == 0)
+            reported = true;
+    EXPECT_TRUE(reported);
+}
+
+TEST_F(PipelineTest, ReadErrorInTheImportPassEndsTheRun) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 1200; ++i) lines.push_back(forumLine("Existing Forum", i, 0, "Hi"));
+    std::string f = file("big.txt", lines);
+    ImportRun r(settings(), {f});
+    while (r.state() != ImportState::ImportRecords && r.step()) {}
+    ASSERT_EQ(r.state(), ImportState::ImportRecords);
+    r.step();  // the first batch
+    ASSERT_EQ(r.state(), ImportState::ImportRecords);
+    const uint64_t storedBefore = r.totals().stored;
+    ASSERT_GT(storedBefore, 0u);
+    ASSERT_LT(storedBefore, 1200u);
+    // The temporary file can no longer be read.
+    NewHR.close();
+    run(r);
+    EXPECT_TRUE(r.failed());
+    EXPECT_EQ(r.totals().stored, storedBefore);
+    EXPECT_TRUE(r.endText().empty());  // neither "finished" nor "No messages to import!"
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_NE(headless.shown.back().text.find("Messages will not be imported!"), std::string::npos);
+    // What was stored is kept and counted.
+    EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, storedBefore);
+}
+
+TEST_F(PipelineTest, NewForumDirectoryPassesOverNumbersOnTheDisk) {
+    // A directory that no registry row names, left on the disk.
+    fs::create_directories(fs::path(Mem.FileDir) / "F4");
+    writeFile((fs::path(Mem.FileDir) / "F4" / "keep.txt").string(), "someone's file");
+    std::string f = file("new.txt", {forumLine("Brand New Forum", 5, 0, "First")});
+    ImportRun r(settings(), {f});
+    run(r);
+    ASSERT_FALSE(r.failed());
+    const uint32_t id = forumNamed("Brand New Forum");
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(forumsRow(id).DIRNUMBER, 5u);
+    EXPECT_TRUE(fs::is_directory(fs::path(Mem.FileDir) / "F5"));
+    EXPECT_EQ(readFile((fs::path(Mem.FileDir) / "F4" / "keep.txt").string()), "someone's file");
+    EXPECT_EQ(fs::directory_iterator(fs::path(Mem.FileDir) / "F4")->path().filename(), "keep.txt");
+}
+
+TEST_F(PipelineTest, UnattendedRunWithoutTemporaryFilesShowsNoBox) {
+    std::string f = file("one.txt", {forumLine("Existing Forum", 1, 0, "Hi")});
+    // The temporary directory is a file: the temporary tables cannot be made.
+    fs::remove_all(Mem.TempDir);
+    writeFile(Mem.TempDir, "not a directory");
+    Mem.DoTask = 2;
+    ImportRun r(settings(), {f});
+    run(r);
+    Mem.DoTask = 0;
+    EXPECT_TRUE(r.failed());
+    EXPECT_TRUE(headless.shown.empty());
+}
+
+TEST_F(PipelineTest, OzWinMessageWithoutForumGoesToTheRunsForum) {
+    std::string path = home.path + "/OZ.MSG";
+    writeFile(path,
+              "#: 500 S1/General\r\n"
+              "    12-Jan-96  14:33:10\r\n"
+              "Sb: No forum named\r\n"
+              "Fm: John Smith 12345,678\r\n"
+              "To: ALL\r\n"
+              "\r\n"
+              "Which forum is this?\r\n"
+              "\r\n"
+              "#: 501 S2/Modems (CIS:NAMEDFORUM)\r\n"
+              "    12-Jan-96  15:00:00\r\n"
+              "Sb: A forum named\r\n"
+              "Fm: John Smith 12345,678\r\n"
+              "To: ALL\r\n"
+              "\r\n"
+              "This one names it.\r\n");
+    ImportSettings s = settings();
+    chooseReader(s, *readerByName("OzWin I"));
+    s.mailDb = kMailDb;
+    s.forumDb = kForumDb;
+    s.method = 2;
+    ImportRun r(s, {path});
+    run(r);
+    ASSERT_FALSE(r.failed());
+    EXPECT_EQ(r.totals().stored, 2u);
+    EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, 1u);  // the message without a forum name
+    const uint32_t named = forumNamed("NAMEDFORUM");
+    ASSERT_NE(named, 0u);
+    EXPECT_EQ(forumsRow(named).MSGCOUNT, 1u);  // a named forum is not forced into the run's
+}

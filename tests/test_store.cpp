@@ -546,6 +546,36 @@ TEST_F(StoreNews, RepliesToAnAbsentParentShareItsNumber) {
     EXPECT_EQ(MsgNmbr.records(), 3);
 }
 
+TEST_F(StoreNews, MessageIdThatCannotBeWrittenFailsTheStore) {
+    // A row of an earlier run holds the number this article's Message-ID is
+    // given, under another Message-ID: the Message-ID row cannot be added.
+    MessageIds.clearBuffer();
+    MST.IDSTRING = "<earlier@h>";
+    MST.MSGNUMBER = 6000;
+    ASSERT_TRUE(MessageIds.add()) << errorText();
+    tempId(6000, "<new@h>");
+    article(6000, 0, "New article", "Ann Other", "ann@host.org");
+    store();
+    EXPECT_EQ(last, StoreFailed);  // not a duplicate that is skipped
+    EXPECT_FALSE(inTransaction());
+    EXPECT_FALSE(getMsg(6000));
+    ASSERT_FALSE(headless.shown.empty());
+    EXPECT_NE(headless.shown.back().text.find("Record add error!"), std::string::npos);
+
+    // The reference row of a reply likewise.
+    ASSERT_TRUE(beginTransaction(storeTables(3), 5));
+    MessageIds.clearBuffer();
+    MST.IDSTRING = "<other@h>";
+    MST.MSGNUMBER = 6200;
+    ASSERT_TRUE(MessageIds.add()) << errorText();
+    tempId(6100, "<reply@h>");
+    tempId(6200, "<parent@h>");
+    article(6100, 6200, "Re: New article", "Ann Other", "ann@host.org");
+    store();
+    EXPECT_EQ(last, StoreFailed);
+    EXPECT_FALSE(getMsg(6100));
+}
+
 // ---- Mail database settings ------------------------------------------------------
 
 class StoreMailDb : public qb::testing::DbHome {};
