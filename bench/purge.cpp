@@ -153,7 +153,19 @@ int main(int argc, char** argv) {
 
     auto t2 = Clock::now();
     Purge purge(0, 0);
-    while (purge.step()) {
+    {
+        // Seconds per step of the purge.
+        auto mark = Clock::now();
+        std::string last;
+        auto report = [&](const std::string& next) {
+            if (next == last) return;
+            const auto now = Clock::now();
+            if (!last.empty()) std::printf("  step\t%.1f\t%s\n", seconds(mark, now), last.c_str());
+            mark = now;
+            last = next;
+        };
+        while (purge.step()) report(purge.status());
+        report("end");
     }
     auto t3 = Clock::now();
     if (purge.result() != 1) {
