@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "maintenance/batchtxn.h"
 
@@ -86,7 +87,9 @@ struct CountTotals {
 // needs at the first step and closes them when it ends or is destroyed.
 class Recount {
 public:
-    enum class Stage { Start, Receivers, Persons, Threads, Sections, Database, Done, Failed };
+    // Tally: one pass over the messages that counts them per sender,
+    // receiver and thread key, so that persons and threads need no seek each.
+    enum class Stage { Start, Receivers, Tally, Persons, Threads, Sections, Database, Done, Failed };
 
     // batch: rows per step; 0 takes the speed setting.
     explicit Recount(unsigned parts = RecountAll, int batch = 0);
@@ -115,6 +118,9 @@ private:
     void openTables();
     void closeTables();
     bool stepRows();
+    bool stepTally();
+    RecountResult personFromTally();
+    RecountResult threadFromTally();
     bool stepDatabase();
 
     unsigned parts_;
@@ -129,6 +135,8 @@ private:
     bool opened_ = false;
     BatchTxn txn_;
     CountTotals totals_;
+    // Messages per (alpha in capitals, ID) of the sender, receiver and thread keys.
+    std::unordered_map<std::string, uint32_t> fromTally_, toTally_, threadTally_;
 };
 
 } // namespace qb

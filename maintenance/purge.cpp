@@ -201,6 +201,7 @@ void Purge::enter(Stage s) {
     seen_.clear();
     lastChecked_ = 0;
     lastExists_ = false;
+    lastPersonKnown_ = false;
     Table& messages = kind_ == KindMail ? Mail : MsgNmbr;
 
     switch (s) {
@@ -421,25 +422,40 @@ bool Purge::messageExists(uint32_t number) {
 
 // ---- duplicate mail -------------------------------------------------------------
 
-bool Purge::stepDupTimes() {
+// One batch of a step that reads the table in file order and may write or
+// delete the row it is on: row() gives -1 on failure (after its message), 0
+// when it left the row alone, 1 when it changed it.
+bool Purge::scanBatch(Table& t, const std::function<int()>& row, const char* failure) {
     if (!beginBatch()) return false;
-    Mail.setRecord(position_ + 1);
+    t.setRecord(position_ + 1);
     for (int i = 0; i < batch_; ++i) {
-        if (!Mail.next()) {
+        if (!t.next()) {
+            if (errorCode() != ErrRecordNotAvailable) {
+                maintenanceMessage(t.path(), "Record read error!\r\n" + errorText());
+                fail(failure);
+                return false;
+            }
             if (!endBatch()) return false;
             next();
             return true;
         }
-        position_ = Mail.position();
+        position_ = t.position();
         ++done_;
-        if (MAI.TIME % 6000 == 0) continue;
-        MAI.TIME = MAI.TIME - MAI.TIME % 6000 + 1;
-        if (UppDat(Mail, UppPut, ModeReportRollback) != 1 || !txn_.changed(1)) {
-            fail("a mail could not be written");
+        const int r = row();
+        if (r < 0 || (r > 0 && !txn_.changed(1))) {
+            fail(failure);
             return false;
         }
     }
     return endBatch();
+}
+
+bool Purge::stepDupTimes() {
+    return scanBatch(Mail, [] {
+        if (MAI.TIME % 6000 == 0) return 0;
+        MAI.TIME = MAI.TIME - MAI.TIME % 6000 + 1;
+        return UppDat(Mail, UppPut, ModeReportRollback) == 1 ? 1 : -1;
+    }, "a mail could not be written");
 }
 
 bool Purge::stepDupIdentify() {
@@ -735,101 +751,50 @@ bool Purge::stepObsoletePersons() {
 // ---- repairs ------------------------------------------------------------------------
 
 bool Purge::stepCarbonCopies() {
-    if (!beginBatch()) return false;
-    CCRTable.setRecord(position_ + 1);
-    for (int i = 0; i < batch_; ++i) {
-        if (!CCRTable.next()) {
-            if (!endBatch()) return false;
-            next();
-            return true;
-        }
-        position_ = CCRTable.position();
-        ++done_;
-        if (messageExists(CCR.MAILID)) continue;
-        if (UppDat(CCRTable, UppDelete, ModeReportRollback) != 1 || !txn_.changed(1)) {
-            fail("a carbon copy could not be deleted");
-            return false;
-        }
-    }
-    return endBatch();
+    return scanBatch(CCRTable, [this] {
+        if (messageExists(CCR.MAILID)) return 0;
+        return UppDat(CCRTable, UppDelete, ModeReportRollback) == 1 ? 1 : -1;
+    }, "a carbon copy could not be deleted");
 }
 
 // Links of key words and topics: those of messages that are gone and those of
 // key words that are gone are deleted; the others are counted per key word.
+// Links of key words and topics: those of messages that are gone and those of
+// key words that are gone are deleted; the others are counted per key word.
 bool Purge::stepSearchIndexes() {
-    if (!beginBatch()) return false;
-    SIndex.setRecord(position_ + 1);
-    for (int i = 0; i < batch_; ++i) {
-        if (!SIndex.next()) {
-            if (!endBatch()) return false;
-            next();
-            return true;
-        }
-        position_ = SIndex.position();
-        ++done_;
+    return scanBatch(SIndex, [this] {
         const uint32_t id = SIN.ID;
         if (codeIds_.count(id) && messageExists(SIN.MSGNUMBER)) {
             ++codeCounts_[id];
-            continue;
+            return 0;
         }
-        if (UppDat(SIndex, UppDelete, ModeReportRollback) != 1 || !txn_.changed(1)) {
-            fail("a search index could not be deleted");
-            return false;
-        }
-    }
-    return endBatch();
+        return UppDat(SIndex, UppDelete, ModeReportRollback) == 1 ? 1 : -1;
+    }, "a search index could not be deleted");
 }
 
 bool Purge::stepKeyWordCounts() {
-    if (!beginBatch()) return false;
-    Codes.setRecord(position_ + 1);
-    for (int i = 0; i < batch_; ++i) {
-        if (!Codes.next()) {
-            if (!endBatch()) return false;
-            next();
-            return true;
-        }
-        position_ = Codes.position();
-        ++done_;
+    return scanBatch(Codes, [this] {
         auto it = codeCounts_.find(COD.ID);
         const uint32_t n = it == codeCounts_.end() ? 0 : it->second;
-        if (COD.COUNT == n) continue;
+        if (COD.COUNT == n) return 0;
         COD.COUNT = n;
-        if (UppDat(Codes, UppPut, ModeReportRollback) != 1 || !txn_.changed(1)) {
-            fail("a key word could not be written");
-            return false;
-        }
-    }
-    return endBatch();
+        return UppDat(Codes, UppPut, ModeReportRollback) == 1 ? 1 : -1;
+    }, "a key word could not be written");
 }
 
 bool Purge::stepOrphanAliases() {
-    if (!beginBatch()) return false;
-    PLINK.setRecord(position_ + 1);
-    uint32_t lastId = 0;
-    bool lastFound = false;
-    for (int i = 0; i < batch_; ++i) {
-        if (!PLINK.next()) {
-            if (!endBatch()) return false;
-            next();
-            return true;
-        }
-        position_ = PLINK.position();
-        ++done_;
+    return scanBatch(PLINK, [this] {
         const uint32_t id = PLI.PERSONID;
-        if (id != lastId || lastId == 0) {
-            lastId = id;
+        if (id != lastChecked_ || !lastPersonKnown_) {
+            lastChecked_ = id;
+            lastPersonKnown_ = true;
             Person.clearBuffer();
             PER.PERSONID = id;
-            lastFound = id != 0 && Person.get(PER_PersonKey);
+            lastExists_ = id != 0 && Person.get(PER_PersonKey);
         }
-        if (lastFound) continue;
-        if (UppDat(PLINK, UppDelete, ModeReportRollback) != 1 || !txn_.changed(1)) {
-            fail("an alias could not be deleted");
-            return false;
-        }
-    }
-    return endBatch();
+        if (lastExists_) return 0;
+        return UppDat(PLINK, UppDelete, ModeReportRollback) == 1 ? 1 : -1;
+    }, "an alias could not be deleted");
 }
 
 bool Purge::stepWordList() {

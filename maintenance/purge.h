@@ -99,6 +99,7 @@ private:
     bool spaceFor(uint64_t bytes);
     bool beginBatch();
     bool endBatch();
+    bool scanBatch(Table& t, const std::function<int()>& row, const char* failure);
     bool deleteCurrentMessage();
     bool flushWordCounts();
     bool messageExists(uint32_t number);
@@ -154,6 +155,7 @@ private:
     std::map<uint32_t, uint32_t> codeCounts_;
     uint32_t lastChecked_ = 0;
     bool lastExists_ = false;
+    bool lastPersonKnown_ = false;
     std::unique_ptr<Recount> recount_;
 };
 
