@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <map>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -163,6 +164,18 @@ private:
                              " cannot be read!\r\n" + errorText());
     }
 
+    // A source person as the records name it, read once.
+    struct Who {
+        std::string name, address;
+    };
+    const Who* person(uint32_t id) {
+        auto it = persons_.find(id);
+        if (it != persons_.end()) return &it->second;
+        Who w;
+        if (!personOf(id, w.name, w.address)) return nullptr;
+        return &persons_.emplace(id, std::move(w)).first->second;
+    }
+
     // The text of the current source message, with its first import date.
     bool text(uint32_t id) {
         MsgText.clearBuffer();
@@ -201,19 +214,23 @@ private:
         NHR.SEC_DESCRIPTION.set(sec->second.second);
 
         if (m.THREADNUMBER != 0) {
-            Threads.clearBuffer();
-            THR.THREADNUMBER = m.THREADNUMBER;
-            bool found = false;
-            if (!lookup(Threads, THR_ThreadKey, found)) return false;
-            if (found) NHR.HEADING.set(rtrim(THR.heading()));
+            auto thr = headings_.find(m.THREADNUMBER);
+            if (thr == headings_.end()) {
+                Threads.clearBuffer();
+                THR.THREADNUMBER = m.THREADNUMBER;
+                bool found = false;
+                if (!lookup(Threads, THR_ThreadKey, found)) return false;
+                thr = headings_.emplace(m.THREADNUMBER, found ? std::string(rtrim(THR.heading())) : std::string()).first;
+            }
+            NHR.HEADING.set(thr->second);
         }
-        std::string name, address;
-        if (!personOf(m.FROMID, name, address)) return false;
-        NHR.S_NAME.set(name);
-        NHR.S_CISADRESS.set(address);
-        if (!personOf(m.TOID, name, address)) return false;
-        NHR.R_NAME.set(name);
-        NHR.R_CISADRESS.set(address);
+        const Who* who = person(m.FROMID);
+        if (!who) return false;
+        NHR.S_NAME.set(who->name);
+        NHR.S_CISADRESS.set(who->address);
+        if (!(who = person(m.TOID))) return false;
+        NHR.R_NAME.set(who->name);
+        NHR.R_CISADRESS.set(who->address);
         return text(m.MSGNUMBER);
     }
 
@@ -231,8 +248,9 @@ private:
         NHR.RECIPTYPE.set("TO");
         // Sent by the partner when the receiver is not the partner.
         NHR.MAILTYPE = m.TOID != m.PAIRID ? 1 : 2;
-        std::string name, address;
-        if (!personOf(m.PAIRID, name, address)) return false;
+        const Who* who = person(m.PAIRID);
+        if (!who) return false;
+        const std::string name = who->name, address = who->address;
         if (NHR.MAILTYPE == 1) {
             NHR.S_NAME.set(name);
             NHR.S_CISADRESS.set(address);
@@ -286,6 +304,8 @@ private:
     bool identifiers_ = false, anyId_ = false;
     uint32_t lastId_ = 0;
     std::map<uint32_t, std::pair<uint8_t, std::string>> sections_;
+    std::unordered_map<uint32_t, std::string> headings_;
+    std::unordered_map<uint32_t, Who> persons_;
 };
 
 const bool registered = registerParser(kMergeReader, [] { return std::make_unique<MergeReader>(); });
