@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -15,7 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/procedures.h"
@@ -60,7 +58,7 @@ QWidget* titled(const char* title, QLayout* body) {
 // ---------------------------------------------------------------- progress
 
 ImportProgressWindow::ImportProgressWindow(const ImportSettings& settings, QWidget* parent)
-    : QWidget(parent), run_(std::make_unique<ImportRun>(settings)) {
+    : RunWindow(parent), run_(std::make_unique<ImportRun>(settings)) {
     setWindowTitle(q(run_->windowTitle()));
     auto* v = new QVBoxLayout(this);
     heading_ = new QLabel(q(run_->heading()));
@@ -75,7 +73,6 @@ ImportProgressWindow::ImportProgressWindow(const ImportSettings& settings, QWidg
     overall_ = new QProgressBar;
     current_->setRange(0, 1000);
     overall_->setRange(0, 1000);
-    stop_ = new QPushButton("&Stop");
     v->addWidget(heading_);
     v->addWidget(from_);
     v->addWidget(to_);
@@ -85,15 +82,14 @@ ImportProgressWindow::ImportProgressWindow(const ImportSettings& settings, QWidg
     v->addWidget(totals_);
     v->addWidget(stop_, 0, Qt::AlignRight);
     resize(460, 240);
-    connect(stop_, &QPushButton::clicked, this, &ImportProgressWindow::stopClicked);
-    timer_ = new QTimer(this);
-    timer_->setInterval(0);
-    connect(timer_, &QTimer::timeout, this, &ImportProgressWindow::tick);
-    timer_->start();
-    refresh();
+    startRun();
 }
 
 ImportProgressWindow::~ImportProgressWindow() = default;
+
+bool ImportProgressWindow::runFinished() const { return run_->finished(); }
+void ImportProgressWindow::runStep() { run_->step(); }
+bool ImportProgressWindow::runRequestStop() { return run_->requestStop(); }
 
 void ImportProgressWindow::refresh() {
     const ImportRun& r = *run_;
@@ -108,46 +104,8 @@ void ImportProgressWindow::refresh() {
     totals_->setText(t);
 }
 
-void ImportProgressWindow::tick() {
-    if (!run_->finished()) run_->step();
-    refresh();
-    if (run_->finished()) {
-        timer_->stop();
-        stop_->setText("&Close");
-        if (!notified_) {
-            notified_ = true;
-            if (!run_->failed() && !run_->stopped()) QApplication::beep();
-            emit finished();
-        }
-    }
-}
-
-void ImportProgressWindow::runToEnd() {
-    while (!run_->finished()) tick();
-    tick();
-}
-
-void ImportProgressWindow::stopClicked() {
-    if (run_->finished()) {
-        close();
-        return;
-    }
-    timer_->stop();
-    if (!run_->requestStop()) timer_->start();
-    tick();
-}
-
-void ImportProgressWindow::closeEvent(QCloseEvent* e) {
-    if (!run_->finished()) {
-        timer_->stop();
-        if (!run_->requestStop()) {
-            timer_->start();
-            e->ignore();
-            return;
-        }
-        tick();
-    }
-    e->accept();
+void ImportProgressWindow::runEnded() {
+    if (!run_->failed() && !run_->stopped()) QApplication::beep();
 }
 
 // ---------------------------------------------------------------- wizard

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/runwindow.h"
 #include "import/parser.h"
 
 class QButtonGroup;
@@ -17,40 +18,29 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStackedWidget;
-class QTimer;
 
 namespace qb {
 
 class ImportRun;
 
-class ImportProgressWindow : public QWidget {
+class ImportProgressWindow : public RunWindow {
     Q_OBJECT
 public:
     ImportProgressWindow(const ImportSettings& settings, QWidget* parent = nullptr);
     ~ImportProgressWindow() override;
     ImportRun& run() { return *run_; }
-    // Runs ticks until the run ends (tests and scripted use).
-    void runToEnd();
-
-signals:
-    void finished();
 
 protected:
-    void closeEvent(class QCloseEvent* e) override;
-
-private slots:
-    void tick();
-    void stopClicked();
+    bool runFinished() const override;
+    void runStep() override;
+    bool runRequestStop() override;
+    void refresh() override;
+    void runEnded() override;
 
 private:
-    void refresh();
-
     std::unique_ptr<ImportRun> run_;
-    QTimer* timer_;
     QLabel *heading_, *from_, *to_, *text_, *totals_;
     QProgressBar *current_, *overall_;
-    QPushButton* stop_;
-    bool notified_ = false;
 };
 
 class ImportWizard : public QWidget {

@@ -225,14 +225,14 @@ BorrowedTable::~BorrowedTable() {
     if (wasOpen_) t_.open(oldPath_, OpenMode::SharedReadWrite);
 }
 
-bool BorrowedTable::openAt(const std::string& path, bool createMissing) {
+bool BorrowedTable::openAt(const std::string& path, bool createMissing, OpenMode mode) {
     std::error_code ec;
     if (createMissing && !fs::exists(path, ec)) {
         t_.create(path);
         if (errorCode() != NoError) return false;
         if (t_.isOpen()) t_.close();
     }
-    t_.open(path, OpenMode::SharedReadWrite);
+    t_.open(path, mode);
     return t_.isOpen();
 }
 

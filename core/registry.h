@@ -36,7 +36,7 @@ public:
     BorrowedTable& operator=(const BorrowedTable&) = delete;
     // Opens the table at path; with createMissing a file that is not there is
     // created first. False when it could not be opened.
-    bool openAt(const std::string& path, bool createMissing = false);
+    bool openAt(const std::string& path, bool createMissing = false, OpenMode mode = OpenMode::SharedReadWrite);
 
 private:
     Table& t_;

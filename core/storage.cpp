@@ -850,6 +850,40 @@ void Table::create(const std::string& path) {
     sqlite3_close(db);
 }
 
+// ---------------------------------------------------------------- holds
+
+bool ProcessHold::take(const std::string& path) {
+    release();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    if (!lockByte(fd, F_WRLCK, 0)) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void ProcessHold::release() {
+    if (fd_ < 0) return;
+    lockByte(fd_, F_UNLCK, 0);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool ProcessHold::heldByAnyone(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 1;
+    const bool held = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
 int64_t storedRowCount(const std::string& path) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {

@@ -196,6 +196,26 @@ void closeAllTables();
 // Commits over several files are finished from the commit logs kept here.
 void setEngineDirectory(const std::string& dir);
 
+// An exclusive hold on a file of its own, taken without waiting. Every other
+// process sees it, and so does every other hold of this process; it vanishes
+// when it is let go or when the process that has it ends.
+class ProcessHold {
+public:
+    ProcessHold() = default;
+    ~ProcessHold() { release(); }
+    ProcessHold(const ProcessHold&) = delete;
+    ProcessHold& operator=(const ProcessHold&) = delete;
+    // False when someone has it already or the file cannot be made.
+    bool take(const std::string& path);
+    void release();
+    bool held() const { return fd_ >= 0; }
+    // True while anyone (this process included) has the hold on path.
+    static bool heldByAnyone(const std::string& path);
+
+private:
+    int fd_ = -1;
+};
+
 // Rows in the file at path whatever its stored layout; -1 when it cannot be read.
 int64_t storedRowCount(const std::string& path);
 

@@ -54,6 +54,8 @@ std::string spaceText(uint64_t free, const std::string& path, const std::string&
 
 // The run of this process that owns the temporary files, if any.
 const ImportRun* gActiveRun = nullptr;
+// The temporary files' hold between processes (imports and merges alike).
+ProcessHold gTemporaryHold;
 
 // True when another process has the temporary import file open.
 bool temporaryFileBusy() {
@@ -73,7 +75,11 @@ int32_t batchOf(int kind, int32_t fallback) {
 
 } // namespace
 
-bool temporaryFilesInUse() { return gActiveRun != nullptr || temporaryFileBusy(); }
+std::string temporaryHoldPath() { return tableFileName(NewHR.number()) + "-run"; }
+
+bool temporaryFilesInUse() {
+    return gActiveRun != nullptr || ProcessHold::heldByAnyone(temporaryHoldPath()) || temporaryFileBusy();
+}
 
 // ------------------------------------------------------------------ space
 
@@ -214,8 +220,10 @@ bool ImportRun::requestStop() {
     if (state_ == ImportState::Finished) return true;
     const bool importPass = state_ >= ImportState::NextDatabase && state_ <= ImportState::BuildSavedKeys;
     if (importPass && !unattended()) {
-        unsigned a = ui().ask("Import process interrupted", kStopQuestion, BtnYes | BtnNo, BtnNo, Icon::Question);
-        if (a != BtnYes) return false;
+        const bool yes = confirmStop ? confirmStop()
+                                     : ui().ask("Import process interrupted", kStopQuestion, BtnYes | BtnNo, BtnNo,
+                                                Icon::Question) == BtnYes;
+        if (!yes) return false;
     }
     stopped_ = true;
     finish(false);
@@ -234,7 +242,7 @@ void ImportRun::doStart() {
     setText("Pre-import message conversion");
 
     // The temporary files have one name: a second run would destroy the first one's.
-    if (temporaryFilesInUse()) {
+    if (temporaryFilesInUse() || !gTemporaryHold.take(temporaryHoldPath())) {
         box("Warning!", "Another import or database merge is running!\r\nImport will not proceed!\r\n");
         finish(true);
         return;
@@ -480,6 +488,12 @@ bool ImportRun::openDatabaseTables() {
         OP_CLOSE(OpOpenShared, t->number());
         dbTables_.push_back(t->number());
         if (!t->isOpen()) return false;
+        // A table kept open elsewhere on another database's file would take this database's rows.
+        if (t->path() != tableFileName(t->number())) {
+            box("Warning!", "The file " + tableFileName(t->number()) + " cannot be opened while " + t->path() +
+                                " is in use!\r\nMessages will not be imported!");
+            return false;
+        }
     }
     return true;
 }
@@ -960,7 +974,10 @@ void ImportRun::finish(bool error) {
     if (forumsOpen_) OP_CLOSE(OpClose, Forums.number());
     if (controlOpen_) OP_CLOSE(OpClose, Control.number());
     savedOpen_ = forumsOpen_ = controlOpen_ = false;
-    if (gActiveRun == this) gActiveRun = nullptr;
+    if (gActiveRun == this) {
+        gActiveRun = nullptr;
+        gTemporaryHold.release();
+    }
     if (previousDb_ != Mem.ForumNumber) {
         if (previousDb_ == 0 || !selectDatabase(previousDb_)) clearActiveDatabase();
     }
@@ -970,7 +987,7 @@ void ImportRun::finish(bool error) {
         endText_ = totals_.stored > 0 ? "The import process has finished!" : "No messages to import!";
         setText(endText_);
     }
-    if (endedNormally && !unattended()) {
+    if (endedNormally && reportTime && !unattended()) {
         ui().message(" Import Processing ",
                      "The time for completion was: " + std::to_string(elapsedSeconds()) + " seconds",
                      Icon::Information);

@@ -106,6 +106,11 @@ public:
     std::function<void()> onFinished;
     // Called whenever progressText changes.
     std::function<void(const std::string&)> onProgressText;
+    // Asked instead of the import's own question when the user stops during
+    // the import pass; true to stop.
+    std::function<bool()> confirmStop;
+    // The box with the time for completion at the end of a normal run.
+    bool reportTime = true;
 
 private:
     void stepState();
@@ -198,6 +203,9 @@ private:
 // True while an import of this process or another one has the temporary
 // files (which the database merge shares) in use.
 bool temporaryFilesInUse();
+// The file whose hold (core/storage.h ProcessHold) marks the temporary files
+// as in use by a run of some process.
+std::string temporaryHoldPath();
 
 enum class ImportOutcome { Done, Failed, Stopped };
 
