@@ -1058,6 +1058,16 @@ void Table::setFrom(int key) {
 
 void Table::setFile() { set(-1); }
 
+void Table::setAfter(int key, Position p) {
+    setError(NoError);
+    Impl& im = *impl_;
+    im.invalidateCursor();
+    im.pending = Impl::AfterRow;
+    im.seekKey = key;
+    im.seekVals = key >= 0 ? im.keyValsFromBuffer(key) : std::vector<Val>{};
+    current_ = p;
+}
+
 void Table::setRecord(Position p) {
     Impl& im = *impl_;
     im.invalidateCursor();
