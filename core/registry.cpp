@@ -306,6 +306,9 @@ uint32_t nextDirNumber() {
         return false;
     };
     while (taken(n)) ++n;
+    // The read ends here: a cursor left open would keep other processes
+    // from writing the database list meanwhile.
+    Forums.set(FOR_ForumKey);
     FOR = saved;
     return n;
 }

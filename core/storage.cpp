@@ -1059,12 +1059,8 @@ void Table::setFrom(int key) {
 void Table::setFile() { set(-1); }
 
 void Table::setAfter(int key, Position p) {
-    setError(NoError);
-    Impl& im = *impl_;
-    im.invalidateCursor();
-    im.pending = Impl::AfterRow;
-    im.seekKey = key;
-    im.seekVals = key >= 0 ? im.keyValsFromBuffer(key) : std::vector<Val>{};
+    setFrom(key);
+    impl_->pending = Impl::AfterRow;  // as if the row had just been read
     current_ = p;
 }
 

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <set>
 
 #include "app/boundwindows.h"
 #include "app/browsemodel.h"
@@ -102,6 +103,7 @@ TEST_F(DatabaseWindows, TheIndexerWritesIntoItsOwnDatabaseRowAfterASwitch) {
     EXPECT_EQ(row(kOrchard).RECSLASTTIME, 0u);
     EXPECT_EQ(row(kOrchard).LASTMSGID, 0u);
     EXPECT_FALSE(std::filesystem::exists(home.path + "/F250002/IDX029.TPS"));
+    ASSERT_TRUE(selectDatabase(kGarden));
     EXPECT_EQ(wordCount("ROSES"), 2);
 }
 
@@ -173,7 +175,6 @@ TEST_F(DatabaseWindows, ARunningIndexingAsksAndKeepsItsDatabaseUntilItEnds) {
 
     headless.answers = {BtnYes};
     EXPECT_TRUE(select.chooseRow(orchard));
-    settle();
     EXPECT_EQ(Mem.ForumNumber, kOrchard);
     EXPECT_TRUE(browse.isNull());
     ASSERT_TRUE(w->running());
@@ -231,9 +232,14 @@ TEST_F(DatabaseWindows, WordListMarksWaitWhileTheIndexerPurges) {
     EXPECT_EQ(rows(MasIdx), pairs - 2);
     EXPECT_EQ(wordCount("ROSES"), -1);
     EXPECT_EQ(wordCount("TULIPS"), 2);
-    // Now the marks are written.
+    // Now the marks are written, the new one among them.
     EXPECT_TRUE(list->close());
-    EXPECT_EQ(rows(WordPurge), 1);
+    std::set<int32_t> pending;
+    OP_CLOSE(OpOpenShared, WordPurge.number());
+    WordPurge.setFile();
+    while (WordPurge.next()) pending.insert(PUR.WORDID);
+    OP_CLOSE(OpClose, WordPurge.number());
+    EXPECT_EQ(pending.count(tulips), 1u);
 }
 
 TEST_F(DatabaseWindows, AProfessionalSearchFillsTheBrowsesSearchTabWithTheWordsMarked) {

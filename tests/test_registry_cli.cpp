@@ -232,14 +232,17 @@ TEST_F(RegistryCli, NextIdCheckFollowsTheHighestIdInTheTables) {
 // number and the creation of the directory: each gets a directory of its
 // own, and neither removes the other's.
 std::vector<std::string> hookArgs;
+std::string hookErr;
+int hookStatus = -1;
 void addAnotherDatabase(uint32_t) {
     if (hookArgs.empty()) return;
     std::vector<std::string> args = hookArgs;
     hookArgs.clear();
-    runChild([&] {
+    hookStatus = runChild([&] {
         int devnull = ::open("/dev/null", O_WRONLY);
+        int err = ::open(hookErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(devnull, 1);
-        dup2(devnull, 2);
+        dup2(err, 2);
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -252,11 +255,13 @@ TEST_F(RegistryCli, TwoProcessesAddingAtOnceGetTwoDirectories) {
     ASSERT_EQ(qbox({"db", "add-forum", "First"}).status, 0);  // F1
     inProcess([&] {
         hookArgs = {QBOX_BIN, "--home", home, "db", "add-forum", "Other process"};
+        hookErr = tmp.path + "/hook-err.txt";
         addDatabaseHook = addAnotherDatabase;
         const uint32_t id = addForumDatabase("This process");
         addDatabaseHook = nullptr;
         EXPECT_NE(id, 0u);
     });
+    EXPECT_EQ(hookStatus, 0) << readFile(hookErr);
     auto l = rows(qbox({"db", "list"}).out);
     ASSERT_EQ(l.size(), 3u);
     std::set<std::string> dirs;
