@@ -42,7 +42,7 @@ QWidget* procedureWindow(const std::string& name) {
 
 QWidget* startProcedure(const std::string& name, QWidget* parent) {
     const bool needsDatabase = procedureNeedsDatabase(name);
-    if (needsDatabase && Mem.ForumNumber == 0) {
+    if (needsDatabase && Mem.ForumNumber == 0 && procedureAvailable(name)) {
         ui().message("Quillbox", "No database is selected.", Icon::Exclamation);
         return nullptr;
     }

@@ -530,8 +530,10 @@ struct Table::Impl {
         std::string op = up ? " >= " : " <= ", strict = up ? " > " : " < ";
         if (i + 1 == k.comps.size()) {
             if (!after) return e + op + p;
-            return "(" + e + strict + p + " OR (" + e + " = " + p + " AND rowid " + (dir > 0 ? ">" : "<") + " ?" +
-                   std::to_string(k.comps.size() + 1) + "))";
+            // The inclusive bound first, so that the index is entered at the
+            // key values instead of being read from its start.
+            return e + op + p + " AND (" + e + strict + p + " OR rowid " + (dir > 0 ? ">" : "<") + " ?" +
+                   std::to_string(k.comps.size() + 1) + ")";
         }
         return e + op + p + " AND (" + e + strict + p + " OR (" + seekCond(k, i + 1, dir, after) + "))";
     }
