@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/boundwindows.h"
 #include "app/browsemodel.h"
 #include "app/procedures.h"
 #include "app/topic_windows.h"
@@ -29,6 +30,7 @@
 #include "core/text.h"
 #include "core/ui.h"
 #include "reading/render.h"
+#include "wordsearch/prosearch.h"
 
 namespace qb {
 
@@ -82,7 +84,16 @@ BrowseWindow* openBrowse() {
     return dynamic_cast<BrowseWindow*>(procedureWindow("BrowseMsgNmbr"));
 }
 
+BrowseWindow* openBrowseOf(uint32_t forumId) {
+    for (const char* name : {"BrowseMail", "BrowseMsgNmbr"}) {
+        auto* w = dynamic_cast<BrowseWindow*>(procedureWindow(name));
+        if (w && boundDatabase(w).id == forumId) return w;
+    }
+    return nullptr;
+}
+
 BrowseWindow::BrowseWindow(bool mail, QWidget* parent) : QWidget(parent), mail_(mail) {
+    bindToActiveDatabase(this);
     tables_ = browseTables(mail_);
     for (int n : tables_) OP_CLOSE(OpOpenShared, n);
     build();
@@ -506,9 +517,9 @@ void BrowseWindow::messageChanged() {
         }
         const std::string subject = r->cols.size() > 4 ? r->cols[4] : std::string();
         pages_ = viewerPages(memo, &subject);
-        if (highlight_ && highlightId_ == id) {
+        if ((highlight_ && highlightId_ == id) || (!foundWords_.empty() && tab_ == (mail_ ? 8 : 9))) {
             for (size_t p = 0; p < pages_.size(); ++p)
-                if (!hitPositions(pages_[p], highlight_->text, highlight_->wordsOnly, highlight_->matchCase).empty()) {
+                if (!hitsOnPage(pages_[p]).empty()) {
                     page_ = static_cast<int>(p);
                     break;
                 }
@@ -533,7 +544,8 @@ void BrowseWindow::showPage() {
         if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) display += text[i];
     viewer_->setPlainText(q(display));
     QList<QTextEdit::ExtraSelection> marks;
-    if (highlight_ && highlightId_ == shownId_ && !text.empty()) {
+    const auto hits = hitsOnPage(text);
+    if (!hits.empty()) {
         // One character of the page is one character of the document, but the
         // viewer counts a CR LF as one line break.
         std::vector<size_t> docPos(text.size() + 1, 0);
@@ -545,7 +557,7 @@ void BrowseWindow::showPage() {
         docPos[text.size()] = d;
         QTextCharFormat fmt;
         fmt.setBackground(QColor(255, 230, 0));
-        for (auto [s, e] : hitPositions(text, highlight_->text, highlight_->wordsOnly, highlight_->matchCase)) {
+        for (auto [s, e] : hits) {
             QTextEdit::ExtraSelection sel;
             sel.cursor = QTextCursor(viewer_->document());
             sel.cursor.setPosition(static_cast<int>(docPos[s]));
@@ -562,6 +574,32 @@ void BrowseWindow::showPage() {
 }
 
 QString BrowseWindow::viewerText() const { return viewer_->toPlainText(); }
+
+std::vector<std::pair<size_t, size_t>> BrowseWindow::hitsOnPage(const std::string& text) const {
+    std::vector<std::pair<size_t, size_t>> out;
+    if (text.empty()) return out;
+    if (highlight_ && highlightId_ == shownId_)
+        for (auto [s, e] : hitPositions(text, highlight_->text, highlight_->wordsOnly, highlight_->matchCase))
+            out.emplace_back(s, e);
+    if (out.empty() && !foundWords_.empty() && tab_ == (mail_ ? 8 : 9))
+        for (auto [s, e] : BUILDWORDPOSQ1(foundWords_, text))
+            out.emplace_back(static_cast<size_t>(s - 1), static_cast<size_t>(e));
+    return out;
+}
+
+std::vector<std::pair<size_t, size_t>> BrowseWindow::markedPlaces() const {
+    return hitsOnPage(page_ < pageCount() ? pages_[static_cast<size_t>(page_)] : std::string());
+}
+
+void BrowseWindow::showSearchResult(const std::vector<std::string>& foundWords) {
+    foundWords_ = foundWords;
+    highlight_.reset();
+    const int searchTab = mail_ ? 8 : 9;
+    shownId_ = 0;
+    if (tab_ != searchTab) setTab(searchTab);
+    else applyView(0);
+    messageChanged();
+}
 
 bool BrowseWindow::showMessage(uint32_t id) {
     int row = model_->locateId(id);
@@ -608,6 +646,7 @@ bool BrowseWindow::runStatusCommand(const QString& command) {
     const QString& what = parts[1];
     bool ok = false;
     if (what == "MailBox" || what == "Database") {
+        DatabaseScope scope(this);
         ok = setStatus(StatusTarget::Database, Mem.ForumNumber, status);
     } else if (r && r->found) {
         if (what == "Message") ok = setStatus(StatusTarget::Message, r->id, status);
@@ -671,6 +710,9 @@ void BrowseWindow::copyToClipboard() {
 }
 
 void BrowseWindow::askDeletion() {
+    // The question is about the database this browse shows, also when
+    // another one has become active since.
+    DatabaseScope scope(this);
     unsigned a = ui().ask(" Database marked for deletion!",
                           "Do you really want to delete all messages in this database? If you do, the entire "
                           "database directory will be removed.",
@@ -684,8 +726,21 @@ void BrowseWindow::askDeletion() {
     if (removalHandler()(Mem.ForumNumber)) close();
 }
 
-void BrowseWindow::openSearch() { startProcedure(mail_ ? "SearchMail" : "SearchMsg"); }
-void BrowseWindow::openTree() { startProcedure("ThreadTree"); }
+// The windows opened from a browse work on its database: a browse of a
+// database that is no longer active opens none.
+bool BrowseWindow::ofActiveDatabase() const {
+    if (boundDatabase(this).id == Mem.ForumNumber) return true;
+    ui().message("Quillbox", "This window shows database " + verbatim(boundDatabase(this).description) +
+                                 ", which is no longer the active database.", Icon::Exclamation);
+    return false;
+}
+
+void BrowseWindow::openSearch() {
+    if (ofActiveDatabase()) startProcedure(mail_ ? "SearchMail" : "SearchMsg");
+}
+void BrowseWindow::openTree() {
+    if (ofActiveDatabase()) startProcedure("ThreadTree");
+}
 
 // ---------------------------------------------------------------- procedures
 

@@ -58,6 +58,11 @@ public:
     // Makes the list show the message (found by a search or chosen in the tree).
     bool showMessage(uint32_t id);
     void showFound(const ViewRow& row, uint32_t id, const SearchOptions& how, bool inSubject);
+    // A new result of the professional search: the search-result tab shows
+    // it at once, and the viewer marks the words found.
+    void showSearchResult(const std::vector<std::string>& foundWords);
+    // The (start, end) places of the marked words on the viewer's page.
+    std::vector<std::pair<size_t, size_t>> markedPlaces() const;
 
     // Viewer
     int pageCount() const { return static_cast<int>(pages_.size()); }
@@ -98,6 +103,7 @@ private:
     void showPage();
     void updateLabels();
     void askDeletion();
+    bool ofActiveDatabase() const;
     void openSearch();
     void openTree();
     void lookUpTopic();
@@ -129,7 +135,9 @@ private:
     uint32_t shownId_ = 0;
     uint32_t bookmarkId_ = 0;
     bool bookmarkSet_ = false;
+    std::vector<std::pair<size_t, size_t>> hitsOnPage(const std::string& text) const;
     std::optional<SearchOptions> highlight_;
+    std::vector<std::string> foundWords_;  // of the professional search, marked on its tab
     uint32_t highlightId_ = 0;
 };
 
@@ -146,5 +154,7 @@ ReadingPrefs& readingPrefs();
 
 // The open browse window of the active database, or nullptr.
 BrowseWindow* openBrowse();
+// The open browse window of this database (FOR:ID), or nullptr.
+BrowseWindow* openBrowseOf(uint32_t forumId);
 
 } // namespace qb

@@ -92,13 +92,21 @@ int dbCommand(CliContext& ctx) {
 }
 
 int rebuildCommand(CliContext& ctx) {
-    if (!ctx.args.empty()) return fail("rebuild: unexpected argument " + ctx.args[0]);
+    std::vector<std::string> args = ctx.args;
+    const bool yes = takeFlag(args, "--yes");
+    if (!args.empty()) return fail("rebuild: unexpected argument " + args[0]);
     Rebuild rebuild;
+    // Rows are dropped from the database list only when the user said so.
+    rebuild.keepRowsToDrop(!yes);
     while (rebuild.step()) cliProgress(rebuild.status(), static_cast<uint64_t>(rebuild.done()),
                                        static_cast<uint64_t>(rebuild.total()));
     cliProgressEnd();
     std::printf("log\t%s\n", rebuildLogPath().c_str());
     if (rebuild.aborted()) return fail("rebuild aborted: " + rebuild.status());
+    for (const std::string& kept : rebuild.rowsKept()) std::printf("would-remove\t%s\n", toUtf8(kept).c_str());
+    if (!rebuild.rowsKept().empty())
+        std::fprintf(stderr, "qbox: %zu database(s) kept in the list; run rebuild --yes to remove them\n",
+                     rebuild.rowsKept().size());
     std::printf("removed\t%d\nrenamed\t%d\nattached\t%d\n", rebuild.removedRows(), rebuild.renamedRows(),
                 rebuild.attachedDirs());
     if (rebuild.nextId() == 0) return fail("the next-ID check failed");
@@ -129,7 +137,7 @@ const bool registered = [] {
                     "db add-forum NAME | db add-mail NAME --address ADDR [--alt ADDR]... | db list | "
                     "db select NAME | db remove NAME",
                     dbCommand);
-    registerCommand("rebuild", "rebuild     verify the database list against the directories", rebuildCommand);
+    registerCommand("rebuild", "rebuild [--yes]  verify the database list against the directories", rebuildCommand);
     registerCommand("next-id-check", "next-id-check  recount the databases and reset the next ID", nextIdCommand);
     return true;
 }();

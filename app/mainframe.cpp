@@ -170,7 +170,7 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     searchMenu_ = menuBar()->addMenu(QStringLiteral("&Search"));
     addProcedure(searchMenu_, QStringLiteral("&Search Wizard..."), "SearchWz", true);
     addProcedure(searchMenu_, QStringLiteral("&Word Indexing..."), "AutoIndex", true);
-    addProcedure(searchMenu_, QStringLiteral("Word &Definition..."), "SetIndex", false);
+    addProcedure(searchMenu_, QStringLiteral("Word &Definition..."), "SetIndex", true);
     addProcedure(searchMenu_, QStringLiteral("Word &List..."), "WordList", true);
     addProcedure(searchMenu_, QStringLiteral("&Ignore List..."), "StopList", false);
 

@@ -4,6 +4,10 @@
 #include <QWidget>
 #include <map>
 
+#include "app/boundwindows.h"
+#include "core/fixedstr.h"
+#include "core/globals.h"
+#include "core/text.h"
 #include "core/ui.h"
 
 namespace qb {
@@ -37,11 +41,34 @@ QWidget* procedureWindow(const std::string& name) {
 }
 
 QWidget* startProcedure(const std::string& name, QWidget* parent) {
+    const bool needsDatabase = procedureNeedsDatabase(name);
+    if (needsDatabase && Mem.ForumNumber == 0 && procedureAvailable(name)) {
+        ui().message("Quillbox", "No database is selected.", Icon::Exclamation);
+        return nullptr;
+    }
     if (QWidget* w = procedureWindow(name)) {
-        w->show();
-        w->raise();
-        w->activateWindow();
-        return w;
+        const BoundDatabase b = boundDatabase(w);
+        if (!needsDatabase || b.id == 0 || b.id == Mem.ForumNumber) {
+            w->show();
+            w->raise();
+            w->activateWindow();
+            return w;
+        }
+    }
+    if (needsDatabase) {
+        // The tables are opened by number, one file each: the windows of a
+        // database that is no longer active go before those of the active
+        // one open. A running batch keeps its database until it ends.
+        for (const std::string& stayed : closeWindowsOfOtherDatabases()) {
+            QWidget* w = procedureWindow(stayed);
+            const BoundDatabase b = boundDatabase(w);
+            ui().message("Quillbox",
+                         "\"" + verbatim(std::string(rtrim(fromUtf8(w->windowTitle().toStdString())))) +
+                             "\" is still running on database " + verbatim(b.description) + ".\r\n" +
+                             "Windows of database " + verbatim(Mem.Description) + " open when it has ended.",
+                         Icon::Exclamation);
+            return nullptr;
+        }
     }
     auto it = factories().find(name);
     if (it == factories().end()) {
@@ -52,6 +79,14 @@ QWidget* startProcedure(const std::string& name, QWidget* parent) {
     if (!w) return nullptr;
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setObjectName(QString::fromStdString(name));
+    if (needsDatabase) {
+        bindToActiveDatabase(w);
+        // The title names the database the window works on.
+        const BoundDatabase b = boundDatabase(w);
+        const QString db = QString::fromStdString(toUtf8(std::string(rtrim(b.description))));
+        if (b.id && !db.isEmpty() && !w->windowTitle().contains(db))
+            w->setWindowTitle(w->windowTitle() + QStringLiteral(" [") + db + QStringLiteral("]"));
+    }
     windows()[name] = w;
     w->show();
     w->raise();

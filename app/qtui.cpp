@@ -34,15 +34,28 @@ constexpr ButtonMap kButtons[] = {
 } // namespace
 
 QString QtUi::displayText(const std::string& text) {
-    QString s = QString::fromStdString(toUtf8(text));
+    // Only the system's own '|' separates lines; a '|' of a name or path
+    // placed into the text (marked by verbatim) is shown as it is.
+    std::string lines;
+    lines.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == kVerbatimMark && i + 1 < text.size() && text[i + 1] == '|') {
+            lines += '|';
+            ++i;
+        } else if (text[i] == '|') {
+            lines += '\n';
+        } else {
+            lines += text[i];
+        }
+    }
+    QString s = QString::fromStdString(toUtf8(lines));
     s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    s.replace(QLatin1Char('|'), QLatin1Char('\n'));
     return s;
 }
 
 QString QtUi::displayTitle(const std::string& title) {
-    QString s = QString::fromStdString(toUtf8(title)).trimmed();
+    QString s = QString::fromStdString(toUtf8(unmarked(title))).trimmed();
     return s.isEmpty() ? QStringLiteral("Quillbox") : s;
 }
 

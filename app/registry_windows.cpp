@@ -15,7 +15,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/boundwindows.h"
 #include "app/browsewindow.h"
+#include "app/maildbdialog.h"
 #include "app/procedures.h"
 #include "core/globals.h"
 #include "core/registry.h"
@@ -65,12 +67,23 @@ DatabaseSelection::DatabaseSelection(int kind, QWidget* parent) : QWidget(parent
     auto* buttons = new QHBoxLayout;
     auto* select = new QPushButton("&Select", this);
     auto* add = new QPushButton("&Add forum...", this);
+    auto* addMail = new QPushButton("Add &mail database...", this);
+    auto* update = new QPushButton("&Update alternative addresses", this);
+    addMail->setObjectName("AddMail");
+    update->setObjectName("UpdateMail");
     auto* close = new QPushButton("&Close", this);
     select->setDefault(true);
     buttons->addStretch();
     buttons->addWidget(select);
     if (kind != KindMail) buttons->addWidget(add);
     else add->hide();
+    if (kind != KindForum) {
+        buttons->addWidget(addMail);
+        buttons->addWidget(update);
+    } else {
+        addMail->hide();
+        update->hide();
+    }
     buttons->addWidget(close);
     layout->addLayout(buttons);
     resize(560, 320);
@@ -81,6 +94,15 @@ DatabaseSelection::DatabaseSelection(int kind, QWidget* parent) : QWidget(parent
         if (auto* item = list_->currentItem()) chooseRow(list_->indexOfTopLevelItem(item));
     });
     connect(add, &QPushButton::clicked, this, [] { startProcedure("AddForum"); });
+    connect(addMail, &QPushButton::clicked, this, [this] { addMailDatabase(); });
+    connect(update, &QPushButton::clicked, this, [this] {
+        if (auto* item = list_->currentItem()) updateMailDatabase(list_->indexOfTopLevelItem(item));
+    });
+    // The update command is for mail databases only.
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this, update](QTreeWidgetItem* item) {
+        ForumsRec row;
+        update->setEnabled(item && findDatabaseById(item->data(0, IdRole).toUInt(), row) && row.TYPE == KindMail);
+    });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     connect(list_, &QTreeWidget::customContextMenuRequested, this, &DatabaseSelection::popup);
     reload();
@@ -106,13 +128,36 @@ void DatabaseSelection::reload() {
 bool DatabaseSelection::chooseRow(int row) {
     QTreeWidgetItem* item = list_->topLevelItem(row);
     if (!item) return false;
-    if (!selectDatabase(item->data(0, IdRole).toUInt())) {
+    const uint32_t id = item->data(0, IdRole).toUInt();
+    ForumsRec found;
+    if (!findDatabaseById(id, found)) {
         ui().message(" Database Selection", "The database is no longer in the database list.", Icon::Exclamation);
         reload();
         return false;
     }
+    if (!switchDatabase(id)) return false;  // the user kept the active database
     close();
     return true;
+}
+
+QWidget* DatabaseSelection::addMailDatabase() {
+    auto* d = new MailDbDialog(0, this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QDialog::finished, this, [this] { reload(); });
+    d->show();
+    return d;
+}
+
+QWidget* DatabaseSelection::updateMailDatabase(int row) {
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    ForumsRec db;
+    if (!item || !findDatabaseById(item->data(0, IdRole).toUInt(), db) || db.TYPE != KindMail) return nullptr;
+    list_->setCurrentItem(item);
+    auto* d = new MailDbDialog(db.ID, this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QDialog::finished, this, [this] { reload(); });
+    d->show();
+    return d;
 }
 
 bool DatabaseSelection::setImport(int row, bool allowed) {

@@ -30,6 +30,11 @@ public:
     bool chooseRow(int row);
     // "Allow import" / "Disallow import" of the popup for a row.
     bool setImport(int row, bool allowed);
+    // "Add mail database...": the mail database dialog for a new database.
+    QWidget* addMailDatabase();
+    // "Update alternative addresses": the dialog for the row's mail database;
+    // nullptr when the row is not a mail database.
+    QWidget* updateMailDatabase(int row);
 
 private:
     void popup(const QPoint& at);

@@ -179,6 +179,8 @@ void applyDisplaySettings() {
     rs.wrap = konfigNumber(60);
     ReadingPrefs& rp = readingPrefs();
     if (int32_t label = konfigNumber(16); label >= 1 && label <= 5) rp.treeLabel = label;
+    // The standard search reads as many messages per tick as its speed step says.
+    if (int32_t batch = SpeedVal(3, 31); batch > 0) rp.searchBatch = batch;
     std::string name, picture;
     SetDate(name, picture);
     if (!picture.empty()) rp.datePicture = picture;

@@ -24,6 +24,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/boundwindows.h"
+#include "app/browsewindow.h"
 #include "app/procedures.h"
 #include "core/access.h"
 #include "core/globals.h"
@@ -61,6 +63,7 @@ std::string kindName(uint8_t kind) {
 // ================================================================ indexing
 
 IndexWindow::IndexWindow(QWidget* parent) : QWidget(parent) {
+    bindToActiveDatabase(this);
     setWindowTitle(q(" Indexing of " + kindName(Mem.ForumType) + " database [" + Mem.Description + "]"));
     auto* lay = new QVBoxLayout(this);
     advice_label_ = new QLabel(this);
@@ -86,6 +89,7 @@ IndexWindow::IndexWindow(QWidget* parent) : QWidget(parent) {
         else close();
     });
     connect(recount_, &QPushButton::clicked, this, [this] {
+        DatabaseScope scope(this);
         if (!readIndexFields(position_, count_, needsUpdate_)) {
             ui().message("Disk Error", "Unable to read forum data!|Recount not possible now.");
             close();
@@ -125,6 +129,7 @@ void IndexWindow::showAdvice() {
 
 void IndexWindow::runMode(int mode) {
     if (run_) return;
+    DatabaseScope scope(this);
     run_ = std::make_unique<WordIndexer>(mode, indexBatch(), position_, Mem.ForumNumber, Mem.ForumType,
                                          needsUpdate_, count_);
     if (!run_->start()) {
@@ -135,11 +140,15 @@ void IndexWindow::runMode(int mode) {
     writeIndexFields(position_, count_, needsUpdate_);
     setWindowTitle(q(run_->title()));
     for (auto* b : {partial_, full_, recount_}) b->setEnabled(false);
+    setBatchRunning(this, true);
     timer_->start(0);
 }
 
 void IndexWindow::tick() {
     if (!run_) return;
+    // The run reads and writes the tables of its own database, whichever
+    // database is active meanwhile.
+    DatabaseScope scope(this);
     bool more = false;
     try {
         more = run_->step();
@@ -161,10 +170,12 @@ void IndexWindow::tick() {
 void IndexWindow::finishRun() {
     timer_->stop();
     if (!run_) return;
+    DatabaseScope scope(this);
     run_->finish();
     writeIndexFields(position_, count_, needsUpdate_);
     status_->setText(QStringLiteral("Indexing finished!"));
     run_.reset();
+    setBatchRunning(this, false);
     WSIndexFixup(advice_, 4, position_, count_, 1, 0);
     showAdvice();
     recount_->setEnabled(true);
@@ -253,6 +264,7 @@ LookupOptions LookupDialog::options() const {
 // ================================================================ professional search
 
 ProSearchWindow::ProSearchWindow(QWidget* parent) : QWidget(parent) {
+    bindToActiveDatabase(this);
     setWindowTitle(QStringLiteral("Professional Search"));
     // The tables of the search stay open while the window is open.
     OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), MsgText.number(), StopWords.number());
@@ -462,6 +474,7 @@ void ProSearchWindow::getMessages(bool nextBlock) {
         return;
     }
     if (!nextBlock) state.DIRTYLIST = 1;
+    DatabaseScope scope(this);
     std::vector<uint32_t> r;
     SearchOutcome o = runProSearch(state, andList, orList, phrase, Mem.ForumType == 2 ? 2 : 1, r, found, true);
     result_ = o == SearchOutcome::Found ? r : std::vector<uint32_t>{};
@@ -470,11 +483,14 @@ void ProSearchWindow::getMessages(bool nextBlock) {
     for (uint32_t id : result_) resultView->addItem(QString::number(id));
     count_->setText(QStringLiteral("Messages Found: %1").arg(result_.size()));
     emit searchDone(static_cast<int>(result_.size()));
+    // The browse of this database shows the result on its search tab now.
+    if (BrowseWindow* b = openBrowseOf(Mem.ForumNumber)) b->showSearchResult(found);
 }
 
 // ================================================================ word list
 
 WordListWindow::WordListWindow(QWidget* parent) : QWidget(parent) {
+    bindToActiveDatabase(this);
     setWindowTitle(q(" Word List [" + Mem.Description + "]"));
     auto* lay = new QVBoxLayout(this);
     auto* label = new QLabel(QStringLiteral("List of indexed words"), this);
@@ -563,8 +579,11 @@ void WordListWindow::toggleCurrent() {
 }
 
 void WordListWindow::closeEvent(QCloseEvent* e) {
-    marks.close();
-    e->accept();
+    DatabaseScope scope(this);
+    // Marks that cannot be written now (the indexer is at work) keep the
+    // window open, so that they are not lost.
+    if (marks.close()) e->accept();
+    else e->ignore();
 }
 
 // ================================================================ ignore list

@@ -130,21 +130,21 @@ void openTable(Table& t, int action) {
         if (err == NoError || err == ErrFileAlreadyOpen) return;
         const std::string engineText = errorText();
         if (round >= 8) {
-            stop("File Open Error", "The file " + name + " cannot be opened.\r\nError no " + std::to_string(err) +
+            stop("File Open Error", "The file " + verbatim(name) + " cannot be opened.\r\nError no " + std::to_string(err) +
                                         "\r\n" + engineText + "\r\nQuillbox will terminate.");
         }
         switch (err) {
         case ErrFileNotFound:
             t.create(name);
             if (errorCode() != NoError) {
-                stop("File Open Error", "The file " + name + " is missing!\r\n" +
+                stop("File Open Error", "The file " + verbatim(name) + " is missing!\r\n" +
                                             "This file cannot be created by the program\r\n" +
                                             "and Quillbox will terminate.");
             }
             if (t.isOpen()) t.close();
             continue;
         case ErrPathNotFound:
-            stop("Path Not Found", "The path " + directoryOf(name) + " does not exist.\r\nQuillbox will terminate.",
+            stop("Path Not Found", "The path " + verbatim(directoryOf(name)) + " does not exist.\r\nQuillbox will terminate.",
                  "Check your directory setup in Preferences and run File/Rebuild.");
         case ErrInvalidDeclaration: {
             if (action == OpTest) {
@@ -158,33 +158,44 @@ void openTable(Table& t, int action) {
                 removeTableFile(name);
                 continue;
             }
-            stop(" File Open Error - Invalid record declaration", "The file " + name + " cannot be opened\r\n" +
+            stop(" File Open Error - Invalid record declaration", "The file " + verbatim(name) + " cannot be opened\r\n" +
                                                                      "as the file definition is incorrect.\r\n" +
                                                                      "Quillbox will terminate.");
         }
         case ErrAccessDenied:
             stop(" File Open Error - Access denied",
-                 "The file " + name + " cannot be opened!\r\n" + "Quillbox will terminate.",
+                 "The file " + verbatim(name) + " cannot be opened!\r\n" + "Quillbox will terminate.",
                  "Check your network access rights or the possible need for SHARE or VSHARE");
         case ErrKeysNeedRebuild:
-            report("File Open Error - Bad keys", "The file " + name + " cannot be opened\r\n" +
+            report("File Open Error - Bad keys", "The file " + verbatim(name) + " cannot be opened\r\n" +
                                                      "due to corrupted indices.\r\n" +
                                                      "Automatic rebuild will take place.");
             if (!t.build()) {
                 stop("File Rebuild Error",
-                     "The file " + name + " cannot be rebuilt.\r\n" + "Quillbox will terminate.");
+                     "The file " + verbatim(name) + " cannot be rebuilt.\r\n" + "Quillbox will terminate.");
             }
             if (t.isOpen()) t.close();
             continue;
         case ErrInvalidFileName:
-            stop("Invalid File Name Error", "The file " + name + " cannot be opened.\r\n" +
+            stop("Invalid File Name Error", "The file " + verbatim(name) + " cannot be opened.\r\n" +
                                                 "The filename is not a valid DOS file name \r\n" +
                                                 "Quillbox will terminate.");
         default:
-            stop("File Open Error", "The file " + name + " cannot be opened.\r\n" + "Error no " +
+            stop("File Open Error", "The file " + verbatim(name) + " cannot be opened.\r\n" + "Error no " +
                                         std::to_string(err) + "\r\n" + engineText + "\r\n" +
                                         "Quillbox will terminate.");
         }
+    }
+}
+
+// The tables that lie in a database's directory or its word-index directory.
+bool databaseTable(int number) {
+    switch (number) {
+    case 1: case 3: case 4: case 5: case 6: case 7: case 9: case 13: case 17: case 22: case 23: case 25:
+    case 28: case 29: case 33: case 39:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -196,7 +207,18 @@ void applyAction(int action, int number) {
     int& count = countOf(number);
 
     // The name of the table being opened; reader files keep the caller's name.
-    auto setName = [&] { FileName = isReaderFile(number) ? trimmed(FileTmpName) : tableFileName(number); };
+    // A table of a database has no name while no database is active: its
+    // file would fall into the data or word-index directory itself.
+    auto setName = [&] {
+        if (isReaderFile(number)) FileName = trimmed(FileTmpName);
+        else if (databaseTable(number) && rtrim(Mem.Dirnamn).empty()) FileName.clear();
+        else FileName = tableFileName(number);
+    };
+    auto nameless = [&] {
+        stop("Invalid File Name Error", "The file " + verbatim(trimmed(FileName)) + " cannot be opened.\r\n" +
+                                            "The filename is not a valid DOS file name or the path does not exist \r\n" +
+                                            "Quillbox will terminate.");
+    };
 
     switch (action) {
     case OpClose:
@@ -207,6 +229,7 @@ void applyAction(int action, int number) {
     case OpOpenExclusive:
         if (count == 0) {
             setName();
+            if (trimmed(FileName).empty()) nameless();
             if (t) {
                 openTable(*t, action);
                 bind(t);
@@ -218,13 +241,14 @@ void applyAction(int action, int number) {
     case OpPack:
     case OpTest:
         setName();
+        if (trimmed(FileName).empty()) nameless();
         if (t) {
             openTable(*t, action);
             if (action == OpEmpty && !t->empty()) {
                 const std::string name = trimmed(FileName);
                 closeTable(t);
                 count = 0;
-                stop("File Empty Error", "The file " + name + " cannot be emptied.\r\n" +
+                stop("File Empty Error", "The file " + verbatim(name) + " cannot be emptied.\r\n" +
                                              "Exclusive access not granted \r\n" + "Quillbox will terminate.");
             }
             if (action == OpPack) t->pack();
@@ -286,10 +310,10 @@ int removeOne(const std::string& name) {
     case NoError:
     case ErrFileNotFound: return 1;
     case ErrAccessDenied:
-        report("File Deletion Error!", "No access rights - the file " + name + " cannot be removed");
+        report("File Deletion Error!", "No access rights - the file " + verbatim(name) + " cannot be removed");
         return 0;
     case ErrFileAlreadyOpen:
-        report("File Deletion Error!", "The file " + name + " is open and cannot be removed");
+        report("File Deletion Error!", "The file " + verbatim(name) + " is open and cannot be removed");
         return 0;
     default: return 0;
     }
@@ -528,7 +552,7 @@ int DOSFunc(int operation, const std::string& first, const std::string& second) 
         for (const std::string& n : matchingFiles(dir, trimmed(second)))
             if (!removeOne(dir + "/" + n)) all = false;
         if (!all) {
-            report("File Deletion Error!", "One or more files have not been \r\nremoved in subdirectory " + dir);
+            report("File Deletion Error!", "One or more files have not been \r\nremoved in subdirectory " + verbatim(dir));
             return 0;
         }
         return 1;

@@ -306,6 +306,9 @@ uint32_t nextDirNumber() {
         return false;
     };
     while (taken(n)) ++n;
+    // The read ends here: a cursor left open would keep other processes
+    // from writing the database list meanwhile.
+    Forums.set(FOR_ForumKey);
     FOR = saved;
     return n;
 }
@@ -373,6 +376,8 @@ bool readSelfDescription(const std::string& dirName, ForumRefRec& ref) {
     return found;
 }
 
+void (*addDatabaseHook)(uint32_t) = nullptr;
+
 uint32_t addDatabase(const NewDatabase& db) {
     const std::string title = db.kind == KindMail ? "Add New Mail Database" : " Add New Forum";
     std::string_view trimmed = rtrim(db.name);
@@ -413,18 +418,37 @@ uint32_t addDatabase(const NewDatabase& db) {
 
     TableUse forums(Forums.number());
     TableUse control(Control.number());
-    const uint32_t dir = nextDirNumber();
+    // The directory is claimed by creating it: a directory that exists
+    // already belongs to someone else (another process adding a database at
+    // the same moment, or files left on the disk) and is never touched; the
+    // next free number is tried instead.
+    uint32_t dir = nextDirNumber();
+    if (addDatabaseHook) addDatabaseHook(dir);
+    std::error_code ec;
+    if (!isDirectory(dirOf(Mem.FileDir))) fs::create_directories(dirOf(Mem.FileDir), ec);
+    bool claimed = false;
+    for (int tries = 0; tries < 1000 && !claimed; ++tries) {
+        ec.clear();
+        const bool wordDirTaken = !sameDirectory(MasIdxPath, Mem.FileDir) &&
+                                  isDirectory(join(dirOf(MasIdxPath), databaseDirName(dir)));
+        if (!dirUsed(dir) && !wordDirTaken) {
+            claimed = fs::create_directory(databaseDirectory(dir), ec);
+            if (ec) break;
+        }
+        if (!claimed) ++dir;
+    }
     const std::string dirName = databaseDirName(dir);
     const std::string dirPath = databaseDirectory(dir);
+    if (!claimed)
+        return refuse("The specified directory " + verbatim(dirPath) + " could not be created.\r\n" +
+                      (ec ? ec.message() : std::string("It exists already.")));
 
     // The directory and its empty tables first: a failure on the way removes
     // them again and leaves no registry row.
-    std::error_code ec;
-    fs::create_directories(dirPath, ec);
-    if (!isDirectory(dirPath) || !createTables(dirName, db.kind)) {
-        const std::string why = ec ? ec.message() : errorText();
+    if (!createTables(dirName, db.kind)) {
+        const std::string why = errorText();
         removeTree(dirPath);
-        return refuse("The specified directory " + dirPath + " could not be created.\r\n" + why);
+        return refuse("The specified directory " + verbatim(dirPath) + " could not be created.\r\n" + why);
     }
     const ForumsRec saved = FOR;
     std::unique_ptr<BorrowedTable> person, plink;
@@ -823,7 +847,7 @@ bool messageDatabase(int kind) { return kind == KindForum || kind == KindMail ||
 void notRecognisable(const std::string& name, const std::string& dir) {
     if (unattended()) return;
     ui().message(kWarning,
-                 "Database " + name + " in directory " + dir +
+                 "Database " + verbatim(name) + " in directory " + verbatim(dir) +
                      " is not a recognizable current version Quillbox database.\r\n" +
                      "The database definition will be removed from the database list but the database will be "
                      "left as is.\r\nPlease check the log file testdb.txt in directory cfg for details.",
@@ -851,20 +875,20 @@ bool Rebuild::step() {
     switch (state_) {
     case Start: {
         if (!log_.open(rebuildLogPath()) && !unattended())
-            ui().message(kWarning, "The log file " + rebuildLogPath() + " cannot be written.", Icon::Exclamation);
+            ui().message(kWarning, "The log file " + verbatim(rebuildLogPath()) + " cannot be written.", Icon::Exclamation);
         status_ = "Checking the Quillbox directory structure ...";
         log_.line(status_);
         const std::string data = dirOf(Mem.FileDir), words = dirOf(MasIdxPath), temp = dirOf(Mem.TempDir);
         const bool haveData = isDirectory(data);
         if (!haveData)
-            ui().message(kWarning, "Database directory path " + data + " does not exist!\r\n" +
+            ui().message(kWarning, "Database directory path " + verbatim(data) + " does not exist!\r\n" +
                                        "Check the directory for database files in Preferences.", Icon::Exclamation);
         if (!isDirectory(words))
-            ui().message(kWarning, "WordSearch index file directory path " + words + " does not exist!\r\n" +
+            ui().message(kWarning, "WordSearch index file directory path " + verbatim(words) + " does not exist!\r\n" +
                                        "Check the directory for WordSearch index files in Preferences.",
                          Icon::Exclamation);
         if (!isDirectory(temp))
-            ui().message(kWarning, "The temporary file directory path " + temp + " does not exist!\r\n" +
+            ui().message(kWarning, "The temporary file directory path " + verbatim(temp) + " does not exist!\r\n" +
                                        "Check the directory for temporary files in Preferences.", Icon::Exclamation);
         if (!haveData) {
             // Without the data directory every database would look lost:
@@ -882,7 +906,7 @@ bool Rebuild::step() {
             log_.line("No database available at " + data + ".");
             log_.line("Rebuild process aborted.");
             log_.close();
-            ui().message("No databases!", "No database available at " + data + ".\r\nRebuild process aborted.",
+            ui().message("No databases!", "No database available at " + verbatim(data) + ".\r\nRebuild process aborted.",
                          Icon::Exclamation);
             status_ = "Rebuild process aborted.";
             state_ = Aborted;
@@ -995,6 +1019,11 @@ void Rebuild::checkRow(uint32_t id) {
     checkedDirs_.push_back(row.DIRNUMBER);
 
     auto dropRow = [&] {
+        if (keepRows_) {
+            rowsKept_.push_back(dirName + "\t" + name);
+            log_.line("Kept       " + dirName + " " + name + " (it would be removed from the database list)");
+            return;
+        }
         Forums.clearBuffer();
         FOR.ID = id;
         if (!HoldRec(Forums, FOR_ForumKey, 1, "")) return;
@@ -1006,8 +1035,12 @@ void Rebuild::checkRow(uint32_t id) {
 
     if (!isDirectory(dir)) {
         log_.line("Missing    " + dirName + " " + name);
+        if (keepRows_) {
+            dropRow();
+            return;
+        }
         unsigned answer = ui().ask(kWarning,
-                                   "Directory path " + dir + " for database " + name +
+                                   "Directory path " + verbatim(dir) + " for database " + verbatim(name) +
                                        " does not exist! If you press OK this database " +
                                        "definition will be removed. If you press Cancel Quillbox will be aborted.",
                                    BtnOk | BtnCancel, BtnOk, Icon::Exclamation);
@@ -1044,6 +1077,14 @@ void Rebuild::checkRow(uint32_t id) {
 
 void Rebuild::attachDir(const std::string& dirName) {
     const uint32_t number = dirNumberOf(dirName);
+    // Table files are named under "F" + number: a directory spelt otherwise
+    // ("f12") would be registered under a path that does not exist.
+    if (dirName != databaseDirName(number)) {
+        log_.line("Invalid DB " + dirName + " .. the directory name must be " + databaseDirName(number) +
+                  " (capital F); rename it and run Rebuild again. The directory is left as is.");
+        ++refusedDirs_;
+        return;
+    }
     status_ = "Attaching " + dirName;
     ForumRefRec ref;
     const bool haveRef = readSelfDescription(dirName, ref);

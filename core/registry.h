@@ -88,6 +88,10 @@ struct NewDatabase {
 // key already exists!" for a name that is registered already in any letter
 // case.
 uint32_t addDatabase(const NewDatabase& db);
+// Called by addDatabase with the directory number it has chosen, before it
+// creates the directory; for tests that let another process add a database
+// at that moment.
+extern void (*addDatabaseHook)(uint32_t dirNumber);
 uint32_t addForumDatabase(const std::string& name);
 // Creates the missing tables of the row's kind in its directory and writes
 // its self-description, for a row added elsewhere. False after a message.
@@ -174,6 +178,13 @@ public:
     int removedRows() const { return removed_; }
     int renamedRows() const { return renamed_; }
     int attachedDirs() const { return attached_; }
+    // Directories not attached because their name is not "F" + number.
+    int refusedDirs() const { return refusedDirs_; }
+    // With keep set, rows whose directory is missing or not recognisable
+    // stay in the registry (no question is asked); rowsKept() names them,
+    // "F<dir><TAB>name" each.
+    void keepRowsToDrop(bool keep) { keepRows_ = keep; }
+    const std::vector<std::string>& rowsKept() const { return rowsKept_; }
     // The next ID the closing check set; 0 when it did not finish.
     uint32_t nextId() const { return idCheck_ && idCheck_->ok() ? idCheck_->highestId() + 1 : 0; }
 
@@ -189,7 +200,9 @@ private:
     std::vector<uint32_t> checkedDirs_;
     std::vector<ForumsRec> changed_;
     size_t index_ = 0;
-    int removed_ = 0, renamed_ = 0, attached_ = 0;
+    int removed_ = 0, renamed_ = 0, attached_ = 0, refusedDirs_ = 0;
+    bool keepRows_ = false;
+    std::vector<std::string> rowsKept_;
     std::unique_ptr<NextIdCheck> idCheck_;
 };
 

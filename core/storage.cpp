@@ -530,8 +530,10 @@ struct Table::Impl {
         std::string op = up ? " >= " : " <= ", strict = up ? " > " : " < ";
         if (i + 1 == k.comps.size()) {
             if (!after) return e + op + p;
-            return "(" + e + strict + p + " OR (" + e + " = " + p + " AND rowid " + (dir > 0 ? ">" : "<") + " ?" +
-                   std::to_string(k.comps.size() + 1) + "))";
+            // The inclusive bound first, so that the index is entered at the
+            // key values instead of being read from its start.
+            return e + op + p + " AND (" + e + strict + p + " OR rowid " + (dir > 0 ? ">" : "<") + " ?" +
+                   std::to_string(k.comps.size() + 1) + ")";
         }
         return e + op + p + " AND (" + e + strict + p + " OR (" + seekCond(k, i + 1, dir, after) + "))";
     }
@@ -1091,6 +1093,12 @@ void Table::setFrom(int key) {
 }
 
 void Table::setFile() { set(-1); }
+
+void Table::setAfter(int key, Position p) {
+    setFrom(key);
+    impl_->pending = Impl::AfterRow;  // as if the row had just been read
+    current_ = p;
+}
 
 void Table::setRecord(Position p) {
     Impl& im = *impl_;

@@ -119,6 +119,10 @@ public:
     void set(const std::string& key) { set(keyIndex(key)); }
     void setFrom(const std::string& key) { setFrom(keyIndex(key)); }
     void setRecord(Position p);            // iterate in file order from this row
+    // Stand on the row at p in the order of key, its key values taken from the
+    // buffer: next reads the row after it, previous the row before it (also
+    // when that row is gone meanwhile: then its neighbours in key order).
+    void setAfter(int key, Position p);
     void setFile();                        // iterate in file order from the start
     bool next();                           // 33 past the end
     bool previous();                       // 33 before the start

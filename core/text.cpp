@@ -117,4 +117,22 @@ std::string fromUtf8(std::string_view s) {
     return r;
 }
 
+std::string verbatim(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '|') out += kVerbatimMark;
+        out += c;
+    }
+    return out;
+}
+
+std::string unmarked(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == kVerbatimMark && i + 1 < text.size() && text[i + 1] == '|')) out += text[i];
+    return out;
+}
+
 } // namespace qb

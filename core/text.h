@@ -15,4 +15,12 @@ std::string toUtf8(std::string_view cp1252);
 // Characters without a Windows-1252 equivalent become '?'.
 std::string fromUtf8(std::string_view utf8);
 
+// A name or path placed into a text of the system's own: the separator '|'
+// of the system's texts becomes a line break where a box is shown, but a '|'
+// of the value stays as it is. verbatim marks each '|' of the value;
+// unmarked drops the marks (for output that shows '|' as it is).
+constexpr char kVerbatimMark = '\x1B';
+std::string verbatim(std::string_view value);
+std::string unmarked(std::string_view text);
+
 } // namespace qb

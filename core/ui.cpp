@@ -20,16 +20,16 @@ void echoBox(const std::string& title, const std::string& text) {
 } // namespace
 
 void HeadlessUi::message(const std::string& title, const std::string& text, Icon icon) {
-    shown.push_back({title, text, icon, false});
-    if (echo) echoBox(title, text);
+    shown.push_back({unmarked(title), unmarked(text), icon, false});
+    if (echo) echoBox(unmarked(title), unmarked(text));
 }
 
 unsigned HeadlessUi::ask(const std::string& title, const std::string& text, unsigned, unsigned defaultButton,
                          Icon icon) {
-    shown.push_back({title, text, icon, true});
+    shown.push_back({unmarked(title), unmarked(text), icon, true});
     unsigned a = defaultButton;
     if (!answers.empty()) { a = answers.front(); answers.pop_front(); }
-    if (echo) echoBox(title, text);
+    if (echo) echoBox(unmarked(title), unmarked(text));
     return a;
 }
 

@@ -175,16 +175,19 @@ std::vector<ViewRow> ViewCursor::last(size_t n) {
 // there is one).
 bool ViewCursor::positionAt(const ViewRow& row, bool& onSuccessor) {
     onSuccessor = false;
-    std::memcpy(table_->buffer(), row.rec.data(), std::min(row.rec.size(), table_->recordSize()));
-    table_->setFrom(key_);
     const size_t comps = table_->keys()[static_cast<size_t>(key_)].comps.size();
-    while (table_->next()) {
-        if (table_->position() == row.pos) return true;
-        if (compareKeyComps(*table_, key_, table_->buffer(), row.rec.data(), 0, comps) != 0) {
-            onSuccessor = true;
-            return false;
-        }
+    // By key and place: the rows of equal key values before it (thousands of
+    // messages of one word, person or thread) are not walked.
+    if (table_->reget(row.pos, true) &&
+        compareKeyComps(*table_, key_, table_->buffer(), row.rec.data(), 0, comps) == 0) {
+        table_->setAfter(key_, row.pos);
+        return true;
     }
+    // Gone, or moved elsewhere in key order: stand on the row that follows
+    // its old place.
+    std::memcpy(table_->buffer(), row.rec.data(), std::min(row.rec.size(), table_->recordSize()));
+    table_->setAfter(key_, row.pos);
+    onSuccessor = table_->next();
     return false;
 }
 

@@ -101,12 +101,12 @@ TEST_F(MainFrameTest, WithoutDatabaseTheDatabaseCommandsAreOff) {
     EXPECT_EQ(frame.windowTitle(), "[No Active Database] - Quillbox");
     EXPECT_TRUE(frame.windowTitle().startsWith("[No Active Database]"));
     for (const char* p : {"BrowseMsgNmbr", "BrowsePerson", "BrowseTopics", "PurgeMess", "Duplicates", "SearchWz",
-                          "AutoIndex", "WordList", "AddressExport"}) {
+                          "AutoIndex", "WordList", "AddressExport", "SetIndex"}) {
         ASSERT_NE(frame.procedureAction(p), nullptr) << p;
         EXPECT_FALSE(frame.procedureAction(p)->isEnabled()) << p;
     }
     for (const char* p : {"ChangeForum", "BrowseBox", "ImportMeny", "MergeMeny", "RebuildMeny", "BrowseTasks",
-                          "BrowseBatch", "StartTask", "ShowLog", "SetIndex", "StopList", "UserPanel", "About"}) {
+                          "BrowseBatch", "StartTask", "ShowLog", "StopList", "UserPanel", "About"}) {
         ASSERT_NE(frame.procedureAction(p), nullptr) << p;
         EXPECT_TRUE(frame.procedureAction(p)->isEnabled()) << p;
     }

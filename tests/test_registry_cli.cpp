@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -129,10 +130,21 @@ TEST_F(RegistryCli, RebuildDropsLostDirectoriesAndAttachesUnrecordedOnes) {
         OP_CLOSE(OpClose, Forums.number());
     });
 
-    Outcome rb = qbox({"rebuild"});
+    // Without --yes nothing is dropped: the rebuild says what it would drop.
+    Outcome dry = qbox({"rebuild"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("would-remove\tF1\tLost\nremoved\t0\n"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("attached\t1\n"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.err.find("rebuild --yes"), std::string::npos) << dry.err;
+    const std::string dryLog = readFile(home + "/CFG/TestDB.Txt");
+    EXPECT_NE(dryLog.find("Kept       F1 Lost"), std::string::npos) << dryLog;
+    EXPECT_EQ(rows(qbox({"db", "list"}).out).size(), 3u);
+
+    Outcome rb = qbox({"rebuild", "--yes"});
     ASSERT_EQ(rb.status, 0) << rb.err;
+    EXPECT_EQ(rb.out.find("would-remove"), std::string::npos) << rb.out;
     EXPECT_NE(rb.out.find("removed\t1\n"), std::string::npos) << rb.out;
-    EXPECT_NE(rb.out.find("attached\t1\n"), std::string::npos) << rb.out;
+    EXPECT_NE(rb.out.find("attached\t0\n"), std::string::npos) << rb.out;
     EXPECT_NE(rb.out.find("log\t" + home + "/CFG/TestDB.Txt\n"), std::string::npos) << rb.out;
     EXPECT_NE(rb.err.find("Directory path " + home + "/F1 for database Lost does not exist!"), std::string::npos);
 
@@ -146,10 +158,11 @@ TEST_F(RegistryCli, RebuildDropsLostDirectoriesAndAttachesUnrecordedOnes) {
     for (const char* line : {"Checking the Quillbox directory structure ...OK!\r\n",
                              " Databases recorded in the IDX002.TPS file\r\n", "Forum      F2 Kept\r\n",
                              "Checking the existing Quillbox database list ...OK!\r\n",
-                             " Databases not recorded in the IDX002.TPS file\r\n", "Forum      F3 Orphan\r\n",
                              "Attaching new database directories ... OK!\r\n",
                              "Checking for highest existing ID ...OK!\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
+    EXPECT_NE(dryLog.find(" Databases not recorded in the IDX002.TPS file\r\n"), std::string::npos);
+    EXPECT_NE(dryLog.find("Forum      F3 Orphan\r\n"), std::string::npos);
 
     // A second rebuild finds everything in order.
     Outcome again = qbox({"rebuild"});
@@ -188,6 +201,81 @@ TEST_F(RegistryCli, NextIdCheckFollowsTheHighestIdInTheTables) {
     Outcome a = qbox({"db", "add-forum", "Next"});
     ASSERT_EQ(a.status, 0) << a.err;
     EXPECT_EQ(rows(a.out)[0][0], "900101");
+}
+
+// Another process adds a database between this one's choice of a directory
+// number and the creation of the directory: each gets a directory of its
+// own, and neither removes the other's.
+std::vector<std::string> hookArgs;
+std::string hookErr;
+int hookStatus = -1;
+void addAnotherDatabase(uint32_t) {
+    if (hookArgs.empty()) return;
+    std::vector<std::string> args = hookArgs;
+    hookArgs.clear();
+    hookStatus = runChild([&] {
+        int devnull = ::open("/dev/null", O_WRONLY);
+        int err = ::open(hookErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(devnull, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        return 127;
+    });
+}
+
+TEST_F(RegistryCli, TwoProcessesAddingAtOnceGetTwoDirectories) {
+    ASSERT_EQ(qbox({"db", "add-forum", "First"}).status, 0);  // F1
+    inProcess([&] {
+        hookArgs = {QBOX_BIN, "--home", home, "db", "add-forum", "Other process"};
+        hookErr = tmp.path + "/hook-err.txt";
+        addDatabaseHook = addAnotherDatabase;
+        const uint32_t id = addForumDatabase("This process");
+        addDatabaseHook = nullptr;
+        EXPECT_NE(id, 0u);
+    });
+    EXPECT_EQ(hookStatus, 0) << readFile(hookErr);
+    auto l = rows(qbox({"db", "list"}).out);
+    ASSERT_EQ(l.size(), 3u);
+    std::set<std::string> dirs;
+    for (auto& r : l) {
+        dirs.insert(r[3]);
+        EXPECT_TRUE(fs::exists(home + "/" + r[3] + "/IDX003.TPS")) << r[2] << " " << r[3];
+        EXPECT_TRUE(fs::exists(home + "/" + r[3] + "/IDX022.DAT")) << r[2] << " " << r[3];
+    }
+    EXPECT_EQ(dirs.size(), 3u);
+    Outcome rb = qbox({"rebuild"});
+    EXPECT_NE(rb.out.find("removed\t0\nrenamed\t0\nattached\t0\n"), std::string::npos) << rb.out << rb.err;
+}
+
+TEST_F(RegistryCli, RebuildRefusesALowerCaseDirectoryWithALogLine) {
+    ASSERT_EQ(qbox({"db", "add-forum", "Kept"}).status, 0);     // F1
+    ASSERT_EQ(qbox({"db", "add-forum", "Lowered"}).status, 0);  // F2
+    inProcess([&] {
+        ForumsRec r;
+        ASSERT_TRUE(findDatabaseByName("Lowered", r));
+        OP_CLOSE(OpOpenShared, Forums.number());
+        Forums.clearBuffer();
+        FOR.ID = r.ID;
+        ASSERT_TRUE(Forums.get(FOR_ForumKey));
+        ASSERT_TRUE(Forums.erase());
+        OP_CLOSE(OpClose, Forums.number());
+    });
+    fs::rename(home + "/F2", home + "/f2");
+
+    Outcome rb = qbox({"rebuild", "--yes"});
+    ASSERT_EQ(rb.status, 0) << rb.err;
+    EXPECT_NE(rb.out.find("attached\t0\n"), std::string::npos) << rb.out;
+    const std::string log = readFile(home + "/CFG/TestDB.Txt");
+    EXPECT_NE(log.find("Invalid DB f2 .. the directory name must be F2"), std::string::npos) << log;
+    auto l = rows(qbox({"db", "list"}).out);
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_EQ(l[0][2], "Kept");
+    // Every registered row still names a directory that is there.
+    for (auto& r : l) EXPECT_TRUE(fs::is_directory(home + "/" + r[3])) << r[3];
+    EXPECT_TRUE(fs::exists(home + "/f2/IDX003.TPS"));
 }
 
 } // namespace

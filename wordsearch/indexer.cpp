@@ -191,8 +191,32 @@ void WordIndexer::openTables() {
     tablesOpen_ = true;
 }
 
+// The tables a purge or deletion rewrites are locked as a whole meanwhile,
+// so that no other process writes into them (the pending-deletion table
+// serves as the scratch copy of the master index).
+bool WordIndexer::lockForRemoval() {
+    if (removalLocked_) return true;
+    if (!MasIdx.lock(5)) return false;
+    if (!WordList.lock(5)) {
+        MasIdx.unlock();
+        return false;
+    }
+    removalLocked_ = true;
+    return true;
+}
+
+void WordIndexer::unlockRemoval() {
+    if (!removalLocked_) return;
+    MasIdx.unlock();
+    WordList.unlock();
+    removalLocked_ = false;
+}
+
 void WordIndexer::closeTables() {
     if (!tablesOpen_) return;
+    unlockRemoval();
+    if (purgeTableLocked_) WordPurge.unlock();
+    purgeTableLocked_ = false;
     for (Table* t : {&WordList, &MasIdx, &WordPurge, &StopWords})
         if (t->streaming()) t->flush();
     OP_CLOSE(OpClose, MsgText.number(), WordList.number(), MasIdx.number(), WordPurge.number(), StopWords.number());
@@ -213,6 +237,14 @@ bool WordIndexer::start() {
         return false;
     }
     openTables();
+    // The pending-deletion table is the run's for its whole length: marks
+    // of the word list are not written into it meanwhile.
+    if (!WordPurge.lock(5)) {
+        tell("Index Problem", "The word index is in use by another user.|Indexing Skipped");
+        closeTables();
+        return false;
+    }
+    purgeTableLocked_ = true;
     if (mode_ == ModeFull && !unattended() && indexedCount_ != 0 && (WordList.records() > 0 || MasIdx.records() > 0)) {
         unsigned a = ui().ask("Warning",
                               "This will DELETE the current Wordlist & Master Index.|All messages in the file will be "
@@ -285,6 +317,11 @@ bool WordIndexer::step() {
 // ---- word-delete cleanup and removal of index rows
 
 bool WordIndexer::stepCleanup() {
+    if (!lockForRemoval()) {
+        tell("Index Problem", "The word index is in use by another user.|Indexing Skipped");
+        fail();
+        return false;
+    }
     int64_t sum = 0;
     std::vector<int32_t> ids;
     WordPurge.setFile();
@@ -324,6 +361,11 @@ bool WordIndexer::stepCleanup() {
 }
 
 void WordIndexer::beginRemoval(int64_t rowsToRemove, Phase after) {
+    if (!lockForRemoval()) {
+        tell("Index Problem", "The word index is in use by another user.|Indexing Skipped");
+        fail();
+        return;
+    }
     afterRemoval_ = after;
     removeAt_ = 0;
     scanPos_ = 0;
@@ -459,6 +501,7 @@ bool WordIndexer::stepDeleteWordRows() {
     moved_.clear();
     movedSet_.clear();
     movedRows_ = 0;
+    unlockRemoval();
     setPhase(afterRemoval_, afterRemoval_ == Phase::Index ? "Indexing messages" : "Preparing for Word Indexing");
     return phase_ != Phase::Done;
 }
@@ -466,6 +509,7 @@ bool WordIndexer::stepDeleteWordRows() {
 // ---- preparing and indexing
 
 bool WordIndexer::stepPrepare() {
+    unlockRemoval();
     status_ = "Preparing for Word Indexing";
     cache_.clear();
     cache_.reserve(1 << 16);

@@ -95,6 +95,8 @@ private:
     void fail();
     void openTables();
     void closeTables();
+    bool lockForRemoval();
+    void unlockRemoval();
     void beginRemoval(int64_t rowsToRemove, Phase after);
     bool stepCleanup();
     bool stepRemoveByWord();
@@ -131,6 +133,7 @@ private:
     std::string status_;
     long long done_ = 0, total_ = 0;
     bool started_ = false, tablesOpen_ = false, cancelled_ = false, failed_ = false, endOfTexts_ = false;
+    bool removalLocked_ = false, purgeTableLocked_ = false;
     bool prepared_ = false, wordListHadRows_ = false, masHadRows_ = false, savedPosition_ = false;
     uint8_t savedCircumflex_ = 0;
 

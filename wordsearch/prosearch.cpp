@@ -217,20 +217,22 @@ std::vector<LookupHit> lookupWords(const std::vector<std::string>& words, const 
 
 namespace {
 
-// Loads up to `limit` message numbers of a word from MAS:by_WordId, skipping
-// the `skip` rows already loaded. Returns the number of rows read; done is
+// Loads up to `limit` message numbers of a word from MAS:by_WordId, going on
+// after the row at position `after` (0: from the word's first row), which is
+// found by key and place, not by walking the rows before it. Returns the
+// number of rows read and sets `after` to the place of the last one; done is
 // set when the word has no more rows.
-int64_t loadWord(uint32_t wordId, int64_t skip, int64_t limit, std::vector<uint32_t>& out, bool& done) {
+int64_t loadWord(uint32_t wordId, int64_t& after, int64_t limit, std::vector<uint32_t>& out, bool& done) {
     MasIdx.clearBuffer();
     MAS.WORDID = wordId;
-    MasIdx.setFrom(MAS_by_WordId);
+    if (after > 0) MasIdx.setAfter(MAS_by_WordId, after);
+    else MasIdx.setFrom(MAS_by_WordId);
     int64_t n = 0;
     done = false;
-    for (int64_t i = 0; i < skip; ++i)
-        if (!MasIdx.next() || MAS.WORDID != wordId) { done = true; return 0; }
     while (n < limit) {
         if (!MasIdx.next() || MAS.WORDID != wordId) { done = true; return n; }
         out.push_back(MAS.SYSID);
+        after = MasIdx.position();
         ++n;
     }
     // A full block: look whether anything follows.
@@ -255,7 +257,8 @@ struct WordSet {
         if (!loaded && static_cast<size_t>(wordCount) <= candidates * 8) {
             std::vector<uint32_t> all;
             bool done;
-            loadWord(id, 0, INT64_MAX, all, done);
+            int64_t from = 0;
+            loadWord(id, from, INT64_MAX, all, done);
             msgs.insert(all.begin(), all.end());
             loaded = true;
         }
@@ -433,9 +436,9 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
             bool paused = false;
             if (fromAnd) {
                 const ListEntry& lead = andList[st.ANDLISTPTR];
-                int64_t skip = st.ANDMASPOSITION < 0 ? 0 : st.ANDMASPOSITION;
+                int64_t at = st.ANDMASPOSITION < 0 ? 0 : st.ANDMASPOSITION;
                 bool done = false;
-                int64_t n = loadWord(static_cast<uint32_t>(lead.id), skip, pause, candidates, done);
+                loadWord(static_cast<uint32_t>(lead.id), at, pause, candidates, done);
                 addFound(found, lead.word);
                 if (done) {
                     st.ANDMASPOSITION = -1;
@@ -443,7 +446,7 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
                     st.ANDLISTINITIALLOADDONE = 1;
                     st.ORLISTDONE = 1;
                 } else {
-                    st.ANDMASPOSITION = skip + n;
+                    st.ANDMASPOSITION = at;
                     paused = true;
                 }
             } else {
@@ -455,16 +458,16 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
                         ui().message("Internal Error", "Logic Error - should not have NOTS on OR list here!", Icon::Hand);
                         throw ProgramStop("Logic Error - should not have NOTS on OR list here!");
                     }
-                    int64_t skip = st.ORMASPOSITION < 0 ? 0 : st.ORMASPOSITION;
+                    int64_t at = st.ORMASPOSITION < 0 ? 0 : st.ORMASPOSITION;
                     bool done = false;
-                    int64_t n = loadWord(static_cast<uint32_t>(e.id), skip, pause - loaded, candidates, done);
+                    int64_t n = loadWord(static_cast<uint32_t>(e.id), at, pause - loaded, candidates, done);
                     loaded += n;
                     addFound(found, e.word);
                     if (done) {
                         st.ORMASPOSITION = -1;
                         ++st.ORLISTPTR;
                     } else {
-                        st.ORMASPOSITION = skip + n;
+                        st.ORMASPOSITION = at;
                     }
                 }
                 if (st.ORLISTPTR >= static_cast<int32_t>(orList.size())) {

@@ -59,8 +59,8 @@ struct ProSearchState {
     std::string LASTLIST;
     int64_t LEFTOFFAT = 0;               // MsgText position of the scan; 0 = start
     int32_t ANDLISTINITIALLOADDONE = 0;
-    int64_t ORMASPOSITION = -1;          // rows of the OR word ORLISTPTR already loaded; -1 none
-    int64_t ANDMASPOSITION = -1;         // rows of the leading AND word already loaded; -1 none
+    int64_t ORMASPOSITION = -1;          // MasIdx place of the last row of the OR word ORLISTPTR loaded; -1 none
+    int64_t ANDMASPOSITION = -1;         // MasIdx place of the last row of the leading AND word loaded; -1 none
     int32_t ANDLISTDONE = 0;
     int32_t ANDLISTPTR = 0;
     int32_t ANDLISTCOUNT = 0;

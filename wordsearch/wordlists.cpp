@@ -72,6 +72,14 @@ void WordListMarks::toggle(int32_t id) {
 
 bool WordListMarks::close() {
     if (!toggled_) return true;
+    // While the indexer runs, the pending-deletion table may be its scratch
+    // copy of the master index: the marks wait until the run has ended.
+    if (IndexingInProgress) {
+        if (!unattended())
+            ui().message("Word List", "The marks cannot be saved while the word index is being built.|"
+                                      "Close the word list again when indexing has finished.");
+        return false;
+    }
     OP_CLOSE(OpOpenShared, WordPurge.number());
     bool ok = WordPurge.lock(5);
     if (ok) {
