@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "app/commands.h"
+#include "app/cli_reading.h"
 #include "core/access.h"
 #include "core/dates.h"
 #include "core/globals.h"
@@ -18,14 +19,12 @@
 
 namespace qb {
 
-namespace {
-
-int fail(const std::string& text, int code = 1) {
+int cliFail(const std::string& text, int code) {
     std::fprintf(stderr, "qbox: %s\n", text.c_str());
     return code;
 }
 
-bool parseNumber(const std::string& s, long long& out) {
+bool parseCliNumber(const std::string& s, long long& out) {
     if (s.empty()) return false;
     char* end = nullptr;
     out = std::strtoll(s.c_str(), &end, 10);
@@ -33,7 +32,7 @@ bool parseNumber(const std::string& s, long long& out) {
 }
 
 // Makes the database of this name (letter case ignored) the active one.
-bool openDatabase(const std::string& name, std::string& error) {
+bool openCliDatabase(const std::string& name, std::string& error) {
     ForumsRec row;
     if (!findDatabaseByName(fromUtf8(name), row)) {
         error = "no database named '" + name + "'";
@@ -45,6 +44,12 @@ bool openDatabase(const std::string& name, std::string& error) {
     }
     return true;
 }
+
+namespace {
+
+int fail(const std::string& text, int code = 1) { return cliFail(text, code); }
+bool parseNumber(const std::string& s, long long& out) { return parseCliNumber(s, out); }
+bool openDatabase(const std::string& name, std::string& error) { return openCliDatabase(name, error); }
 
 struct OpenTables {
     std::vector<int> numbers;
