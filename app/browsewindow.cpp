@@ -22,6 +22,7 @@
 #include "app/batchwindow.h"
 #include "app/browsemodel.h"
 #include "app/procedures.h"
+#include "app/topic_windows.h"
 #include "core/access.h"
 #include "core/dates.h"
 #include "core/globals.h"
@@ -124,12 +125,16 @@ void BrowseWindow::build() {
     connect(prevButton_, &QPushButton::clicked, this, [this] { stepChoice(false); });
     connect(nextButton_, &QPushButton::clicked, this, [this] { stepChoice(true); });
     connect(clearButton_, &QPushButton::clicked, this, &BrowseWindow::clearChoice);
+    topicList_ = new QPushButton("List of Topics", this);
+    topicList_->setToolTip("Choose the topic from the list");
+    connect(topicList_, &QPushButton::clicked, this, &BrowseWindow::lookUpTopic);
     loc->addWidget(caption_);
     loc->addWidget(locator_);
     loc->addWidget(choiceView_, 1);
     loc->addWidget(prevButton_);
     loc->addWidget(nextButton_);
     loc->addWidget(clearButton_);
+    loc->addWidget(topicList_);
     top->addLayout(loc);
 
     auto* split = new QSplitter(Qt::Vertical, this);
@@ -189,6 +194,10 @@ void BrowseWindow::build() {
     batch->setObjectName("BatchButton");
     connect(batch, &QPushButton::clicked, this, &BrowseWindow::openBatch);
     bottom->addWidget(batch);
+    auto* classify = new QPushButton("Classify", this);
+    classify->setToolTip("Attach topics to the highlighted message");
+    connect(classify, &QPushButton::clicked, this, [] { startProcedure("Classify"); });
+    bottom->addWidget(classify);
     bottom->addStretch(1);
     countLabel_ = new QLabel(this);
     bottom->addWidget(countLabel_);
@@ -241,6 +250,7 @@ void BrowseWindow::updateLabels() {
     prevButton_->setVisible(!prev.isEmpty());
     nextButton_->setVisible(!next.isEmpty());
     clearButton_->setVisible(mail_ ? (tab_ >= 3 && tab_ <= 5) : (tab_ >= 2 && tab_ <= 5));
+    topicList_->setVisible(tab_ == (mail_ ? 7 : 8));
     choiceView_->setText(choiceText());
     countLabel_->setText(QString("Records: %1").arg(static_cast<qlonglong>(model_->list().headerCount())));
 }
@@ -317,6 +327,13 @@ void BrowseWindow::chooseTopic(const std::string& topic) {
     if (choice_.topicId == 0) locator_->clear();
     choiceLabel_[tab] = choice_.topicId ? q(topic) : QString();
     if (tab_ == tab) applyView(0);
+}
+
+void BrowseWindow::lookUpTopic() {
+    EntryListDialog d(kTopicEntry, this);
+    if (d.exec() != QDialog::Accepted || !d.chosen()) return;
+    locator_->setText(q(d.chosen()->name));
+    chooseTopic(d.chosen()->name);
 }
 
 void BrowseWindow::clearChoice() {

@@ -106,6 +106,7 @@ private:
     void askDeletion();
     void openSearch();
     void openTree();
+    void lookUpTopic();
     void contextMenu(const QPoint& p);
 
     bool mail_;
@@ -121,6 +122,7 @@ private:
     QPushButton* prevButton_ = nullptr;
     QPushButton* nextButton_ = nullptr;
     QPushButton* clearButton_ = nullptr;
+    QPushButton* topicList_ = nullptr;
     QPushButton* bookmark_ = nullptr;
     QPushButton* pagePrev_ = nullptr;
     QPushButton* pageNext_ = nullptr;

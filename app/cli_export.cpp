@@ -20,6 +20,18 @@ namespace qb {
 
 namespace {
 
+int cliFail(const std::string& text, int code = 1) {
+    std::fprintf(stderr, "qbox: %s\n", text.c_str());
+    return code;
+}
+
+bool parseCliNumber(const std::string& s, long long& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtoll(s.c_str(), &end, 10);
+    return end && *end == '\0';
+}
+
 const char* const kScopeUsage =
     "[--scope current|sender|receiver|thread|partner|section|all|word|topic|search] [--id ID] [--word W] "
     "[--topic NAME] [--from YYYY-MM-DD --to YYYY-MM-DD]";

@@ -5,8 +5,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "app/commands.h"
 #include "app/cli_reading.h"
+#include "app/commands.h"
 #include "core/access.h"
 #include "core/dates.h"
 #include "core/globals.h"
@@ -15,21 +15,10 @@
 #include "core/text.h"
 #include "reading/browseview.h"
 #include "reading/render.h"
+#include "reading/topics.h"
 #include "wordsearch/textsearch.h"
 
 namespace qb {
-
-int cliFail(const std::string& text, int code) {
-    std::fprintf(stderr, "qbox: %s\n", text.c_str());
-    return code;
-}
-
-bool parseCliNumber(const std::string& s, long long& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    out = std::strtoll(s.c_str(), &end, 10);
-    return end && *end == '\0';
-}
 
 // Makes the database of this name (letter case ignored) the active one.
 bool openCliDatabase(const std::string& name, std::string& error) {
@@ -47,9 +36,17 @@ bool openCliDatabase(const std::string& name, std::string& error) {
 
 namespace {
 
-int fail(const std::string& text, int code = 1) { return cliFail(text, code); }
-bool parseNumber(const std::string& s, long long& out) { return parseCliNumber(s, out); }
-bool openDatabase(const std::string& name, std::string& error) { return openCliDatabase(name, error); }
+int fail(const std::string& text, int code = 1) {
+    std::fprintf(stderr, "qbox: %s\n", text.c_str());
+    return code;
+}
+
+bool parseNumber(const std::string& s, long long& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtoll(s.c_str(), &end, 10);
+    return end && *end == '\0';
+}
 
 struct OpenTables {
     std::vector<int> numbers;
@@ -82,20 +79,32 @@ std::string oneLine(std::string s) {
 }
 
 int runList(CliContext& ctx) {
-    std::string tabText, limitText;
+    std::string tabText, limitText, topicText, keywordText;
     takeOption(ctx.args, "--tab", tabText);
     takeOption(ctx.args, "--limit", limitText);
-    if (ctx.args.size() != 1) return fail("usage: list DB [--tab N] [--limit N]", 2);
+    const bool byTopic = takeOption(ctx.args, "--topic", topicText);
+    const bool byKeyword = takeOption(ctx.args, "--keyword", keywordText);
+    if (ctx.args.size() != 1 || (byTopic && byKeyword) || ((byTopic || byKeyword) && !tabText.empty()))
+        return fail("usage: list DB [--tab N | --topic NAME | --keyword STRING] [--limit N]", 2);
     std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!openCliDatabase(ctx.args[0], err)) return fail(err);
     const bool mail = Mem.ForumType == 2;
     long long tab = 1, limit = -1;
+    BrowseChoice choice;
+    if (byTopic || byKeyword) {
+        // The messages of one entry: the topic tab's list of links.
+        Entry e;
+        const std::string name = fromUtf8(byTopic ? topicText : keywordText);
+        if (!findEntry(byTopic ? kTopicEntry : kKeyWordEntry, name, e))
+            return fail(std::string(byTopic ? "no topic named '" : "no key word '") + toUtf8(name) + "'");
+        choice.topicId = e.id;
+        tab = mail ? 7 : 8;
+    }
     if (!tabText.empty() && (!parseNumber(tabText, tab) || tab < 1 || tab > (mail ? kMailTabs : kMessageTabs)))
         return fail("--tab must be 1 to " + std::to_string(mail ? kMailTabs : kMessageTabs), 2);
     if (!limitText.empty() && (!parseNumber(limitText, limit) || limit < 0))
         return fail("--limit must be a number of messages", 2);
     OpenTables open(mail);
-    BrowseChoice choice;
     ViewSpec spec = mail ? mailView(static_cast<int>(tab), choice) : messageView(static_cast<int>(tab), choice);
     ViewCursor cur = spec.cursor();
     std::unordered_map<uint32_t, std::string> names;
@@ -142,7 +151,7 @@ int runShow(CliContext& ctx) {
     if (!targetText.empty() && (!parseNumber(targetText, target) || target < 1 || target > 4))
         return fail("--target must be 1 to 4", 2);
     std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!openCliDatabase(ctx.args[0], err)) return fail(err);
     RenderInput in;
     if (!loadRenderInput(static_cast<uint32_t>(id), in))
         return fail("no message " + ctx.args[1] + " in '" + ctx.args[0] + "'");
@@ -164,7 +173,7 @@ int runFind(CliContext& ctx) {
     if (o.text.size() > kSearchTextMax)
         std::fprintf(stderr, "qbox: the search text is cut to %zu characters\n", kSearchTextMax);
     std::string err;
-    if (!openDatabase(ctx.args[0], err)) return fail(err);
+    if (!openCliDatabase(ctx.args[0], err)) return fail(err);
     const bool mail = Mem.ForumType == 2;
     OpenTables open(mail);
     ViewSpec spec = mail ? mailView(1, BrowseChoice{}) : messageView(1, BrowseChoice{});
@@ -180,7 +189,7 @@ int runFind(CliContext& ctx) {
     return 0;
 }
 
-const bool regList = registerCommand("list", "list DB [--tab N] [--limit N]", runList);
+const bool regList = registerCommand("list", "list DB [--tab N | --topic NAME | --keyword STRING] [--limit N]", runList);
 const bool regShow = registerCommand("show", "show DB ID [--target N] [--plain]", runShow);
 const bool regFind = registerCommand("find", "find DB TEXT [--case] [--words] [--backward]", runFind);
 

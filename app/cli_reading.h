@@ -1,14 +1,11 @@
-// Helpers the reading and export commands share.
+// Helpers of the reading commands shared with the other command files.
 #pragma once
 #include <string>
 
 namespace qb {
 
-// "qbox: text" on stderr; returns code.
-int cliFail(const std::string& text, int code = 1);
-// A whole decimal number.
-bool parseCliNumber(const std::string& s, long long& out);
-// Makes the database of this name (letter case ignored) the active one.
+// Makes the database of this name (letter case ignored) the active one; on
+// failure error tells why.
 bool openCliDatabase(const std::string& name, std::string& error);
 
 } // namespace qb

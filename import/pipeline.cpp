@@ -21,6 +21,7 @@
 #include "import/catalogue.h"
 #include "import/persons.h"
 #include "import/store.h"
+#include "reading/topics.h"
 
 namespace fs = std::filesystem;
 
@@ -184,6 +185,7 @@ bool ImportRun::step() {
     case ImportState::CountPersons: doCountPersons(); break;
     case ImportState::CountThreads: doCountThreads(); break;
     case ImportState::CountSections: doCountSections(); break;
+    case ImportState::KeyWords: doKeyWords(); break;
     case ImportState::BuildSavedKeys: doBuildSavedKeys(); break;
     case ImportState::Finished: return false;
     }
@@ -511,6 +513,7 @@ void ImportRun::doNextDatabase() {
     }
     Table& msgTable = dbKind_ == KindMail ? Mail : MsgNmbr;
     totals_.rowsBefore = static_cast<uint64_t>(msgTable.records());
+    storedBeforeDb_ = totals_.stored;
 
     sections_.clear();
     firstSection_ = 0;
@@ -808,9 +811,39 @@ void ImportRun::endDatabase() {
         return;
     }
     updateForumsRow();
+    recountMailTopic();
     closeDatabaseTables();
+    // The key words of the database are brought up to date with the texts
+    // stored now (they carry the run's start as their date and time).
+    if (totals_.stored > storedBeforeDb_ && !listEntries(kKeyWordEntry).empty()) {
+        keywords_ = std::make_unique<KeywordRun>(std::vector<uint32_t>{}, startDate_, startTime_);
+        setText("Running key words");
+        state_ = ImportState::KeyWords;
+        return;
+    }
+    nextDatabase();
+}
+
+void ImportRun::nextDatabase() {
     ++dbIndex_;
     state_ = ImportState::NextDatabase;
+}
+
+// The links to the run's topic were written with the messages; its count
+// follows them.
+void ImportRun::recountMailTopic() {
+    if (dbKind_ == KindMail && settings_.mailTopic != 0) recountEntry(settings_.mailTopic);
+}
+
+void ImportRun::doKeyWords() {
+    if (keywords_->step(importBatch_)) return;
+    const bool failed = keywords_->failed();
+    keywords_.reset();
+    if (failed) {
+        finish(true);
+        return;
+    }
+    nextDatabase();
 }
 
 bool ImportRun::buildSavedKeys() {
@@ -845,7 +878,11 @@ void ImportRun::finish(bool error) {
     // counts them.
     const bool midDatabase = state_ >= ImportState::ImportRecords && state_ <= ImportState::CountSections &&
                              dbIndex_ < dbOrder_.size() && !dbTables_.empty() && !inTransaction();
-    if (midDatabase) updateForumsRow();
+    if (midDatabase) {
+        updateForumsRow();
+        recountMailTopic();
+    }
+    keywords_.reset();
     // A run that ends early still leaves the saved-message key whole, so that
     // the next run finds what this one stored.
     if (savedAppended_ && savedOpen_ && !buildSavedKeys()) error = true;

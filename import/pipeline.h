@@ -16,6 +16,8 @@
 
 namespace qb {
 
+class KeywordRun;
+
 // Free space check: 0 when the drive of `path` has at least `size` free bytes
 // or the user chose to go on; otherwise the number of free bytes (the user
 // cancelled, or no question could be asked in an unattended run).
@@ -38,6 +40,7 @@ enum class ImportState {
     CountPersons,
     CountThreads,
     CountSections,
+    KeyWords,
     BuildSavedKeys,
     Finished,
 };
@@ -115,12 +118,15 @@ private:
     void doCountPersons();
     void doCountThreads();
     void doCountSections();
+    void doKeyWords();
     void doBuildSavedKeys();
     bool buildSavedKeys();
 
     void setText(const std::string& t);
     void finish(bool error);
     void endDatabase();
+    void nextDatabase();
+    void recountMailTopic();
     bool openDatabaseTables();
     void closeDatabaseTables();
     bool beginTxn();
@@ -178,6 +184,9 @@ private:
     // Position of the count phases.
     bool countStarted_ = false;
     uint32_t countResume_ = 0;
+    // The key words of the database, run over the texts this run stored.
+    uint64_t storedBeforeDb_ = 0;
+    std::unique_ptr<KeywordRun> keywords_;
 };
 
 // True while an import of this process or another one has the temporary

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "app/commands.h"
@@ -133,8 +134,22 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("unknown topic 'Nope'"), std::string::npos);
 
+    // A key word that exists before the import is brought up to date by it.
+    r = qbox(home.path, "keyword add 'owner mail' Indy --words");
+    ASSERT_EQ(r.status, 0) << r.err;
     r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' --topic lists " + quote(data));
     ASSERT_EQ(r.status, 0) << r.err;
+    Result linked = qbox(home.path, "list 'owner mail' --keyword indy");
+    Result found = qbox(home.path, "find 'owner mail' Indy --words");
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    ASSERT_EQ(found.status, 0) << found.err;
+    std::set<std::string> linkedIds, foundIds;
+    for (size_t p = 0; p < linked.out.size(); p = linked.out.find('\n', p) + 1)
+        linkedIds.insert(linked.out.substr(p, linked.out.find('\t', p) - p));
+    for (size_t p = 0; p < found.out.size(); p = found.out.find('\n', p) + 1)
+        foundIds.insert(found.out.substr(p, found.out.find('\n', p) - p));
+    EXPECT_GT(linkedIds.size(), 5u);
+    EXPECT_EQ(linkedIds, foundIds);  // the standard search finds the same mail
     std::smatch m;
     ASSERT_TRUE(std::regex_match(r.out, m, kTotals)) << r.out;
     const unsigned long stored = std::stoul(m[1]);
@@ -154,15 +169,26 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     startHeadless(home.path);
     ASSERT_TRUE(selectDatabase(mailDb));
     OP_CLOSE(OpOpenShared, SIndex.number(), Mail.number(), Forums.number());
-    EXPECT_EQ(SIndex.records(), static_cast<int64_t>(stored));
     EXPECT_EQ(Mail.records(), static_cast<int64_t>(stored));
-    SIndex.set(SIN_IdKey);
-    ASSERT_TRUE(SIndex.next());
-    EXPECT_EQ(SIN.ID, topic);
+    SIndex.clearBuffer();
+    SIN.ID = topic;
+    SIN.MSGNUMBER = 0xFFFFFFFFu;
+    SIndex.setFrom(SIN_IdKey);
+    unsigned long topicLinks = 0;
+    while (SIndex.next() && SIN.ID == topic) ++topicLinks;
+    EXPECT_EQ(topicLinks, stored);
     Forums.clearBuffer();
     FOR.ID = mailDb;
     ASSERT_TRUE(Forums.get(FOR_ForumKey));
     EXPECT_EQ(FOR.MSGCOUNT, stored);
+    // The topic counts its links.
+    OP_CLOSE(OpOpenShared, Codes.number());
+    Codes.clearBuffer();
+    COD.TYPE = 2;
+    COD.INDEX = "Lists";
+    ASSERT_TRUE(Codes.get(COD_ClassKey));
+    EXPECT_EQ(COD.COUNT, stored);
+    OP_CLOSE(OpClose, Codes.number());
     OP_CLOSE(OpClose, SIndex.number(), Mail.number(), Forums.number());
     closeHome();
 }

@@ -8,31 +8,14 @@
 
 #include "core/dates.h"
 #include "tests/reading_fixture.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
+using qb::testing::CliRun;
 using qb::testing::ReadingDb;
+using qb::testing::qbox;
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-CliRun qbox(const std::string& home, const std::string& args) {
-    const std::string errFile = home + "/stderr.txt";
-    const std::string cmd = std::string(QBOX_BIN) + " --home '" + home + "' " + args + " 2>'" + errFile + "'";
-    CliRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.err = readFile(errFile);
-    return r;
-}
 
 std::vector<std::string> split(const std::string& s, char sep) {
     std::vector<std::string> out;

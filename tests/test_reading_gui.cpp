@@ -22,21 +22,13 @@
 #include "core/text.h"
 #include "tests/reading_fixture.h"
 #include "tests/reading_mbox.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
 using qb::testing::ReadingDb;
+using qb::testing::ensureApp;
 
 namespace {
-
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
-}
 
 void press(QWidget* w, int key) {
     QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
