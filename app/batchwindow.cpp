@@ -27,6 +27,7 @@
 #include "core/settings.h"
 #include "core/text.h"
 #include "core/ui.h"
+#include "reading/topics.h"
 
 namespace qb {
 
@@ -117,7 +118,7 @@ BatchDialog::BatchDialog(uint32_t currentId, const ScopeChoice& choice, QWidget*
     auto* cf = new QFormLayout(classifyBox_);
     topic_ = new QComboBox(classifyBox_);
     topic_->addItem(QString(), 0u);
-    for (const auto& [id, name] : topicList()) topic_->addItem(qs(name), id);
+    for (const Entry& e : listEntries(kTopicEntry)) topic_->addItem(qs(e.name), e.id);
     cf->addRow(QStringLiteral("Topic"), topic_);
     remove_ = new QCheckBox(QStringLiteral("Remove the topic"), classifyBox_);
     cf->addRow(remove_);

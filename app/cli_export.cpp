@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_export.h"
 #include "app/cli_reading.h"
 #include "app/commands.h"
 #include "app/reportprinter.h"
@@ -15,6 +16,7 @@
 #include "core/text.h"
 #include "reading/export.h"
 #include "reading/render.h"
+#include "reading/topics.h"
 
 namespace qb {
 
@@ -98,8 +100,9 @@ int takeScope(CliContext& ctx, ScopeArgs& a) {
     }
     if (a.scope == ScopeTopic) {
         if (topic.empty()) return cliFail("the scope topic needs --topic", 2);
-        a.choice.topicId = topicIdByName(fromUtf8(topic));
-        if (!a.choice.topicId) return cliFail("no topic named '" + topic + "'", 1);
+        Entry e;
+        if (!findEntry(kTopicEntry, fromUtf8(topic), e)) return cliFail("no topic named '" + topic + "'", 1);
+        a.choice.topicId = e.id;
     }
     return 0;
 }
@@ -217,6 +220,40 @@ int runAddresses(CliContext& ctx) {
     std::printf("%s\nwritten %lld\n", addressFilePath().c_str(), n);
     return 0;
 }
+
+} // namespace
+
+int runClassifyScope(CliContext& ctx) {
+    static const char* const usage =
+        "classify DB TOPIC --scope SCOPE [--id ID] [--word W] [--topic NAME] [--from YYYY-MM-DD --to YYYY-MM-DD] "
+        "[--remove]";
+    if (int rc = openFirst(ctx, usage)) return rc;
+    const bool remove = takeFlag(ctx.args, "--remove");
+    ScopeArgs a;
+    if (int rc = takeScope(ctx, a)) return rc;
+    if (ctx.args.size() != 1) return cliFail(std::string("usage: ") + usage, 2);
+    Entry e;
+    if (!findEntry(kTopicEntry, fromUtf8(ctx.args[0]), e)) return cliFail("no topic named '" + ctx.args[0] + "'", 1);
+    BatchRequest r;
+    r.operation = remove ? OpRemoveTopic : OpAttachTopic;
+    r.scope = a.scope;
+    r.messageId = a.id;
+    r.dateRange = a.range;
+    r.fromDate = a.from;
+    r.toDate = a.to;
+    r.topicId = e.id;
+    r.choice = a.choice;
+    BatchRun run(r);
+    if (!run.start()) return 1;
+    while (run.tick(400)) cliProgress(BatchRun::workingText(r.operation), run.count(), run.total());
+    run.finish();
+    cliProgressEnd();
+    if (run.failed()) return 1;
+    std::printf("classified %llu\n", static_cast<unsigned long long>(run.count()));
+    return 0;
+}
+
+namespace {
 
 const bool regExport = registerCommand("export", kExportUsage, runExport);
 const bool regPrint = registerCommand("print", kPrintUsage, runPrint);

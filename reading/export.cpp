@@ -14,6 +14,7 @@
 #include "core/text.h"
 #include "core/ui.h"
 #include "reading/browseview.h"
+#include "reading/topics.h"
 
 namespace qb {
 
@@ -673,64 +674,6 @@ struct KeepBuffer {
 };
 } // namespace
 
-bool attachTopic(uint32_t topicId, uint32_t messageId) {
-    if (!topicId || !messageId) return false;
-    OP_CLOSE(OpOpenShared, SIndex.number());
-    bool ok = false;
-    if (SIndex.isOpen()) {
-        KeepBuffer keep(SIndex);
-        SIndex.clearBuffer();
-        SIN.ID = topicId;
-        SIN.MSGNUMBER = messageId;
-        ok = SIndex.get(SIN_IdKey) || UppDat(SIndex, UppAdd, ModeReport) == 1;
-    }
-    OP_CLOSE(OpClose, SIndex.number());
-    return ok;
-}
-
-bool removeTopic(uint32_t topicId, uint32_t messageId) {
-    if (!topicId || !messageId) return false;
-    OP_CLOSE(OpOpenShared, SIndex.number());
-    bool ok = false;
-    if (SIndex.isOpen()) {
-        KeepBuffer keep(SIndex);
-        SIndex.clearBuffer();
-        SIN.ID = topicId;
-        SIN.MSGNUMBER = messageId;
-        ok = !SIndex.get(SIN_IdKey) || UppDat(SIndex, UppDelete, ModeReport) == 1;
-    }
-    OP_CLOSE(OpClose, SIndex.number());
-    return ok;
-}
-
-uint32_t topicIdByName(const std::string& name) {
-    OP_CLOSE(OpOpenShared, Codes.number());
-    uint32_t id = 0;
-    if (Codes.isOpen()) {
-        KeepBuffer keep(Codes);
-        Codes.clearBuffer();
-        COD.TYPE = 2;
-        COD.INDEX = name;
-        if (Codes.get(COD_ClassKey)) id = COD.ID;
-    }
-    OP_CLOSE(OpClose, Codes.number());
-    return id;
-}
-
-std::vector<std::pair<uint32_t, std::string>> topicList() {
-    std::vector<std::pair<uint32_t, std::string>> out;
-    OP_CLOSE(OpOpenShared, Codes.number());
-    if (Codes.isOpen()) {
-        KeepBuffer keep(Codes);
-        Codes.clearBuffer();
-        COD.TYPE = 2;
-        Codes.setFrom(COD_ClassKey);
-        while (Codes.next() && COD.TYPE == 2) out.emplace_back(COD.ID, COD.INDEX.str());
-    }
-    OP_CLOSE(OpClose, Codes.number());
-    return out;
-}
-
 uint32_t wordIdByText(const std::string& word) {
     OP_CLOSE(OpOpenShared, WordList.number());
     uint32_t id = 0;
@@ -837,22 +780,26 @@ bool BatchRun::tick(int n) {
         return true;
     }
     RenderInput in;
-    for (int i = 0; i < n; ++i) {
-        if (!walk_.next(in)) {
-            finish();
-            return false;
-        }
-        const uint32_t id = in.kind == MessageKind::Mail ? in.mail.MAILID : in.msg.MSGNUMBER;
-        bool ok;
-        if (r_.operation == OpAttachTopic) ok = attachTopic(r_.topicId, id);
-        else if (r_.operation == OpRemoveTopic) ok = removeTopic(r_.topicId, id);
-        else ok = setStatus(StatusTarget::Message, id, static_cast<uint8_t>(r_.operation - OpStatusNormal));
-        if (!ok) {
+    std::vector<uint32_t> ids;
+    bool more = true;
+    while (static_cast<int>(ids.size()) < n && (more = walk_.next(in)))
+        ids.push_back(in.kind == MessageKind::Mail ? in.mail.MAILID : in.msg.MSGNUMBER);
+    if (r_.operation == OpAttachTopic || r_.operation == OpRemoveTopic) {
+        // The links and the topic's count go together, a batch at a time.
+        if (!ids.empty() &&
+            attachMessages(r_.topicId, ids, r_.operation == OpAttachTopic) != EntryResult::Ok)
             failed_ = true;
-            finish();
-            return false;
-        }
-        ++count_;
+    } else {
+        for (uint32_t id : ids)
+            if (!setStatus(StatusTarget::Message, id, static_cast<uint8_t>(r_.operation - OpStatusNormal))) {
+                failed_ = true;
+                break;
+            }
+    }
+    if (!failed_) count_ += ids.size();
+    if (failed_ || !more) {
+        finish();
+        return false;
     }
     return true;
 }

@@ -181,14 +181,6 @@ struct StatusRow {
 };
 StatusRow statusRowOfScope(uint8_t scope, uint32_t currentId, bool dateRange);
 
-// Links the message to the topic (an SIndex row) or removes the link. True
-// when done or (attach) already there.
-bool attachTopic(uint32_t topicId, uint32_t messageId);
-bool removeTopic(uint32_t topicId, uint32_t messageId);
-// The ID of the topic of this name in the active database (Codes), 0 when none.
-uint32_t topicIdByName(const std::string& name);
-// The topics of the active database (Codes), by name: (ID, name).
-std::vector<std::pair<uint32_t, std::string>> topicList();
 // The ID of the indexed word, 0 when it is not in the word list.
 uint32_t wordIdByText(const std::string& word);
 

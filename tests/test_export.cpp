@@ -9,6 +9,7 @@
 #include "core/dates.h"
 #include "reading/browseview.h"
 #include "reading/export.h"
+#include "reading/topics.h"
 #include "tests/reading_fixture.h"
 
 using namespace qb;
@@ -321,23 +322,23 @@ TEST_F(ExportForum, TopicsAttachedAndRemovedOverAScope) {
         EXPECT_FALSE(b.start());  // no topic
         EXPECT_EQ(headless.shown.back().text, "No topic selected!");
     }
-    r.topicId = 700;
+    Entry topic;
+    ASSERT_EQ(addEntry(kTopicEntry, "Tools", false, false, &topic), EntryResult::Ok);
+    r.topicId = topic.id;
     run(r);
     auto linked = [&] {
-        std::vector<uint32_t> ids;
-        withTable(SIndex, [&] {
-            SIndex.setFile();
-            while (SIndex.next())
-                if (SIN.ID == 700) ids.push_back(SIN.MSGNUMBER);
-        });
+        std::vector<uint32_t> ids = entryMessages(topic.id);
         std::sort(ids.begin(), ids.end());
+        Entry now;
+        EXPECT_TRUE(findEntryById(topic.id, now));
+        EXPECT_EQ(now.count, ids.size());  // the count follows the links
         return ids;
     };
     EXPECT_EQ(linked(), (std::vector<uint32_t>{10, 12}));
     run(r);  // a second attach adds nothing
     EXPECT_EQ(linked(), (std::vector<uint32_t>{10, 12}));
-    // The topic scope then finds them.
-    scopeChoice().topicId = 700;
+    // The topic scope then finds them, oldest first.
+    scopeChoice().topicId = topic.id;
     {
         ScopeTables t(ScopeTopic);
         EXPECT_EQ(scopeMessages(ScopeTopic, 0, scopeChoice()), (std::vector<uint32_t>{10, 12}));

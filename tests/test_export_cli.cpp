@@ -216,6 +216,17 @@ TEST_F(ExportCli, PrintedReportAndAddressBook) {
     // The long text goes on over the following pages.
     EXPECT_GE(std::count(text.begin(), text.end(), '\f'), 3);
 
+    // A topic over a thread, from the command line.
+    ASSERT_EQ(qbox(home.path, "topic add 'Windows Tools' Tools").status, 0);
+    r = qbox(home.path, "classify 'Windows Tools' Tools --scope thread --id 11");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "classified 2\n");
+    r = qbox(home.path, "classify 'Windows Tools' Tools --scope current --id 11 --remove");
+    EXPECT_EQ(r.out, "classified 1\n");
+    r = qbox(home.path, "export 'Windows Tools' --target tapcis --scope topic --topic Tools");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out).back(), "exported 1");
+
     r = qbox(home.path, "addresses 'Windows Tools' --target ozwin2");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, home.path + "/TEMP/Address.Ab\nwritten 2\n");
