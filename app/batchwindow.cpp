@@ -227,7 +227,7 @@ std::optional<BoxText> BatchDialog::check(BatchRequest& r) const {
     if (op == 0) {
         r.operation = append_->isChecked() ? OpExportAppend : OpExportNew;
         r.firstName = cp(file1_->text().trimmed());
-        r.secondName = file2_->isVisible() ? cp(file2_->text().trimmed()) : std::string();
+        r.secondName = !file2_->isHidden() ? cp(file2_->text().trimmed()) : std::string();
         for (const std::string* n : {&r.firstName, &r.secondName})
             if (auto box = checkFileName(*n)) return box;
     } else if (op == 1) {

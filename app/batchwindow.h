@@ -4,6 +4,7 @@
 // (procedure AddressExport).
 #pragma once
 #include <QDialog>
+#include <QPrinter>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -15,7 +16,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPrinter;
+
 class QPushButton;
 class QRadioButton;
 class QTimer;
