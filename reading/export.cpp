@@ -210,6 +210,17 @@ bool inDateRange(const RenderInput& in, int32_t from, int32_t to) {
 }
 
 
+namespace {
+// Keeps a table's record buffer as it was.
+struct KeepBuffer {
+    Table& t;
+    std::vector<char> saved;
+    explicit KeepBuffer(Table& table)
+        : t(table), saved(static_cast<char*>(table.buffer()), static_cast<char*>(table.buffer()) + table.recordSize()) {}
+    ~KeepBuffer() { std::memcpy(t.buffer(), saved.data(), saved.size()); }
+};
+} // namespace
+
 void ScopeWalk::start(uint8_t scope, uint32_t currentId, int32_t from, int32_t to, bool range) {
     stop();
     tables_ = std::make_unique<ScopeTables>(scope);
@@ -219,10 +230,49 @@ void ScopeWalk::start(uint8_t scope, uint32_t currentId, int32_t from, int32_t t
     range_ = range;
 }
 
+bool ScopeWalk::load(uint32_t id, RenderInput& in) {
+    if (Mem.ForumType != KindMail || !Mail.isOpen() || !MsgText.isOpen() || !Person.isOpen())
+        return loadRenderInput(id, in);
+    // Mail is read straight from the tables the walk holds open, persons from
+    // a cache: an export of a whole mailbox reads each person once.
+    KeepBuffer keepMail(Mail), keepText(MsgText), keepPerson(Person);
+    const std::string savedText = TXT_MsgText;
+    in = RenderInput{};
+    in.kind = MessageKind::Mail;
+    in.databaseName = Mem.Description;
+    in.ownerId = Mem.PersonID;
+    Mail.clearBuffer();
+    MAI.MAILID = id;
+    const bool found = Mail.get(MAI_IdKey);
+    if (found) {
+        in.mail = MAI;
+        in.from = person(in.mail.FROMID);
+        in.to = person(in.mail.TOID);
+        MsgText.clearBuffer();
+        TXT.MSGNUMBER = id;
+        if (MsgText.get(TXT_IdKey)) in.text = TXT_MsgText;
+    }
+    TXT_MsgText = savedText;
+    return found;
+}
+
+const PersonRec& ScopeWalk::person(uint32_t id) {
+    auto it = persons_.find(id);
+    if (it != persons_.end()) return it->second;
+    PersonRec p{};
+    if (id) {
+        Person.clearBuffer();
+        PER.PERSONID = id;
+        if (Person.get(PER_PersonKey)) p = PER;
+    }
+    if (persons_.size() > 100000) persons_.clear();
+    return persons_.emplace(id, p).first->second;
+}
+
 bool ScopeWalk::next(RenderInput& in) {
     while (next_ < ids_.size()) {
         const uint32_t id = ids_[next_++];
-        if (!loadRenderInput(id, in)) continue;  // removed meanwhile
+        if (!load(id, in)) continue;  // removed meanwhile
         if (range_ && !inDateRange(in, from_, to_)) continue;
         return true;
     }
@@ -230,6 +280,7 @@ bool ScopeWalk::next(RenderInput& in) {
 }
 
 void ScopeWalk::stop() {
+    persons_.clear();
     tables_.reset();
     ids_.clear();
     next_ = 0;
@@ -663,16 +714,6 @@ StatusRow statusRowOfScope(uint8_t scope, uint32_t currentId, bool dateRange) {
     return r;
 }
 
-namespace {
-// Keeps a table's record buffer as it was.
-struct KeepBuffer {
-    Table& t;
-    std::vector<char> saved;
-    explicit KeepBuffer(Table& table)
-        : t(table), saved(static_cast<char*>(table.buffer()), static_cast<char*>(table.buffer()) + table.recordSize()) {}
-    ~KeepBuffer() { std::memcpy(t.buffer(), saved.data(), saved.size()); }
-};
-} // namespace
 
 uint32_t wordIdByText(const std::string& word) {
     OP_CLOSE(OpOpenShared, WordList.number());

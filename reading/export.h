@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/tables.h"
@@ -121,7 +122,10 @@ public:
     bool active() const { return tables_ != nullptr; }
 
 private:
+    bool load(uint32_t id, RenderInput& in);
+    const PersonRec& person(uint32_t id);
     std::unique_ptr<ScopeTables> tables_;
+    std::unordered_map<uint32_t, PersonRec> persons_;
     std::vector<uint32_t> ids_;
     size_t next_ = 0;
     int32_t from_ = 0, to_ = 0;
