@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/batchwindow.h"
 #include "app/boundwindows.h"
 #include "app/browsemodel.h"
 #include "app/procedures.h"
@@ -200,6 +201,10 @@ void BrowseWindow::build() {
         bottom->addWidget(tree);
     }
     bottom->addWidget(copy);
+    auto* batch = new QPushButton("Batch...", this);
+    batch->setObjectName("BatchButton");
+    connect(batch, &QPushButton::clicked, this, &BrowseWindow::openBatch);
+    bottom->addWidget(batch);
     auto* classify = new QPushButton("Classify", this);
     classify->setToolTip("Attach topics to the highlighted message");
     connect(classify, &QPushButton::clicked, this, [] { startProcedure("Classify"); });
@@ -671,6 +676,7 @@ void BrowseWindow::contextMenu(const QPoint& p) {
     }
     menu.addSeparator();
     menu.addAction("Set BookMark", this, &BrowseWindow::setBookmark);
+    menu.addAction("Batch...", this, &BrowseWindow::openBatch);
     menu.exec(list_->viewport()->mapToGlobal(p));
 }
 
@@ -695,6 +701,17 @@ void BrowseWindow::bookmarkButton() {
 QString BrowseWindow::bookmarkText() const { return bookmark_->text(); }
 
 // ---------------------------------------------------------------- copy, windows
+
+BatchDialog* BrowseWindow::batchDialog() {
+    ScopeChoice c;
+    c.wordId = choice_.wordId;
+    c.topicId = choice_.topicId;
+    auto* d = new BatchDialog(currentId(), c, this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    return d;
+}
+
+void BrowseWindow::openBatch() { batchDialog()->open(); }
 
 std::string BrowseWindow::copyText() const {
     const uint32_t id = currentId();

@@ -19,6 +19,7 @@ class QTabBar;
 
 namespace qb {
 
+class BatchDialog;
 class BrowseModel;
 class BrowseListView;
 
@@ -83,6 +84,11 @@ public:
     // The text copied to the clipboard for the highlighted message.
     std::string copyText() const;
     void copyToClipboard();
+
+    // The batch dialog for the highlighted message (export, print, classify,
+    // status); it deletes itself when closed.
+    BatchDialog* batchDialog();
+    void openBatch();
 
     // Called with the database ID when the user confirms the removal of a
     // database marked for deletion. Without a handler the user is told.

@@ -1,9 +1,11 @@
 // Topics, key words and classification from the command line.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/cli_export.h"
 #include "app/cli_reading.h"
 #include "app/commands.h"
 #include "core/dates.h"
@@ -19,7 +21,7 @@ namespace {
 const char* const kTopicUsage = "topic add|update|delete DB NAME [--new-name NAME] | topic list DB";
 const char* const kKeywordUsage =
     "keyword add DB STRING [--case] [--words] | keyword delete DB STRING | keyword list DB | keyword run DB [STRING]";
-const char* const kClassifyUsage = "classify DB TOPIC ID... [--remove]";
+const char* const kClassifyUsage = "classify DB TOPIC ID... [--remove] | classify DB TOPIC --scope SCOPE [--id ID] [--word W] [--topic NAME] [--from YYYY-MM-DD --to YYYY-MM-DD] [--remove]";
 
 int fail(const std::string& text, int code = 1) {
     std::fprintf(stderr, "qbox: %s\n", text.c_str());
@@ -154,6 +156,8 @@ int runKeyword(CliContext& ctx) {
 }
 
 int runClassify(CliContext& ctx) {
+    // The form over a scope of messages belongs to the batch operations.
+    if (std::find(ctx.args.begin(), ctx.args.end(), "--scope") != ctx.args.end()) return runClassifyScope(ctx);
     const bool remove = takeFlag(ctx.args, "--remove");
     if (ctx.args.size() < 3) return usage(kClassifyUsage);
     std::vector<uint32_t> ids;

@@ -32,6 +32,18 @@ std::string pointForm(std::string_view id) {
     return r;
 }
 
+// A name before an Internet address is quoted when it holds a character that
+// would end it there (a comma would make it two addresses).
+std::string internetPhrase(const std::string& n) {
+    if (n.find_first_of("()<>@,;:\"[]") == std::string::npos) return n;
+    std::string q = "\"";
+    for (char c : n) {
+        if (c == '"' || c == '\\') q += '\\';
+        q += c;
+    }
+    return q + "\"";
+}
+
 struct DateParts {
     std::string weekday, month, day, year;
 };
@@ -111,7 +123,7 @@ std::string personForm(const PersonRec& p, PersonUse use, const std::string& cis
     case PersonUse::Internet: {
         std::string a = "<" + (inet ? address : cisInet) + ">";
         if (address.empty()) a.clear();
-        r = n.empty() ? a : n + " " + a;
+        r = n.empty() ? a : internetPhrase(n) + " " + a;
         break;
     }
     case PersonUse::MailTapcis:
