@@ -52,9 +52,14 @@ int runIndex(CliContext& ctx) {
 }
 
 // Looks words up for the command line; wildcards expand to every match.
-std::vector<LookupHit> hitsOf(const std::string& text, const LookupOptions& opt) {
+// dropped is set when nothing of the text could be looked up (the reason is
+// on stderr: a word of the ignore list, one no index can hold, ...).
+std::vector<LookupHit> hitsOf(const std::string& text, const LookupOptions& opt, bool& dropped) {
     std::vector<std::string> words;
-    if (!prepareLookup(text, opt, words)) return {};
+    if (!prepareLookup(text, opt, words)) {
+        dropped = true;
+        return {};
+    }
     return lookupWords(words, opt);
 }
 
@@ -89,28 +94,38 @@ int runSearch(CliContext& ctx) {
     }
 
     std::vector<ListEntry> andList, orList;
+    // Each --and wildcard that stands for several words: one of them must occur.
+    std::vector<std::vector<ListEntry>> groups;
     std::vector<std::string> phrase;
-    bool impossible = false;
+    bool impossible = false, dropped = false;
     LookupOptions whole;
     for (const std::string& a : ands) {
         std::vector<std::string> words;
-        if (!prepareLookup(fromUtf8(a), whole, words)) continue;
+        if (!prepareLookup(fromUtf8(a), whole, words)) {
+            dropped = true;
+            continue;
+        }
         for (const std::string& w : words) {
             auto hits = lookupWords({w}, whole);
-            if (hits.empty()) impossible = true;
-            else if (hits.size() == 1) andList.push_back(entryOf(hits[0], false));
-            else for (auto& h : hits) orList.push_back(entryOf(h, false));
+            if (hits.empty()) {
+                impossible = true;
+            } else if (hits.size() == 1) {
+                andList.push_back(entryOf(hits[0], false));
+            } else {
+                groups.emplace_back();
+                for (auto& h : hits) groups.back().push_back(entryOf(h, false));
+            }
         }
     }
     for (const std::string& n : nots)
-        for (auto& h : hitsOf(fromUtf8(n), whole)) andList.push_back(entryOf(h, true));
+        for (auto& h : hitsOf(fromUtf8(n), whole, dropped)) andList.push_back(entryOf(h, true));
     for (const std::string& o : ors)
-        for (auto& h : hitsOf(fromUtf8(o), whole)) orList.push_back(entryOf(h, false));
+        for (auto& h : hitsOf(fromUtf8(o), whole, dropped)) orList.push_back(entryOf(h, false));
     for (const std::string& s : soundex) {
         LookupOptions opt;
         opt.soundex = true;
         opt.wholeWord = false;
-        for (auto& h : hitsOf(fromUtf8(s), opt)) orList.push_back(entryOf(h, false));
+        for (auto& h : hitsOf(fromUtf8(s), opt, dropped)) orList.push_back(entryOf(h, false));
     }
     for (const std::string& a : approx) {
         LookupOptions opt;
@@ -122,13 +137,16 @@ int runSearch(CliContext& ctx) {
             word = a.substr(0, colon);
             opt.degree = std::atoi(a.c_str() + colon + 1);
         }
-        for (auto& h : hitsOf(fromUtf8(word), opt)) orList.push_back(entryOf(h, false));
+        for (auto& h : hitsOf(fromUtf8(word), opt, dropped)) orList.push_back(entryOf(h, false));
     }
     for (const std::string& p : phrases) {
         LookupOptions opt;
         opt.phrase = true;
         std::vector<std::string> words;
-        if (!prepareLookup(fromUtf8(p), opt, words)) { impossible = true; continue; }
+        if (!prepareLookup(fromUtf8(p), opt, words)) {
+            dropped = true;
+            continue;
+        }
         for (const std::string& w : words) {
             LookupHit h = exactWord(w);
             if (h.id == 0) {
@@ -143,7 +161,14 @@ int runSearch(CliContext& ctx) {
     if (!ands.empty() || !phrases.empty()) {
         if (impossible) return 0;
     }
+    // The search has one list of alternatives: the first wildcard group takes
+    // it when no --or word does; the others filter the result.
+    if (orList.empty() && !groups.empty()) {
+        orList = std::move(groups.front());
+        groups.erase(groups.begin());
+    }
     if (andList.empty() && orList.empty()) {
+        if (dropped) return 1;  // nothing left that an index can hold; said on stderr
         if (!ors.empty() || !soundex.empty() || !approx.empty() || !ands.empty() || !phrases.empty()) return 0;
         ui().message("No Search Words", "Please use the Insert Button to Locate words of Interest!|Then Try Again.");
         return 2;
@@ -162,6 +187,7 @@ int runSearch(CliContext& ctx) {
     }
     std::sort(all.begin(), all.end(), std::greater<>());
     all.erase(std::unique(all.begin(), all.end()), all.end());
+    keepMessagesWithEveryGroup(all, groups);
     if (!all.empty()) storeSearchResult(all);
     if (longRows) printMessageRows(all, Mem.ForumType == 2);
     else

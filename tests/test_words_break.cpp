@@ -43,15 +43,39 @@ TEST_F(WordsBreak, LengthLimits) {
 
 TEST_F(WordsBreak, JunkNumbersAndTimes) {
     for (bool numbers : {false, true}) {
-        EXPECT_TRUE(indexWords("12:30 PM 0X1F 0x1f 01.12.1995 123.456", numbers).empty()) << numbers;
+        EXPECT_TRUE(indexWords("12:30 0X1F 0x1f 01.12.1995 123.456 10:45PM dead:beef 1a2b3c", numbers).empty())
+            << numbers;
     }
     EXPECT_EQ(indexWords("1995 3.11", true), (V{"1995", "3.11"}));
     EXPECT_TRUE(indexWords("1995 3.11", false).empty());
     EXPECT_EQ(indexWords("95WIN", true), V{"95WIN"});
     EXPECT_TRUE(indexWords("95WIN", false).empty());
-    EXPECT_EQ(indexWords("bad facade", false), (V{"BAD", "FACADE"}));
-    EXPECT_EQ(indexWords("bad facade head", true), (V{"BAD", "HEAD"}));
     EXPECT_TRUE(indexWords("123456", true).empty());
+    EXPECT_TRUE(indexWords("ab.cd.ef", true).empty());  // a period makes it a number-like word
+}
+
+TEST_F(WordsBreak, LettersOnlyAreAlwaysWords) {
+    // Letters that also serve in hexadecimal numbers and times (A-F, H, M, P, X).
+    const V words{"CAME", "CACHE", "ADDED", "AHEAD", "CHEAP", "EMBEDDED", "MAPPED", "EXEC", "FACED", "MEMCMP",
+                  "BAD", "FACADE", "HEAD", "PM", "MAX"};
+    std::string text;
+    for (const std::string& w : words) text += w + " ";
+    for (bool numbers : {false, true}) EXPECT_EQ(indexWords(text, numbers), words) << numbers;
+    // The length rule still holds for them.
+    EXPECT_TRUE(indexWords("A " + std::string(40, 'E')).empty());
+    EXPECT_EQ(indexWords(std::string(39, 'e')), V{std::string(39, 'E')});
+}
+
+TEST_F(WordsBreak, QueryWordsNoIndexCanHold) {
+    EXPECT_EQ(queryWordFault("CACHE"), QueryWordFault::None);
+    EXPECT_EQ(queryWordFault("1995"), QueryWordFault::None);
+    EXPECT_EQ(queryWordFault("95WIN"), QueryWordFault::None);
+    EXPECT_EQ(queryWordFault("X"), QueryWordFault::TooShort);
+    EXPECT_EQ(queryWordFault(std::string(40, 'Q')), QueryWordFault::TooLong);
+    EXPECT_EQ(queryWordFault("12:30"), QueryWordFault::Junk);
+    EXPECT_EQ(queryWordFault("0X1F"), QueryWordFault::Junk);
+    EXPECT_EQ(queryWordFault("123456"), QueryWordFault::Junk);
+    EXPECT_EQ(queryWordFault("^ABC"), QueryWordFault::Junk);
 }
 
 TEST_F(WordsBreak, Apostrophes) {
@@ -123,8 +147,12 @@ TEST_F(WordsBreak, MatchersOfTheLookup) {
     EXPECT_EQ(soundexCode("ROBERT"), "R163");
     EXPECT_EQ(soundexCode("RUPERT"), "R163");
     EXPECT_EQ(soundexCode("TYMCZAK"), "T52");  // the dropped A does not separate the twos
-    EXPECT_EQ(soundexCode("AEIOU"), "");
+    // A letter alone is a code.
+    EXPECT_EQ(soundexCode("LEE"), "L");
+    EXPECT_EQ(soundexCode("SHAW"), "S");
+    EXPECT_EQ(soundexCode("AEIOU"), "A");
     EXPECT_EQ(soundexCode("R2D2"), "");
+    EXPECT_EQ(soundexCode(""), "");
     EXPECT_TRUE(wildcardMatch("WIN*", "WINDOWS"));
     EXPECT_TRUE(wildcardMatch("W*D*S", "WINDOWS"));
     EXPECT_FALSE(wildcardMatch("W*X*S", "WINDOWS"));

@@ -2,6 +2,7 @@
 // ignore list, auto-stop, cancel and the word-delete cleanup.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -111,6 +112,44 @@ TEST_F(WordsIndex, PartialRunsAddOnlyNewMessages) {
     EXPECT_EQ(advice(true), AdviceNone);  // the recount finds the position again
     EXPECT_EQ(run(ModePartial), 1);
     EXPECT_EQ(wordCount("COMMON"), 3);
+}
+
+TEST_F(WordsIndex, IndexOfOlderWordRulesIsBuiltAgain) {
+    makeDb("Mail", 2);
+    addMail(1, "cache", "the cache was mapped ahead of time");
+    addMail(2, "memcmp", "an embedded exec call");
+    ASSERT_EQ(run(), 1);
+    EXPECT_EQ(storedWordRuleVersion(), kWordRuleVersion);
+    for (const char* w : {"CACHE", "MAPPED", "AHEAD", "MEMCMP", "EMBEDDED", "EXEC"}) EXPECT_EQ(wordCount(w), 1) << w;
+    EXPECT_EQ(advice(), AdviceNone);
+
+    // An index from before the version was kept, missing the words the old
+    // rule threw away.
+    int32_t cacheId = 0;
+    ASSERT_EQ(wordCount("CACHE", &cacheId), 1);
+    OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number());
+    WordList.clearBuffer();
+    WOR.WORDID = cacheId;
+    ASSERT_TRUE(WordList.get(WOR_by_WordId));
+    ASSERT_TRUE(WordList.erase());
+    MAS.SYSID = 1;
+    MAS.WORDID = static_cast<uint32_t>(cacheId);
+    ASSERT_TRUE(MasIdx.get(MAS_by_SysID));
+    ASSERT_TRUE(MasIdx.erase());
+    OP_CLOSE(OpClose, WordList.number(), MasIdx.number());
+    std::filesystem::remove(wordRuleVersionFile());
+    EXPECT_EQ(storedWordRuleVersion(), 1);
+
+    EXPECT_EQ(advice(), AdviceFull);
+    EXPECT_EQ(advice(true), AdviceFull);
+    // Even a partial run asked for builds it again, without asking.
+    EXPECT_EQ(run(ModePartial), 1);
+    EXPECT_FALSE(shownTitle("Warning"));
+    EXPECT_EQ(lastRunMessages, 2u);
+    EXPECT_EQ(wordCount("CACHE"), 1);
+    EXPECT_TRUE(pair(1, "CACHE"));
+    EXPECT_EQ(storedWordRuleVersion(), kWordRuleVersion);
+    EXPECT_EQ(advice(), AdviceNone);
 }
 
 TEST_F(WordsIndex, FullRunRebuildsFromScratch) {

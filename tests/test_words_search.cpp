@@ -3,6 +3,8 @@
 // Search table; and the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -53,6 +55,11 @@ protected:
 };
 
 using U = std::vector<uint32_t>;
+
+std::string kUpperAscii(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
 
 TEST_F(WordsSearch, AndListNewestFirst) {
     EXPECT_EQ(search({entry("APPLE")}, {}), (U{13, 12, 10}));
@@ -160,6 +167,55 @@ TEST_F(WordsSearch, LookupModes) {
     EXPECT_TRUE(shownTitle("Too Few Letters"));
 }
 
+TEST_F(WordsSearch, WordsNoIndexCanHoldAreReported) {
+    std::vector<std::string> words;
+    LookupOptions whole;
+    auto shownText = [&](const std::string& part) {
+        for (auto& b : headless.shown)
+            if (b.title == "Non-Indexed Word" && b.text.find(part) != std::string::npos) return true;
+        return false;
+    };
+    EXPECT_FALSE(prepareLookup("12:30", whole, words));
+    EXPECT_TRUE(shownText("The word: 12:30 is never indexed"));
+    EXPECT_TRUE(shownTitle("No valid searchwords"));
+    EXPECT_FALSE(prepareLookup(std::string(45, 'z'), whole, words));
+    EXPECT_TRUE(shownText("is too long to be indexed"));
+    // Dropped from a query of several words, the others stay.
+    ASSERT_TRUE(prepareLookup("q apple 0x1f", whole, words));
+    EXPECT_EQ(words, std::vector<std::string>{"APPLE"});
+    EXPECT_TRUE(shownText("The word: Q is too short to be indexed"));
+    EXPECT_TRUE(shownText("The word: 0X1F is never indexed"));
+    // Stretches and patterns of words are not indexed words themselves.
+    headless.shown.clear();
+    LookupOptions starts;
+    starts.startsWith = true;
+    starts.wholeWord = false;
+    ASSERT_TRUE(prepareLookup("q", starts, words));
+    ASSERT_TRUE(prepareLookup("q*", whole, words));
+    LookupOptions contains;
+    contains.wholeWord = false;
+    ASSERT_TRUE(prepareLookup("12", contains, words));
+    EXPECT_FALSE(shownTitle("Non-Indexed Word"));
+}
+
+TEST_F(WordsSearch, SoundexOfALetterAlone) {
+    addMail(15, "Lee", "a note from Shaw");
+    IndexSummary s;
+    ASSERT_TRUE(indexActiveDatabase(false, 4, s));
+    std::vector<std::string> words;
+    LookupOptions sx;
+    sx.soundex = true;
+    for (const char* name : {"lee", "shaw"}) {
+        ASSERT_TRUE(prepareLookup(name, sx, words)) << name;
+        std::vector<std::string> found;
+        for (const LookupHit& h : lookupWords(words, sx)) found.push_back(h.word);
+        EXPECT_NE(std::find(found.begin(), found.end(), kUpperAscii(name)), found.end()) << name;
+        // Only words of the same code: the first letter and no digit.
+        for (const std::string& w : found) EXPECT_EQ(soundexCode(w), std::string(1, w[0])) << w;
+    }
+    EXPECT_FALSE(shownTitle("Soundex Error"));
+}
+
 TEST_F(WordsSearch, SearchTableHoldsTheResult) {
     ASSERT_TRUE(storeSearchResult({13, 12, 10}));
     ASSERT_TRUE(storeSearchResult({11, 10}));
@@ -184,7 +240,96 @@ std::string runQbox(const std::string& args, int* status) {
     return out;
 }
 
-class WordsCli : public WordsDbTest {};
+// Runs a qbox program with its output and its error output apart.
+struct ProgramRun {
+    int status = -1;
+    std::string out, err;
+};
+ProgramRun runProgram(const std::string& program, const std::string& args, const std::string& errFile) {
+    ProgramRun r;
+    std::string cmd = program + " " + args + " 2>" + errFile;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) r.out += buf;
+    int rc = p ? pclose(p) : -1;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.err = readFile(errFile);
+    return r;
+}
+
+class WordsCli : public WordsDbTest {
+protected:
+    // Closes every table so that the program has the home to itself.
+    void handOver() {
+        for (Table* t : allTables()) OP_CLOSE(OpForceClose, t->number());
+        closeAllTables();
+    }
+    ProgramRun qbox(const std::string& args, const std::string& program = QBOX_BIN) {
+        return runProgram(program, "--home " + home.path + " " + args, home.path + "/stderr.txt");
+    }
+};
+
+TEST_F(WordsCli, AndWithWildcardsMeansAll) {
+    makeDb("Systems", 2);
+    addMail(41, "windows and dos", "twin systems");
+    addMail(42, "windows alone", "nothing else");
+    addMail(43, "dos alone", "nothing else");
+    addMail(44, "winsock over dosemu", "twin again");
+    addMail(45, "winsock only", "and the kernel");
+    handOver();
+    ASSERT_EQ(qbox("index Systems").status, 0);
+    EXPECT_EQ(qbox("search Systems --and 'win*' --and 'dos*'").out, "44\n41\n");
+    EXPECT_EQ(qbox("search Systems --and 'win*' --and alone").out, "42\n");
+    EXPECT_EQ(qbox("search Systems --and 'win*' --and 'dos*' --and twin").out, "44\n41\n");
+    // With --or words the wildcard still has to match.
+    EXPECT_EQ(qbox("search Systems --and 'win*' --or dosemu --or kernel").out, "45\n44\n");
+    EXPECT_EQ(qbox("search Systems --and 'win*' --and 'dos*' --not dosemu").out, "41\n");
+    EXPECT_EQ(qbox("search Systems --and 'win*'").out, "45\n44\n42\n41\n");
+}
+
+TEST_F(WordsCli, WordsNoIndexCanHoldAreReported) {
+    makeDb("Clock", 2);
+    addMail(51, "meeting at 12:30", "cache the embedded 0x1f value");
+    addMail(52, "later", "nothing");
+    handOver();
+    ASSERT_EQ(qbox("index Clock").status, 0);
+    ProgramRun r = qbox("search Clock --and 12:30");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("[Non-Indexed Word] The word: 12:30 is never indexed"), std::string::npos) << r.err;
+    r = qbox("search Clock --and x");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is too short to be indexed"), std::string::npos) << r.err;
+    // The other words of the query are still searched.
+    r = qbox("search Clock --and 0x1f --and cache");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "51\n");
+    EXPECT_NE(r.err.find("The word: 0X1F is never indexed"), std::string::npos) << r.err;
+    // A word that could be indexed but is not: an empty result, no report.
+    r = qbox("search Clock --and nosuchword");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find("Non-Indexed Word"), std::string::npos) << r.err;
+}
+
+// The program copied away from the build and source trees still has the
+// shipped ignore list.
+TEST_F(WordsCli, InstalledProgramHasTheIgnoreList) {
+    makeDb("Notes", 2);
+    addMail(61, "the garden", "the roses and the tulips");
+    handOver();
+    const std::string bin = home.path + "/opt/bin";
+    std::filesystem::create_directories(bin);
+    std::filesystem::copy_file(QBOX_BIN, bin + "/qbox");
+    std::filesystem::permissions(bin + "/qbox", std::filesystem::perms::owner_all);
+    ASSERT_EQ(qbox("index Notes", bin + "/qbox").status, 0);
+    ProgramRun r = qbox("search Notes --and the", bin + "/qbox");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("[Non-Indexed Word] The word: THE is a Non-Indexed Word."), std::string::npos) << r.err;
+    EXPECT_EQ(qbox("search Notes --and roses", bin + "/qbox").out, "61\n");
+    EXPECT_GT(rows(StopWords), 50);
+}
 
 TEST_F(WordsCli, IndexAndSearchCommands) {
     makeDb("Linux MIPS", 2);

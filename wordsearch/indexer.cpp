@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "core/access.h"
 #include "core/globals.h"
@@ -14,6 +13,9 @@
 #include "core/ui.h"
 
 namespace qb {
+
+// The text of data/stopwords.txt, compiled in.
+extern const char kShippedStopWords[];
 
 namespace {
 
@@ -26,48 +28,26 @@ constexpr size_t kPairFlush = 4000000;
 // Moved words whose rows are below this share of MasIdx are deleted word by word.
 constexpr double kDeleteShare = 0.005;
 
-std::string exeDir() {
-    char buf[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return {};
-    buf[n] = 0;
-    return std::filesystem::path(buf).parent_path().string();
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- ignore list data
 
 std::vector<std::string> shippedStopWords() {
-    std::vector<std::string> candidates;
-    if (const char* d = std::getenv("QUILLBOX_DATA"); d && *d) candidates.push_back(std::string(d) + "/stopwords.txt");
-    if (!Mem.Net.empty()) {
-        candidates.push_back(Mem.Net + "/stopwords.txt");
-        candidates.push_back(Mem.Net + "/data/stopwords.txt");
+    std::vector<std::string> words;
+    std::string_view all(kShippedStopWords);
+    while (!all.empty()) {
+        size_t nl = all.find('\n');
+        std::string_view line = all.substr(0, nl);
+        all = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        size_t b = line.find_first_not_of(" \t");
+        if (b == std::string_view::npos || line[b] == '#') continue;
+        std::string w(line.substr(b));
+        if (w.size() > 40) w.resize(40);
+        for (auto& ch : w) ch = static_cast<char>(kUpper1252[static_cast<unsigned char>(ch)]);
+        words.push_back(w);
     }
-    std::string exe = exeDir();
-    if (!exe.empty()) {
-        candidates.push_back(exe + "/data/stopwords.txt");
-        candidates.push_back(exe + "/../data/stopwords.txt");
-        candidates.push_back(exe + "/../share/quillbox/stopwords.txt");
-    }
-    for (const std::string& c : candidates) {
-        std::ifstream in(c);
-        if (!in) continue;
-        std::vector<std::string> words;
-        std::string line;
-        while (std::getline(in, line)) {
-            while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
-            size_t b = line.find_first_not_of(" \t");
-            if (b == std::string::npos || line[b] == '#') continue;
-            std::string w = line.substr(b);
-            if (w.size() > 40) w.resize(40);
-            for (auto& ch : w) ch = static_cast<char>(kUpper1252[static_cast<unsigned char>(ch)]);
-            words.push_back(w);
-        }
-        return words;
-    }
-    return {};
+    return words;
 }
 
 int seedStopWords() {
@@ -84,6 +64,29 @@ int seedStopWords() {
     }
     OP_CLOSE(OpClose, StopWords.number());
     return added;
+}
+
+// ---------------------------------------------------------------- word rule version
+
+std::string wordRuleVersionFile() {
+    return (std::filesystem::path(tableFileName(MasIdx.number())).parent_path() / "WORDRULE.VER").string();
+}
+
+int storedWordRuleVersion() {
+    std::ifstream in(wordRuleVersionFile());
+    int v = 0;
+    if (in >> v && v > 0) return v;
+    return 1;  // indexes built before the version was kept
+}
+
+bool storeWordRuleVersion() {
+    const std::string path = wordRuleVersionFile();
+    std::ofstream out(path, std::ios::trunc);
+    out << kWordRuleVersion << "\n";
+    out.close();
+    if (out) return true;
+    tell("Unexpected Error", "Unable to write " + path + "|The next indexing run builds the index again.");
+    return false;
 }
 
 // ---------------------------------------------------------------- recommendation
@@ -114,6 +117,12 @@ int WSIndexFixup(uint8_t& result, int /*positionLength*/, uint32_t& position, ui
         return done(AdviceNone);
     }
     if (MasIdx.records() == 0) {
+        position = kBlankPosition;
+        indexedCount = 0;
+        return done(AdviceFull);
+    }
+    if (storedWordRuleVersion() < kWordRuleVersion) {
+        // Built under older word rules: only a full run makes it right.
         position = kBlankPosition;
         indexedCount = 0;
         return done(AdviceFull);
@@ -255,6 +264,9 @@ bool WordIndexer::start() {
             return false;
         }
     }
+    // An index built under older word rules is built again from nothing,
+    // whatever mode was asked for.
+    if (mode_ != ModeFull && MasIdx.records() > 0 && storedWordRuleVersion() < kWordRuleVersion) mode_ = ModeFull;
     started_ = true;
     IndexingInProgress = true;
     // Until the count key is rebuilt at the end, the database says so.
@@ -529,6 +541,8 @@ bool WordIndexer::stepPrepare() {
         position_ = kBlankPosition;
         indexedCount_ = 0;
     }
+    // An empty index is built under the current rules from here on.
+    if (MasIdx.records() == 0) storeWordRuleVersion();
     count_ = indexedCount_;
     const int64_t texts = MsgText.records();
     lastPos_ = 0;

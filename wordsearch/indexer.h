@@ -33,7 +33,15 @@ int WSIndexFixup(uint8_t& result, int positionLength, uint32_t& position, uint32
 // Advice shown by the indexing window.
 std::string adviceText(uint8_t advice);
 
-// Words of the shipped ignore list; empty when the data file is not found.
+// The version of the word rules (kWordRuleVersion) under which the active
+// database's word index was built, kept in a file beside its master index;
+// 1 when there is no such file.
+std::string wordRuleVersionFile();
+int storedWordRuleVersion();
+// Stores the current version; false (after a message) when the file cannot be written.
+bool storeWordRuleVersion();
+
+// Words of the shipped ignore list (compiled into the library).
 std::vector<std::string> shippedStopWords();
 // Fills the ignore list from the shipped list when it holds no word.
 // Opens and closes StopWords itself. The number of words added.

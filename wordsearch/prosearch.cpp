@@ -37,7 +37,7 @@ std::string soundexCode(std::string_view word) {
         code += d;
         last = d;
     }
-    return code.size() < 2 ? std::string() : code;
+    return code;  // a letter alone is a code too (LEE, SHAW)
 }
 
 bool wildcardMatch(std::string_view p, std::string_view w) {
@@ -93,6 +93,14 @@ bool containsWild(std::string_view w, std::string_view q, bool prefixOnly) {
     return false;
 }
 
+// Whether the lookup compares whole words (wildcards allowed) rather than
+// stretches of words or sound-alike codes. An asterisk switches the others off.
+bool wholeWordLookup(const LookupOptions& opt, bool star) {
+    if (star) return true;
+    if (opt.soundex || opt.approximate || opt.startsWith) return false;
+    return opt.wholeWord || opt.phrase;
+}
+
 bool isStopWord(const std::string& w) {
     StopWords.clearBuffer();
     STO.THEWORD = w;
@@ -108,6 +116,10 @@ bool prepareLookup(const std::string& text, const LookupOptions& opt, std::vecto
         tell("Search Problem", "Wildcards can not be used in|phrases, soundex or approximate searches.");
         return false;
     }
+    // Whole words are looked up as they are: one the index cannot hold is
+    // reported rather than looked for. Partial and sound-alike lookups match
+    // stretches of indexed words, so any query word may find something.
+    const bool exact = wholeWordLookup(opt, star);
     std::vector<std::string> raw = breakQuery(text);
     if (raw.empty()) {
         tell("Blank Search", "No searchwords!|Please type a what you want to find or press cancel.");
@@ -123,6 +135,19 @@ bool prepareLookup(const std::string& text, const LookupOptions& opt, std::vecto
         if (isStopWord(clipped)) {
             tell("Non-Indexed Word", "The word: " + clipped + " is a Non-Indexed Word.|It has been removed from the search.");
             continue;
+        }
+        if (exact && clipped.find_first_of("*?") == std::string::npos) {
+            const char* why = nullptr;
+            switch (queryWordFault(clipped)) {
+            case QueryWordFault::None: break;
+            case QueryWordFault::TooShort: why = " is too short to be indexed."; break;
+            case QueryWordFault::TooLong: why = " is too long to be indexed."; break;
+            case QueryWordFault::Junk: why = " is never indexed (numbers, times and dates are left out)."; break;
+            }
+            if (why) {
+                tell("Non-Indexed Word", "The word: " + clipped + why + "|It has been removed from the search.");
+                continue;
+            }
         }
         words.push_back(clipped);
     }
@@ -179,7 +204,7 @@ std::vector<LookupHit> lookupWords(const std::vector<std::string>& words, const 
     const bool soundex = !star && opt.soundex;
     const bool approx = !star && !soundex && opt.approximate;
     const bool starts = !star && !soundex && !approx && opt.startsWith;
-    const bool whole = soundex || approx || starts ? false : (opt.wholeWord || opt.phrase || star);
+    const bool whole = wholeWordLookup(opt, star);
     if (whole && !anyWild) {
         // Exact words: the word key finds them at once.
         for (const std::string& w : words) {
@@ -292,6 +317,34 @@ void readHeadingAndBody(uint32_t msg, int kind, std::string& heading, std::strin
 }
 
 } // namespace
+
+void keepMessagesWithEveryGroup(std::vector<uint32_t>& result, const std::vector<std::vector<ListEntry>>& groups) {
+    if (groups.empty() || result.empty()) return;
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    for (const std::vector<ListEntry>& group : groups) {
+        int64_t rows = 0;
+        for (const ListEntry& e : group) rows += e.count;
+        // Few results against many index rows: look each pair up.
+        const bool pointwise = rows > static_cast<int64_t>(result.size()) * 8;
+        std::unordered_set<uint32_t> any;
+        if (!pointwise) {
+            for (const ListEntry& e : group) {
+                if (e.id == 0) continue;
+                std::vector<uint32_t> msgs;
+                bool done;
+                loadWord(static_cast<uint32_t>(e.id), 0, INT64_MAX, msgs, done);
+                any.insert(msgs.begin(), msgs.end());
+            }
+        }
+        std::erase_if(result, [&](uint32_t msg) {
+            if (!pointwise) return any.count(msg) == 0;
+            for (const ListEntry& e : group)
+                if (e.id != 0 && pairExists(msg, static_cast<uint32_t>(e.id))) return false;
+            return true;
+        });
+    }
+    OP_CLOSE(OpClose, MasIdx.number());
+}
 
 bool textHasPhrase(std::string_view text, const std::vector<std::string>& phrase) {
     if (phrase.empty()) return false;

@@ -80,6 +80,10 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
                            const std::vector<std::string>& phrase, int kind, std::vector<uint32_t>& result,
                            std::vector<std::string>& foundWords, bool ask = true);
 
+// Keeps the messages of result that hold at least one word of every group
+// (a group: the indexed words one wildcard stands for).
+void keepMessagesWithEveryGroup(std::vector<uint32_t>& result, const std::vector<std::vector<ListEntry>>& groups);
+
 // Replaces the contents of the Search table with the result.
 bool storeSearchResult(const std::vector<uint32_t>& result);
 

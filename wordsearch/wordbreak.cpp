@@ -215,16 +215,31 @@ const bool tableStoreRegistered = [] {
 
 bool wordAccepted(const unsigned char* w, size_t len, bool indexNumbers) {
     if (len < 2 || len > 39) return false;
-    bool allHex = true, anyDecoration = false;
+    bool allHex = true, anyDecoration = false, lettersOnly = true;
     for (size_t i = 0; i < len; ++i) {
         uint8_t k = IsJunkHash[w[i]];
         if (k == 0) return true;
         if (i == 0 && k == 1 && !indexNumbers) return false;
         if (k != 3) allHex = false;
         if (k == 2) anyDecoration = true;
+        if (w[i] < 'A' || w[i] > 'Z') lettersOnly = false;
     }
+    // Letters of the number classes still make a word: CACHE, ADDED, EMBEDDED.
+    // Only a word holding a digit, sign, period, colon or bracket is judged.
+    if (lettersOnly) return true;
     if (anyDecoration) return false;
     return indexNumbers ? len <= 4 : allHex;
+}
+
+QueryWordFault queryWordFault(std::string_view word) {
+    const auto* w = reinterpret_cast<const unsigned char*>(word.data());
+    if (word.size() < 2) return QueryWordFault::TooShort;
+    if (word.size() > 39) return QueryWordFault::TooLong;
+    // An indexing run never starts a word with a circumflex.
+    if (w[0] == '^') return QueryWordFault::Junk;
+    // With numbers indexed the test lets through every word it lets through
+    // without them, so a word it rejects is in no index.
+    return wordAccepted(w, word.size(), true) ? QueryWordFault::None : QueryWordFault::Junk;
 }
 
 // ---------------------------------------------------------------- queries

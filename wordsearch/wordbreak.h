@@ -46,8 +46,21 @@ struct WordIndexSettings {
 bool readWordIndexSettings(WordIndexSettings& out, bool reload = true);
 bool writeWordIndexSettings(const WordIndexSettings& in);
 
-// The junk test on an upper-cased word.
+// The junk test on an upper-cased word: the length (2 to 39), then a word
+// of letters only is always accepted, and a word of the number classes alone
+// (digits, signs, periods, colons, brackets, A-F, H, M, P, X) is taken as a
+// number, a time or a date.
 bool wordAccepted(const unsigned char* w, size_t len, bool indexNumbers);
+
+// The version of the rules by which words are indexed, stored with every word
+// index; an index built under an older one is built again by its next run.
+// 1: words of letters from the number classes only (CACHE) were left out.
+// 2: a word of letters only is always indexed.
+constexpr int kWordRuleVersion = 2;
+
+// Why an upper-cased query word can never be in a word index.
+enum class QueryWordFault { None, TooShort, TooLong, Junk };
+QueryWordFault queryWordFault(std::string_view word);
 
 // Upper case of the single-byte character set.
 extern const unsigned char kUpper1252[256];
