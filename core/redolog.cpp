@@ -264,7 +264,8 @@ void skipValues(Reader& in) {
 // else its operations and the stamp in one commit. False when the file could
 // not be brought up now.
 bool applyFile(const Record& r, size_t fi) {
-    const auto& [schema, path] = r.files[fi];
+    const std::string& schema = r.files[fi].first;  // named apart: lambdas below take it
+    const std::string& path = r.files[fi].second;
     std::error_code ec;
     if (!fs::exists(path, ec)) return true;  // removed since: nothing to bring up
     Db d;

@@ -2,7 +2,8 @@
 # Installs the Debian packages that the build, the tests and the benchmarks need
 # (only those that are missing).
 set -euo pipefail
-pkgs=(cmake g++ make pkg-config libsqlite3-dev libgtest-dev libgmock-dev qt6-base-dev xvfb notmuch poppler-utils)
+pkgs=(cmake g++ make pkg-config libsqlite3-dev libgtest-dev libgmock-dev qt6-base-dev xvfb notmuch poppler-utils
+      clang libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
