@@ -66,9 +66,10 @@ void setDefaultWordTables() {
     setRange(EndWordHash, 145, 148, 1);
 
     setRange(IsJunkHash, '0', '9', 1);
-    IsJunkHash['+'] = IsJunkHash['-'] = IsJunkHash['.'] = 1;
+    IsJunkHash[static_cast<unsigned char>('+')] = IsJunkHash[static_cast<unsigned char>('-')] =
+        IsJunkHash[static_cast<unsigned char>('.')] = 1;
     setRange(IsJunkHash, 'A', 'F', 3);
-    IsJunkHash['H'] = 3;
+    IsJunkHash[static_cast<unsigned char>('H')] = 3;
     static const int decoration[] = {':', 'M', 'P', 'X', '[', ']', 135, 160, 163, 180};
     for (int c : decoration) IsJunkHash[c] = 2;
 }
