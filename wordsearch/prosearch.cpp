@@ -332,7 +332,8 @@ void keepMessagesWithEveryGroup(std::vector<uint32_t>& result, const std::vector
                 if (e.id == 0) continue;
                 std::vector<uint32_t> msgs;
                 bool done;
-                loadWord(static_cast<uint32_t>(e.id), 0, INT64_MAX, msgs, done);
+                int64_t from = 0;
+                loadWord(static_cast<uint32_t>(e.id), from, INT64_MAX, msgs, done);
                 any.insert(msgs.begin(), msgs.end());
             }
         }
