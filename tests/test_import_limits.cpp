@@ -18,7 +18,7 @@ using namespace qb;
 
 namespace {
 
-struct Run {
+struct ChildRun {
     int status = -1;
     long maxRssKb = 0;
     double seconds = 0;
@@ -35,7 +35,7 @@ protected:
     }
 
     // qbox as a child, with its peak memory.
-    Run qbox(std::vector<std::string> args) {
+    ChildRun qbox(std::vector<std::string> args) {
         args.insert(args.begin(), {QBOX_BIN, "--home", home});
         const std::string outPath = tmp.path + "/out.txt", errPath = tmp.path + "/err.txt";
         const auto start = std::chrono::steady_clock::now();
@@ -54,7 +54,7 @@ protected:
         int st = 0;
         rusage ru{};
         wait4(pid, &st, 0, &ru);
-        Run r;
+        ChildRun r;
         r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 100 + WTERMSIG(st);
         r.maxRssKb = ru.ru_maxrss;
@@ -68,10 +68,10 @@ protected:
                subject + "\nDate: Mon, 1 Jan 1996 10:00:00 +0000\n" + extra + "\nThe body of " + subject + ".\n\n";
     }
 
-    Run import(const std::string& path) { return qbox({"import", "--reader", "Unix Mail", "--mail-db", "Mail", path}); }
+    ChildRun import(const std::string& path) { return qbox({"import", "--reader", "Unix Mail", "--mail-db", "Mail", path}); }
 
     size_t listed() {
-        Run r = qbox({"list", "Mail"});
+        ChildRun r = qbox({"list", "Mail"});
         size_t n = 0;
         for (char c : r.out) n += c == '\n';
         return n;
@@ -87,7 +87,7 @@ TEST_F(ImportLimits, AFileOfNulBytesEndsWithAMessage) {
         std::string block(1 << 20, '\0');
         for (int i = 0; i < 8; ++i) f << block;
     }
-    Run r = import(path);
+    ChildRun r = import(path);
     EXPECT_NE(r.status, 0) << "nothing was found in the file";
     EXPECT_FALSE(r.err.empty());
     EXPECT_LT(r.maxRssKb, kMemoryKb);
@@ -111,11 +111,11 @@ TEST_F(ImportLimits, A50MegabyteLineAndAHugeHeaderKeepTheOtherMessages) {
         f << message("carol@example.org", "a huge header", many);
         f << message("dave@example.org", "last ordinary message");
     }
-    Run r = import(path);
+    ChildRun r = import(path);
     EXPECT_LT(r.maxRssKb, kMemoryKb) << r.err;
     EXPECT_LT(r.seconds, 300);
     EXPECT_NE(r.out.find("stored"), std::string::npos) << r.err;
-    Run list = qbox({"list", "Mail"});
+    ChildRun list = qbox({"list", "Mail"});
     EXPECT_NE(list.out.find("first ordinary message"), std::string::npos) << r.err;
     EXPECT_NE(list.out.find("last ordinary message"), std::string::npos) << r.err;
     EXPECT_GE(listed(), 2u);
