@@ -30,14 +30,6 @@ struct TempIdRow {
     uint32_t number;
 };
 
-// The sample data of the repository's neighbour directory or of the machine.
-inline std::string sharedDataFile(const std::string& name) {
-    for (std::string dir : {std::string(QB_SOURCE_DIR) + "/../shared/data", std::string("/work/shared/data")}) {
-        std::string p = dir + "/" + name;
-        if (std::filesystem::exists(p)) return p;
-    }
-    return {};
-}
 
 class ReaderRun : public ::testing::Test {
 protected:

@@ -124,10 +124,7 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
     TempDir home;
     uint32_t mailDb = 0, topic = 0;
     makeMailHome(home.path, &mailDb, &topic);
-    std::string data;
-    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
-                                  std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
-        if (data.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) data = dir + "/linux-mips-1996-sample.mbox";
+    const std::string data = sharedDataFile("linux-mips-1996-sample.mbox");
     if (data.empty()) GTEST_SKIP() << "sample mailbox not available";
 
     Result r = qbox(home.path, "import --reader 'unix mail' --mail-db 'owner mail' --topic Nope " + quote(data));
@@ -196,10 +193,7 @@ TEST(CliImport, MailboxImportThenTheSameMailboxAgain) {
 TEST(CliImport, InterruptStopsBetweenBatchesAndKeepsWhatIsStored) {
     TempDir home;
     makeMailHome(home.path);
-    std::string sample;
-    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
-                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
-        if (sample.empty() && fs::exists(dir + "/linux-mips-1996-sample.mbox")) sample = dir + "/linux-mips-1996-sample.mbox";
+    const std::string sample = sharedDataFile("linux-mips-1996-sample.mbox");
     if (sample.empty()) GTEST_SKIP() << "sample mailbox not available";
     // Ten copies, each of its own messages (the subject tells them apart).
     const std::string one = readFile(sample);

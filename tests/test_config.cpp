@@ -29,12 +29,6 @@ using namespace qb;
 
 namespace {
 
-std::string dataFile(const std::string& name) {
-    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
-                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
-        if (fs::exists(dir + "/" + name)) return dir + "/" + name;
-    return {};
-}
 
 class ConfigCli : public ::testing::Test {
 protected:
@@ -145,7 +139,7 @@ TEST_F(ConfigCli, ChangedDataDirectoryIsUsedByTheNextCommand) {
 }
 
 TEST_F(ConfigCli, LongSearchAndFindPrintTheListColumns) {
-    const std::string mbox = dataFile("linux-mips-1996-sample.mbox");
+    const std::string mbox = sharedDataFile("linux-mips-1996-sample.mbox");
     if (mbox.empty()) GTEST_SKIP() << "the sample archive is not there";
     ASSERT_EQ(qbox({"db", "add-mail", "Mail", "--address", "me@example.org"}).status, 0);
     QboxOutcome imp = qbox({"import", "--reader", "Unix Mail", "--mail-db", "Mail", mbox});

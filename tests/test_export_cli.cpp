@@ -66,7 +66,7 @@ std::vector<std::string> listed(const std::string& home, const std::string& db) 
     return out;
 }
 
-const std::string kSample = std::string(QB_SOURCE_DIR) + "/../../shared/data/linux-mips-1996-sample.mbox";
+const std::string kSample = sharedDataFile("linux-mips-1996-sample.mbox");
 
 // Python's mailbox module reads each message of the mailboxes and prints its
 // date, its sender (the name, else the address) and its subject as the list
@@ -89,7 +89,7 @@ class ExportCli : public ReadingDb {};
 } // namespace
 
 TEST_F(ExportCli, UnixMailboxReadByPythonAndImportedAgain) {
-    if (!std::filesystem::exists(kSample)) GTEST_SKIP() << "no sample archive at " << kSample;
+    if (kSample.empty()) GTEST_SKIP() << "the sample archive is not there";
     ASSERT_EQ(qbox(home.path, "db add-mail Lists --address nobody@archive.example").status, 0);
     CmdRun r = qbox(home.path, "import --reader 'Unix Mail' --mail-db Lists " + quote(kSample));
     ASSERT_EQ(r.status, 0) << r.err;

@@ -55,12 +55,7 @@ std::string mailText(const std::string& from, const std::string& date, const std
            "\n\nText of " + subject + ".\n\n";
 }
 
-std::string sharedSample() {
-    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
-                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
-        if (fs::exists(dir + "/linux-mips-1996-sample.mbox")) return dir + "/linux-mips-1996-sample.mbox";
-    return {};
-}
+std::string sharedSample() { return sharedDataFile("linux-mips-1996-sample.mbox"); }
 
 const std::regex kDedup("^existing ([0-9]+) removed ([0-9]+) merged ([0-9]+) remaining ([0-9]+)\n$");
 

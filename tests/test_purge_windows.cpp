@@ -64,7 +64,8 @@ protected:
 TEST_F(PurgeWindows, PurgeWindowRunsByTimerOnItsOwnDatabase) {
     auto* w = qobject_cast<MaintenanceWindow*>(startProcedure("PurgeMess"));
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral(" Message Purging "));
+    // The title names the database the window works on.
+    EXPECT_EQ(w->windowTitle(), QStringLiteral(" Message Purging  [Forum]"));
     EXPECT_TRUE(labels(w).contains("Messages before purging"));
     EXPECT_EQ(value(w, 0), "6");
     // The frame selects another database meanwhile: the purge stays on its own.

@@ -78,13 +78,6 @@ std::vector<uint32_t> shownIds(BrowseWindow* w) {
     return v;
 }
 
-// The shared data lies beside the source tree (or beside the work trees).
-std::string dataFile(const std::string& name) {
-    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data/",
-                                  std::string(QB_SOURCE_DIR) + "/../../shared/data/", std::string("/work/shared/data/")})
-        if (QFile::exists(QString::fromStdString(dir + name))) return dir + name;
-    return {};
-}
 
 } // namespace
 
@@ -314,7 +307,7 @@ TEST_F(ReadingGui, StandardSearchWindowFindsAndHighlights) {
 
 TEST_F(ReadingGui, MessageBrowseWithThreadTree) {
     makeDatabase(3, "linux.ports.mips", 300200, 2);
-    const std::string file = dataFile("linux-mips-1996-sample-news.mbox");
+    const std::string file = sharedDataFile("linux-mips-1996-sample-news.mbox");
     if (file.empty()) GTEST_SKIP() << "the mailing-list archive is not there";
     auto msgs = qb::testing::readMbox(file, 120);
     ASSERT_GE(msgs.size(), 100u);
@@ -377,10 +370,10 @@ TEST_F(ReadingGui, MessageBrowseWithThreadTree) {
 // Screenshots for the documentation: QB_SCREENSHOTS=1 build/qbtests --gtest_filter='ReadingGui.Screenshots'
 TEST_F(ReadingGui, Screenshots) {
     if (!std::getenv("QB_SCREENSHOTS")) GTEST_SKIP() << "set QB_SCREENSHOTS to write docs/*.png";
-    const std::string data = dataFile("linux-mips-1996-sample.mbox").empty()
+    const std::string data = sharedDataFile("linux-mips-1996-sample.mbox").empty()
                                  ? std::string()
-                                 : dataFile("linux-mips-1996-sample.mbox").substr(
-                                       0, dataFile("linux-mips-1996-sample.mbox").rfind('/') + 1);
+                                 : sharedDataFile("linux-mips-1996-sample.mbox").substr(
+                                       0, sharedDataFile("linux-mips-1996-sample.mbox").rfind('/') + 1);
     if (data.empty()) GTEST_SKIP() << "the mailing-list archive is not there";
     QDir().mkpath(QString(QB_SOURCE_DIR) + "/docs");
     {

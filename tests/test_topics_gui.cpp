@@ -49,7 +49,7 @@ protected:
 TEST_F(TopicsGui, FormStaysOpenOnANameInUseAndTheBrowseCountsEntries) {
     auto* tb = qobject_cast<TopicsBrowse*>(startProcedure("BrowseTopics"));
     ASSERT_NE(tb, nullptr);
-    EXPECT_EQ(tb->windowTitle(), " Topics [0]");
+    EXPECT_EQ(tb->windowTitle(), " Topics [0] [My Mail]");  // and the database it works on
     EXPECT_EQ(tb->addButton()->toolTip(), "Add a new topic");
 
     EntryForm add(EntryForm::Add, kTopicEntry);

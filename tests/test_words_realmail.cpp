@@ -29,12 +29,7 @@ using namespace qb;
 
 namespace {
 
-std::string sampleMailbox() {
-    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
-                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")})
-        if (fs::exists(dir + "/linux-mips-1996-sample.mbox")) return dir + "/linux-mips-1996-sample.mbox";
-    return {};
-}
+std::string sampleMailbox() { return sharedDataFile("linux-mips-1996-sample.mbox"); }
 
 struct ProgramRun {
     int status = -1;

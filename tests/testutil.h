@@ -46,4 +46,15 @@ inline int runChild(const std::function<int()>& f) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
+// The shared sample data (the mailing-list archives) beside the repository, one
+// level further up (a worktree), or on the machine; "" when it is not there.
+inline std::string sharedDataFile(const std::string& name) {
+    for (const std::string& dir : {std::string(QB_SOURCE_DIR) + "/../shared/data",
+                                   std::string(QB_SOURCE_DIR) + "/../../shared/data", std::string("/work/shared/data")}) {
+        const std::string p = dir + "/" + name;
+        if (std::filesystem::exists(p)) return p;
+    }
+    return {};
+}
+
 } // namespace qb
