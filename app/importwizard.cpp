@@ -29,6 +29,7 @@
 #include "core/ui.h"
 #include "import/catalogue.h"
 #include "import/pipeline.h"
+#include "tasks/taskmanager.h"
 
 namespace qb {
 
@@ -116,6 +117,8 @@ void ImportProgressWindow::tick() {
         stop_->setText("&Close");
         if (!notified_) {
             notified_ = true;
+            // A database that keeps a word index is brought up to date.
+            if (!run_->stopped()) indexFilledDatabases(run_->context().routed, 40);
             if (!run_->failed() && !run_->stopped()) QApplication::beep();
             emit finished();
         }

@@ -454,7 +454,7 @@ uint8_t NextTask(int operation, size_t length, void* buffer, int) {
             TaskBatch.flush();
             TaskBatch.unlock();
             TaskLog.set(TLO_IDKEY);
-            if (TaskLog.previous()) logId = TLO.TASKLOGID + 1;
+            while (TaskLog.next()) logId = std::max(logId, TLO.TASKLOGID + 1);
         }
         s = RunState{};
         s.running = 0;

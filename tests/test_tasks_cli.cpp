@@ -89,6 +89,9 @@ TEST_F(TasksCli, NightlyRunOverAMailboxWithItsLog) {
     r = qbox({"task", "run", "Nightly"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\tOK"), std::string::npos) << r.out;
+    // Unattended: no box and no question on the way.
+    std::istringstream errLines(r.err);
+    for (std::string line; std::getline(errLines, line);) EXPECT_NE(line.rfind("[", 0), 0u) << line;
 
     r = qbox({"task", "log", "Nightly"});
     ASSERT_EQ(r.status, 0) << r.err;
