@@ -6,10 +6,25 @@
 #include <functional>
 #include <string>
 
+#include "tasks/taskmanager.h"
+
 namespace qb {
 
 // A line of progress or a step's outcome for the caller to show.
 using TaskNote = std::function<void(const std::string&)>;
+
+// The work of one requested step: batches while step() is true, then end(),
+// which reports the step's result to the task manager.
+struct TaskWork {
+    std::function<bool()> step;
+    std::function<void()> end;
+    TaskStep what;
+};
+// Prepares the work of a step (an import, or a maintenance job on its
+// database, made active).
+TaskWork beginTaskStep(const TaskStep& step, const TaskNote& note = {});
+// One batch; false once the step has ended and reported.
+bool stepTaskWork(TaskWork& work, const TaskNote& note = {});
 
 // Runs task `taskId` now. Returns the run's result: 1 every step OK, 2 a step
 // failed; 0 when the run could not start (no such task, a run under way).

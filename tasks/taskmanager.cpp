@@ -347,6 +347,34 @@ void computeNextStart(TasksRec& t, bool runNowRun, int32_t day, int32_t startDat
     t.LASTRUNTIME = startTime;
 }
 
+void skipRun(TasksRec& t, int32_t day) {
+    const bool runNow = t.RUNNOWDATE != 0 && t.RUNNOWTIME != 0 && (t.RUNNOWDATE == day || t.RUNNOWDATE == day - 1);
+    bool repeats = false;
+    for (uint8_t d : t.DAYS) repeats = repeats || d == 1;
+    for (uint8_t d : t.MONTHDAYS) repeats = repeats || d != 0;
+    if (runNow) {
+        t.RUNNOWDATE = t.RUNNOWTIME = 0;
+        if (t.RUNNEXTDATE == 0) t.ACTIVE = 0;
+        return;
+    }
+    if (repeats) {
+        const int32_t lastDate = t.LASTRUNDATE, lastTime = t.LASTRUNTIME;
+        computeNextStart(t, false, day, lastDate, lastTime);
+        return;
+    }
+    t.RUNNEXTDATE = t.RUNNEXTTIME = 0;
+    t.ACTIVE = 0;
+}
+
+bool changeTask(uint32_t id, void (*change)(TasksRec&, int32_t), int32_t argument) {
+    Open o{Tasks.number()};
+    if (!holdTask(id)) return false;
+    change(TAS, argument);
+    const bool ok = UppDat(Tasks, UppPut, ModeReport) == 1;
+    Tasks.release();
+    return ok;
+}
+
 bool taskIsDue(const TasksRec& t, bool hasBatches, int32_t day, int32_t now) {
     if (t.ACTIVE != 1 || !hasBatches) return false;
     if (t.RUNNOWDATE != 0 && (t.RUNNOWDATE == day || t.RUNNOWDATE == day - 1)) return t.RUNNOWTIME != 0;

@@ -46,6 +46,14 @@ int32_t nextMonthDayDate(const uint8_t monthDays[5], int32_t today);
 // and LASTRUNDATE/TIME in `t`. Writes nothing.
 void computeNextStart(TasksRec& t, bool runNowRun, int32_t today, int32_t startDate, int32_t startTime);
 
+// "Skip this run" of the countdown: a repeating task moves to its next start
+// (its last run stays); a run-now request is withdrawn; a single start is
+// dropped and the task, left without run information, made inactive.
+void skipRun(TasksRec& t, int32_t today);
+// Holds the task's row (waiting at most 5 seconds), applies the change and
+// writes it; false when the row cannot be held or written.
+bool changeTask(uint32_t id, void (*change)(TasksRec&, int32_t), int32_t argument);
+
 // ---- The scheduler ----------------------------------------------------------
 // True when the task (with `hasBatches` definitions) is due at this date and time.
 bool taskIsDue(const TasksRec& t, bool hasBatches, int32_t today, int32_t now);

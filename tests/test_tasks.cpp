@@ -106,6 +106,34 @@ TEST(TaskNextStart, RunNowAndSingleStartsEndActive) {
     EXPECT_FALSE(taskIsDue(once, true, day(2026, 12, 9), 1));
 }
 
+TEST(TaskScheduler, SkipMovesOnWithdrawsOrDrops) {
+    const int32_t monday = day(2026, 12, 7);
+    TasksRec weekly = blankTask();
+    weekly.DAYS[1] = 1;
+    weekly.RUNNEXTDATE = monday;
+    weekly.RUNNEXTTIME = clockTime(2, 0, 0);
+    weekly.LASTRUNDATE = monday - 7;
+    skipRun(weekly, monday);
+    EXPECT_EQ(weekly.RUNNEXTDATE, monday + 7);
+    EXPECT_EQ(weekly.LASTRUNDATE, monday - 7);  // skipped, not run
+    EXPECT_EQ(weekly.ACTIVE, 1);
+
+    TasksRec asked = weekly;
+    asked.RUNNOWDATE = monday;
+    asked.RUNNOWTIME = clockTime(9, 0, 0);
+    skipRun(asked, monday);
+    EXPECT_EQ(asked.RUNNOWDATE, 0);
+    EXPECT_EQ(asked.RUNNEXTDATE, monday + 7);  // the schedule stays
+    EXPECT_FALSE(taskIsDue(asked, true, monday, clockTime(9, 0, 15)));
+
+    TasksRec once = blankTask();
+    once.RUNNEXTDATE = monday;
+    once.RUNNEXTTIME = 1;
+    skipRun(once, monday);
+    EXPECT_EQ(once.RUNNEXTDATE, 0);
+    EXPECT_EQ(once.ACTIVE, 0);
+}
+
 TEST(TaskScheduler, PostponeOverMidnightAndQuietPeriod) {
     int32_t d = 0, t = 0;
     postponeFrom(day(2026, 12, 8), clockTime(23, 0, 0), 2, d, t);
