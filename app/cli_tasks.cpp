@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,27 @@ std::string when(int32_t date, int32_t time) {
     std::string s = formatDate(date, "@D10-");
     if (time != 0) s += " " + formatTime(time, "@T1");
     return s;
+}
+
+// Deletes a row and the rows that depend on it in one transaction: the rows
+// of `children` from where seekChildren puts it while belongs() holds, then
+// the row of `parent` that findParent() reads.
+bool deleteWithChildren(Table& parent, Table& children, const std::function<void()>& seekChildren,
+                        const std::function<bool()>& belongs, const std::function<bool()>& findParent) {
+    OP_CLOSE(OpOpenShared, parent.number(), children.number());
+    beginTransaction({&parent, &children});
+    bool ok = transactionCheck() == 0;
+    if (ok) {
+        seekChildren();
+        while (ok && children.next() && belongs()) ok = UppDat(children, UppDelete, ModeReportRollback) == 1;
+        if (ok && findParent()) ok = UppDat(parent, UppDelete, ModeReportRollback) == 1;
+        if (ok && !commitTransaction()) {
+            rollbackTransaction();
+            ok = false;
+        }
+    }
+    OP_CLOSE(OpClose, parent.number(), children.number());
+    return ok;
 }
 
 // ---- Import definitions ------------------------------------------------------
@@ -143,22 +165,19 @@ int definitionDelete(const std::vector<std::string>& args) {
     std::vector<uint32_t> users = tasksUsing(b.ID);
     if (!users.empty())
         return fail("the definition is run by task " + std::to_string(users.front()) + "; take it out of the task first");
-    OP_CLOSE(OpOpenShared, Batch.number(), FileList.number());
-    bool ok = beginTransaction({&Batch, &FileList}) && transactionCheck() == 0;
-    if (ok) {
-        FileList.clearBuffer();
-        FLI.ID = b.ID;
-        FileList.setFrom(FLI_IDKEY);
-        while (ok && FileList.next() && FLI.ID == b.ID) ok = UppDat(FileList, UppDelete, ModeReportRollback) == 1;
-        Batch.clearBuffer();
-        BAT.ID = b.ID;
-        if (ok && Batch.get(BAT_IDKEY)) ok = UppDat(Batch, UppDelete, ModeReportRollback) == 1;
-        if (ok && !commitTransaction()) {
-            rollbackTransaction();
-            ok = false;
-        }
-    }
-    OP_CLOSE(OpClose, Batch.number(), FileList.number());
+    const bool ok = deleteWithChildren(
+        Batch, FileList,
+        [&] {
+            FileList.clearBuffer();
+            FLI.ID = b.ID;
+            FileList.setFrom(FLI_IDKEY);
+        },
+        [&] { return FLI.ID == b.ID; },
+        [&] {
+            Batch.clearBuffer();
+            BAT.ID = b.ID;
+            return Batch.get(BAT_IDKEY);
+        });
     if (!ok) return fail("the definition could not be deleted");
     std::printf("%u\t%s\tdeleted\n", b.ID, toUtf8(b.DESCRIPTION.view()).c_str());
     return 0;
@@ -291,7 +310,8 @@ int taskOptions(std::vector<std::string>& args, TasksRec& t, bool adding, std::v
 // Saves the task and its TaskBatch rows in one transaction.
 bool saveTask(TasksRec& t, bool adding, const std::vector<uint32_t>& batches, bool batchesGiven) {
     OP_CLOSE(OpOpenShared, Tasks.number(), TaskBatch.number(), Control.number());
-    bool ok = beginTransaction({&Tasks, &TaskBatch, &Control}) && transactionCheck() == 0;
+    beginTransaction({&Tasks, &TaskBatch, &Control});
+    bool ok = transactionCheck() == 0;
     if (ok && adding) {
         t.ID = NextNr();
         ok = t.ID != 0;
@@ -362,22 +382,19 @@ int taskDelete(const std::vector<std::string>& args) {
     if (args.size() != 1) return fail("usage: task delete NAME", 2);
     TasksRec t;
     if (!taskNamed(fromUtf8(args[0]), t)) return fail("no task named '" + args[0] + "'");
-    OP_CLOSE(OpOpenShared, Tasks.number(), TaskBatch.number());
-    bool ok = beginTransaction({&Tasks, &TaskBatch}) && transactionCheck() == 0;
-    if (ok) {
-        TaskBatch.clearBuffer();
-        TIM.TASKID = t.ID;
-        TaskBatch.setFrom(TIM_TASKKEY);
-        while (ok && TaskBatch.next() && TIM.TASKID == t.ID) ok = UppDat(TaskBatch, UppDelete, ModeReportRollback) == 1;
-        Tasks.clearBuffer();
-        TAS.ID = t.ID;
-        if (ok && Tasks.get(TAS_IDKEY)) ok = UppDat(Tasks, UppDelete, ModeReportRollback) == 1;
-        if (ok && !commitTransaction()) {
-            rollbackTransaction();
-            ok = false;
-        }
-    }
-    OP_CLOSE(OpClose, Tasks.number(), TaskBatch.number());
+    const bool ok = deleteWithChildren(
+        Tasks, TaskBatch,
+        [&] {
+            TaskBatch.clearBuffer();
+            TIM.TASKID = t.ID;
+            TaskBatch.setFrom(TIM_TASKKEY);
+        },
+        [&] { return TIM.TASKID == t.ID; },
+        [&] {
+            Tasks.clearBuffer();
+            TAS.ID = t.ID;
+            return Tasks.get(TAS_IDKEY);
+        });
     if (!ok) return fail("the task could not be deleted");
     std::printf("%u\t%s\tdeleted\n", t.ID, toUtf8(t.DESCRIPTION.view()).c_str());
     return 0;
