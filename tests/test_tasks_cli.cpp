@@ -136,8 +136,11 @@ TEST_F(TasksCli, DueTasksRunOnceAtATime) {
     ASSERT_EQ(qbox({"db", "add-mail", "Lists", "--address", "owner@example.org"}).status, 0);
     const std::string in = tmp.path + "/in";
     fs::create_directories(in);
-    ASSERT_EQ(qbox({"definition", "add", "Empty", "--reader", "Unix Mail", "--dir", in}).status, 0);
-    ASSERT_EQ(qbox({"task", "add", "Soon", "--definition", "Empty", "--next", "2001-01-01 00:00"}).status, 0);
+    std::ofstream(in + "/note.mbox", std::ios::binary)
+        << "From a@example.org Mon Dec  7 10:00:00 2026\nFrom: a@example.org\nTo: owner@example.org\n"
+           "Subject: note\nDate: Mon, 7 Dec 2026 10:00:00 +0000\n\nA short note.\n";
+    ASSERT_EQ(qbox({"definition", "add", "Notes", "--reader", "Unix Mail", "--dir", in}).status, 0);
+    ASSERT_EQ(qbox({"task", "add", "Soon", "--definition", "Notes", "--next", "2001-01-01 00:00"}).status, 0);
 
     // While another qbox runs the due tasks, a second one leaves at once.
     const std::string lockPath = home + "/tasks-due.lock";
