@@ -1,6 +1,8 @@
 // The task manager in the main program: the scheduler's check (SemaFore
 // 206, every 15 seconds from the main frame), the countdown window, and the
 // run of a task driven by a timer, one batch of its current step a tick.
+#include "app/task_windows.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDialog>
@@ -191,7 +193,8 @@ void apply(const TasksRec& t, Choice c, int hours) {
     Mem.DoTask = 0;
 }
 
-// The scheduler's check: 1 when a countdown was shown.
+} // namespace
+
 int schedulerTick() {
     if (Mem.DoTask != 0 || NextTask(13, 0, nullptr) || konfigNumber(48) == 1) return 0;
     const int32_t day = today(), now = clockNow();
@@ -207,11 +210,11 @@ int schedulerTick() {
     return 1;
 }
 
+namespace {
 const bool registered = [] {
     registerSemaFore(206, schedulerTick);
     return true;
 }();
-
 } // namespace
 
 } // namespace qb

@@ -1,0 +1,120 @@
+// The scheduler's check with its countdown window: running, deactivating and
+// postponing a due task.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "app/task_windows.h"
+#include "core/dates.h"
+#include "core/globals.h"
+#include "tasks/taskmanager.h"
+#include "tests/dbhome.h"
+
+using namespace qb;
+
+namespace {
+
+void ensureApp() {
+    static int argc = 1;
+    static char name[] = "qbtests";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) new QApplication(argc, argv);
+}
+
+class TaskWindows : public qb::testing::DbHome {
+protected:
+    void SetUp() override {
+        DbHome::SetUp();
+        ensureApp();
+        open({Tasks.number(), TaskBatch.number()});
+        Tasks.clearBuffer();
+        TAS.ID = 900;
+        TAS.DESCRIPTION = "Nightly";
+        TAS.ACTIVE = 1;
+        TAS.RUNNEXTDATE = today() - 1;
+        TAS.RUNNEXTTIME = 1;
+        TAS.DAYS[weekday(today())] = 1;
+        ASSERT_TRUE(Tasks.add());
+        TaskBatch.clearBuffer();
+        TIM.TASKID = 900;
+        TIM.BATCHID = 510;  // a definition that no longer exists
+        ASSERT_TRUE(TaskBatch.add());
+        OP_CLOSE(OpClose, Tasks.number(), TaskBatch.number());
+    }
+    void TearDown() override {
+        if (taskRunning()) CleanUp(6);
+        Mem.DoTask = 0;
+        DbHome::TearDown();
+    }
+
+    // Answers the countdown window once it is open: the option, then OK.
+    static void answer(const QString& option) {
+        QTimer::singleShot(50, [option] {
+            auto* w = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!w || w->objectName() != "TaskCountdown") return;
+            for (auto* b : w->findChildren<QRadioButton*>())
+                if (b->text() == option) b->setChecked(true);
+            w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+    }
+
+    TasksRec row() {
+        OP_CLOSE(OpOpenShared, Tasks.number());
+        Tasks.clearBuffer();
+        TAS.ID = 900;
+        EXPECT_TRUE(Tasks.get(TAS_IDKEY));
+        TasksRec t = TAS;
+        OP_CLOSE(OpClose, Tasks.number());
+        return t;
+    }
+};
+
+TEST_F(TaskWindows, RunDeactivateAndPostpone) {
+    // Run: the countdown hands the task to the timer-driven run, which ends
+    // at once (the definition is gone) with its log and the next start.
+    answer("&Run the task");
+    ASSERT_EQ(schedulerTick(), 1);
+    QElapsedTimer clock;
+    clock.start();
+    while (taskRunning() && clock.elapsed() < 10000) QApplication::processEvents();
+    EXPECT_FALSE(taskRunning());
+    EXPECT_EQ(Mem.DoTask, 0);
+    EXPECT_EQ(lastRunResult(), 2);
+    TasksRec t = row();
+    EXPECT_EQ(t.RUNNEXTDATE, today() + 7);
+    EXPECT_EQ(t.ACTIVE, 1);
+    EXPECT_EQ(schedulerTick(), 0);  // not due any more
+
+    // Deactivate from the countdown.
+    OP_CLOSE(OpOpenShared, Tasks.number());
+    TAS.ID = 900;
+    ASSERT_TRUE(Tasks.get(TAS_IDKEY));
+    TAS.RUNNEXTDATE = today() - 1;
+    ASSERT_TRUE(Tasks.put());
+    OP_CLOSE(OpClose, Tasks.number());
+    answer("&Deactivate the task");
+    ASSERT_EQ(schedulerTick(), 1);
+    EXPECT_EQ(row().ACTIVE, 0);
+    EXPECT_EQ(Mem.DoTask, 0);
+
+    // Postpone: no countdown until the hour has passed.
+    OP_CLOSE(OpOpenShared, Tasks.number());
+    TAS.ID = 900;
+    ASSERT_TRUE(Tasks.get(TAS_IDKEY));
+    TAS.ACTIVE = 1;
+    ASSERT_TRUE(Tasks.put());
+    OP_CLOSE(OpClose, Tasks.number());
+    answer("&Postpone by (hours):");
+    ASSERT_EQ(schedulerTick(), 1);
+    EXPECT_EQ(schedulerTick(), 0);
+    EXPECT_EQ(row().ACTIVE, 1);
+}
+
+} // namespace
