@@ -24,6 +24,7 @@
 #include "core/text.h"
 #include "import/catalogue.h"
 #include "tasks/taskmanager.h"
+#include "tasks/tasktables.h"
 
 namespace qb {
 namespace {
@@ -40,71 +41,12 @@ std::string when(int32_t date, int32_t time) {
     return s;
 }
 
-// Deletes a row and the rows that depend on it in one transaction: the rows
-// of `children` from where seekChildren puts it while belongs() holds, then
-// the row of `parent` that findParent() reads.
-bool deleteWithChildren(Table& parent, Table& children, const std::function<void()>& seekChildren,
-                        const std::function<bool()>& belongs, const std::function<bool()>& findParent) {
-    OP_CLOSE(OpOpenShared, parent.number(), children.number());
-    beginTransaction({&parent, &children});
-    bool ok = transactionCheck() == 0;
-    if (ok) {
-        seekChildren();
-        while (ok && children.next() && belongs()) ok = UppDat(children, UppDelete, ModeReportRollback) == 1;
-        if (ok && findParent()) ok = UppDat(parent, UppDelete, ModeReportRollback) == 1;
-        if (ok && !commitTransaction()) {
-            rollbackTransaction();
-            ok = false;
-        }
-    }
-    OP_CLOSE(OpClose, parent.number(), children.number());
-    return ok;
-}
 
 // ---- Import definitions ------------------------------------------------------
 
-std::vector<BatchRec> definitions() {
-    std::vector<BatchRec> all;
-    OP_CLOSE(OpOpenShared, Batch.number());
-    Batch.set(BAT_IDKEY);
-    while (Batch.next())
-        if (BAT.TYPE == 1) all.push_back(BAT);
-    OP_CLOSE(OpClose, Batch.number());
-    return all;
-}
 
-// The definition of this description (letter case ignored); false when none.
-bool definitionNamed(const std::string& name, BatchRec& out) {
-    for (const BatchRec& b : definitions())
-        if (upper(b.DESCRIPTION.view()) == upper(rtrim(name))) {
-            out = b;
-            return true;
-        }
-    return false;
-}
 
-std::vector<std::string> fileSpecs(uint32_t id) {
-    std::vector<std::string> specs;
-    OP_CLOSE(OpOpenShared, FileList.number());
-    FileList.clearBuffer();
-    FLI.ID = id;
-    FileList.setFrom(FLI_IDKEY);
-    while (FileList.next() && FLI.ID == id) specs.push_back(FLI.FILESPEC.str());
-    OP_CLOSE(OpClose, FileList.number());
-    return specs;
-}
 
-// The tasks that run this definition.
-std::vector<uint32_t> tasksUsing(uint32_t batchId) {
-    std::vector<uint32_t> ids;
-    OP_CLOSE(OpOpenShared, TaskBatch.number());
-    TaskBatch.clearBuffer();
-    TIM.BATCHID = batchId;
-    TaskBatch.setFrom(TIM_BATCHKEY);
-    while (TaskBatch.next() && TIM.BATCHID == batchId) ids.push_back(TIM.TASKID);
-    OP_CLOSE(OpClose, TaskBatch.number());
-    return ids;
-}
 
 std::string absolute(const std::string& path) {
     std::error_code ec;
@@ -147,7 +89,7 @@ int definitionAdd(std::vector<std::string> args) {
 }
 
 int definitionList() {
-    for (const BatchRec& b : definitions()) {
+    for (const BatchRec& b : listDefinitions()) {
         const char* method = b.SELMETHOD == 0 ? "tree" : b.SELMETHOD == 1 ? "dir" : "files";
         std::vector<std::string> specs = fileSpecs(b.ID);
         std::printf("%u\t%s\t%s\t%s\t%s\t%s\n", b.ID, toUtf8(b.DESCRIPTION.view()).c_str(),
@@ -165,19 +107,7 @@ int definitionDelete(const std::vector<std::string>& args) {
     std::vector<uint32_t> users = tasksUsing(b.ID);
     if (!users.empty())
         return fail("the definition is run by task " + std::to_string(users.front()) + "; take it out of the task first");
-    const bool ok = deleteWithChildren(
-        Batch, FileList,
-        [&] {
-            FileList.clearBuffer();
-            FLI.ID = b.ID;
-            FileList.setFrom(FLI_IDKEY);
-        },
-        [&] { return FLI.ID == b.ID; },
-        [&] {
-            Batch.clearBuffer();
-            BAT.ID = b.ID;
-            return Batch.get(BAT_IDKEY);
-        });
+    const bool ok = deleteDefinition(b.ID);
     if (!ok) return fail("the definition could not be deleted");
     std::printf("%u\t%s\tdeleted\n", b.ID, toUtf8(b.DESCRIPTION.view()).c_str());
     return 0;
@@ -196,23 +126,7 @@ int runDefinition(CliContext& ctx) {
 
 // ---- Tasks -----------------------------------------------------------------------
 
-std::vector<TasksRec> allTasks() {
-    std::vector<TasksRec> all;
-    OP_CLOSE(OpOpenShared, Tasks.number());
-    Tasks.set(TAS_IDKEY);
-    while (Tasks.next()) all.push_back(TAS);
-    OP_CLOSE(OpClose, Tasks.number());
-    return all;
-}
 
-bool taskNamed(const std::string& name, TasksRec& out) {
-    for (const TasksRec& t : allTasks())
-        if (upper(t.DESCRIPTION.view()) == upper(rtrim(name))) {
-            out = t;
-            return true;
-        }
-    return false;
-}
 
 std::vector<std::string> commaList(std::string s) {
     std::replace(s.begin(), s.end(), ',', ';');
@@ -307,53 +221,6 @@ int taskOptions(std::vector<std::string>& args, TasksRec& t, bool adding, std::v
     return 0;
 }
 
-// Saves the task and its TaskBatch rows in one transaction.
-bool saveTask(TasksRec& t, bool adding, const std::vector<uint32_t>& batches, bool batchesGiven) {
-    OP_CLOSE(OpOpenShared, Tasks.number(), TaskBatch.number(), Control.number());
-    beginTransaction({&Tasks, &TaskBatch, &Control});
-    bool ok = transactionCheck() == 0;
-    if (ok && adding) {
-        t.ID = NextNr();
-        ok = t.ID != 0;
-        if (ok) {
-            TAS = t;
-            ok = UppDat(Tasks, UppAdd, ModeReportRollback) == 1;
-        }
-    } else if (ok) {
-        Tasks.clearBuffer();
-        TAS.ID = t.ID;
-        ok = Tasks.get(TAS_IDKEY) && Tasks.hold();
-        if (ok) {
-            TAS = t;
-            ok = UppDat(Tasks, UppPut, ModeReportRollback) == 1;
-            Tasks.release();
-        }
-    }
-    if (ok && batchesGiven) {
-        std::vector<uint32_t> have;
-        TaskBatch.clearBuffer();
-        TIM.TASKID = t.ID;
-        TaskBatch.setFrom(TIM_TASKKEY);
-        while (ok && TaskBatch.next() && TIM.TASKID == t.ID) {
-            if (std::find(batches.begin(), batches.end(), TIM.BATCHID) == batches.end())
-                ok = UppDat(TaskBatch, UppDelete, ModeReportRollback) == 1;
-            else have.push_back(TIM.BATCHID);
-        }
-        for (uint32_t b : batches) {
-            if (!ok || std::find(have.begin(), have.end(), b) != have.end()) continue;
-            TaskBatch.clearBuffer();
-            TIM.TASKID = t.ID;
-            TIM.BATCHID = b;
-            ok = UppDat(TaskBatch, UppAdd, ModeReportRollback) == 1;
-        }
-    }
-    if (ok && !commitTransaction()) {
-        rollbackTransaction();
-        ok = false;
-    }
-    OP_CLOSE(OpClose, Tasks.number(), TaskBatch.number(), Control.number());
-    return ok;
-}
 
 int taskAddOrUpdate(std::vector<std::string> args, bool adding) {
     if (args.empty() || args[0].rfind("--", 0) == 0)
@@ -382,26 +249,14 @@ int taskDelete(const std::vector<std::string>& args) {
     if (args.size() != 1) return fail("usage: task delete NAME", 2);
     TasksRec t;
     if (!taskNamed(fromUtf8(args[0]), t)) return fail("no task named '" + args[0] + "'");
-    const bool ok = deleteWithChildren(
-        Tasks, TaskBatch,
-        [&] {
-            TaskBatch.clearBuffer();
-            TIM.TASKID = t.ID;
-            TaskBatch.setFrom(TIM_TASKKEY);
-        },
-        [&] { return TIM.TASKID == t.ID; },
-        [&] {
-            Tasks.clearBuffer();
-            TAS.ID = t.ID;
-            return Tasks.get(TAS_IDKEY);
-        });
+    const bool ok = deleteTask(t.ID);
     if (!ok) return fail("the task could not be deleted");
     std::printf("%u\t%s\tdeleted\n", t.ID, toUtf8(t.DESCRIPTION.view()).c_str());
     return 0;
 }
 
 int taskList() {
-    for (const TasksRec& t : allTasks()) {
+    for (const TasksRec& t : listTasks()) {
         const int32_t nextDate = t.RUNNOWDATE != 0 ? t.RUNNOWDATE : t.RUNNEXTDATE;
         const int32_t nextTime = t.RUNNOWDATE != 0 ? t.RUNNOWTIME : t.RUNNEXTTIME;
         std::printf("%u\t%s\t%s\t%s\t%s\t%s\n", t.ID, toUtf8(t.DESCRIPTION.view()).c_str(),
@@ -427,39 +282,16 @@ int taskLog(const std::vector<std::string>& args) {
     if (args.size() != 1) return fail("usage: task log NAME", 2);
     TasksRec t;
     if (!taskNamed(fromUtf8(args[0]), t)) return fail("no task named '" + args[0] + "'");
-    std::vector<TaskLogRec> runs;
-    OP_CLOSE(OpOpenShared, TaskLog.number(), TaskLogItem.number(), Batch.number());
-    TaskLog.clearBuffer();
-    TLO.TASKID = t.ID;
-    TaskLog.setFrom(TLO_BYTASK);
-    while (TaskLog.next() && TLO.TASKID == t.ID) runs.push_back(TLO);
-    for (const TaskLogRec& r : runs) {
+    for (const TaskLogRec& r : taskRuns(t.ID)) {
         std::printf("run %u\t%s\t%s\t%s\n", r.TASKLOGID, when(r.DATESTARTED, r.TIMESTARTED).c_str(),
                     durationText(stepDuration(r.DATESTARTED, r.TIMESTARTED, r.DATEFINISHED, r.TIMEFINISHED)).c_str(),
                     resultText(r.RESULTCODE).c_str());
-        std::vector<TaskLogItemRec> items;
-        TaskLogItem.clearBuffer();
-        TLI.TASKLOGID = r.TASKLOGID;
-        TaskLogItem.setFrom(TLI_IDKEY);
-        while (TaskLogItem.next() && TLI.TASKLOGID == r.TASKLOGID) items.push_back(TLI);
-        // In the order the steps ran.
-        std::stable_sort(items.begin(), items.end(), [](const TaskLogItemRec& a, const TaskLogItemRec& b) {
-            return a.DATESTARTED != b.DATESTARTED ? a.DATESTARTED < b.DATESTARTED : a.TIMESTARTED < b.TIMESTARTED;
-        });
-        for (const TaskLogItemRec& i : items) {
-            std::string description = stepDescription(static_cast<int>(i.TYPE));
-            if (i.TYPE == StepImport) {
-                Batch.clearBuffer();
-                BAT.ID = i.BATCHID;
-                description = Batch.get(BAT_IDKEY) ? BAT.DESCRIPTION.str() : "definition " + std::to_string(i.BATCHID);
-            }
+        for (const TaskLogItemRec& i : runItems(r.TASKLOGID))
             std::printf("\t%s\t%s\t%s\t%s\t%s\n", stepKindText(static_cast<int>(i.TYPE)).c_str(),
-                        toUtf8(description).c_str(), when(i.DATESTARTED, i.TIMESTARTED).c_str(),
+                        toUtf8(itemDescription(i)).c_str(), when(i.DATESTARTED, i.TIMESTARTED).c_str(),
                         durationText(stepDuration(i.DATESTARTED, i.TIMESTARTED, i.DATEFINISHED, i.TIMEFINISHED)).c_str(),
                         resultText(i.RESULTCODE).c_str());
-        }
     }
-    OP_CLOSE(OpClose, TaskLog.number(), TaskLogItem.number(), Batch.number());
     return 0;
 }
 
