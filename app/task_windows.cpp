@@ -5,6 +5,9 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -15,6 +18,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/procedures.h"
 #include "app/taskrun.h"
 #include "core/dates.h"
 #include "core/globals.h"
@@ -22,6 +26,7 @@
 #include "core/settings.h"
 #include "core/ui.h"
 #include "tasks/taskmanager.h"
+#include "tasks/tasktables.h"
 
 namespace qb {
 
@@ -193,6 +198,136 @@ void apply(const TasksRec& t, Choice c, int hours) {
     Mem.DoTask = 0;
 }
 
+
+QString when(int32_t date, int32_t time) {
+    if (date == 0) return {};
+    return q(formatDate(date, "@D17") + (time ? " " + formatTime(time, "@T1") : std::string()));
+}
+
+QString duration(int32_t d1, int32_t t1, int32_t d2, int32_t t2) {
+    return q(durationText(stepDuration(d1, t1, d2, t2)));
+}
+
+// The task log: the runs of the chosen task, and the steps of the chosen run.
+class TaskLogWindow : public QWidget {
+public:
+    explicit TaskLogWindow(QWidget* parent = nullptr) : QWidget(parent, Qt::Window) {
+        setObjectName("ShowLog");
+        setWindowTitle(QStringLiteral("Task Log"));
+        auto* v = new QVBoxLayout(this);
+        tasks_ = new QComboBox(this);
+        for (const TasksRec& t : listTasks()) tasks_->addItem(q(t.DESCRIPTION.str()), t.ID);
+        v->addWidget(tasks_);
+        runs_ = new QTreeWidget(this);
+        runs_->setObjectName("Runs");
+        runs_->setRootIsDecorated(false);
+        runs_->setHeaderLabels({"Started", "Duration", "Result"});
+        v->addWidget(runs_);
+        items_ = new QTreeWidget(this);
+        items_->setObjectName("Steps");
+        items_->setRootIsDecorated(false);
+        items_->setHeaderLabels({"Kind", "Description", "Started", "Duration", "Result"});
+        v->addWidget(items_);
+        auto* close = new QPushButton(QStringLiteral("&Close"), this);
+        v->addWidget(close, 0, Qt::AlignRight);
+        connect(close, &QPushButton::clicked, this, &QWidget::close);
+        connect(tasks_, &QComboBox::currentIndexChanged, this, [this] { fillRuns(); });
+        connect(runs_, &QTreeWidget::currentItemChanged, this, [this] { fillItems(); });
+        resize(620, 420);
+        fillRuns();
+    }
+
+private:
+    void fillRuns() {
+        runs_->clear();
+        for (const TaskLogRec& r : taskRuns(tasks_->currentData().toUInt())) {
+            auto* item = new QTreeWidgetItem(runs_);
+            item->setText(0, when(r.DATESTARTED, r.TIMESTARTED));
+            item->setText(1, duration(r.DATESTARTED, r.TIMESTARTED, r.DATEFINISHED, r.TIMEFINISHED));
+            item->setText(2, q(resultText(r.RESULTCODE)));
+            item->setData(0, Qt::UserRole, r.TASKLOGID);
+        }
+        if (runs_->topLevelItemCount() > 0) runs_->setCurrentItem(runs_->topLevelItem(runs_->topLevelItemCount() - 1));
+        fillItems();
+    }
+    void fillItems() {
+        items_->clear();
+        QTreeWidgetItem* run = runs_->currentItem();
+        if (!run) return;
+        for (const TaskLogItemRec& i : runItems(run->data(0, Qt::UserRole).toUInt())) {
+            auto* item = new QTreeWidgetItem(items_);
+            item->setText(0, q(stepKindText(static_cast<int>(i.TYPE))));
+            item->setText(1, q(itemDescription(i)));
+            item->setText(2, when(i.DATESTARTED, i.TIMESTARTED));
+            item->setText(3, duration(i.DATESTARTED, i.TIMESTARTED, i.DATEFINISHED, i.TIMEFINISHED));
+            item->setText(4, q(resultText(i.RESULTCODE)));
+        }
+    }
+
+    QComboBox* tasks_ = nullptr;
+    QTreeWidget* runs_ = nullptr;
+    QTreeWidget* items_ = nullptr;
+};
+
+// The list of tasks: a run-now request, deletion, the log.
+class TaskListWindow : public QWidget {
+public:
+    explicit TaskListWindow(QWidget* parent = nullptr) : QWidget(parent, Qt::Window) {
+        setObjectName("BrowseTasks");
+        setWindowTitle(QStringLiteral("Scheduled Tasks"));
+        auto* v = new QVBoxLayout(this);
+        list_ = new QTreeWidget(this);
+        list_->setRootIsDecorated(false);
+        list_->setHeaderLabels({"Task", "Active", "Next start", "Last run", "Result"});
+        v->addWidget(list_);
+        auto* row = new QHBoxLayout;
+        auto* runNow = new QPushButton(QStringLiteral("&Run now"), this);
+        auto* remove = new QPushButton(QStringLiteral("&Delete"), this);
+        auto* log = new QPushButton(QStringLiteral("&Log"), this);
+        auto* close = new QPushButton(QStringLiteral("&Close"), this);
+        row->addStretch();
+        for (QPushButton* b : {runNow, remove, log, close}) row->addWidget(b);
+        v->addLayout(row);
+        connect(runNow, &QPushButton::clicked, this, [this] {
+            if (const uint32_t id = currentId())
+                changeTask(id, [](TasksRec& t, int32_t) {
+                    t.RUNNOWDATE = today();
+                    t.RUNNOWTIME = clockNow();
+                    t.ACTIVE = 1;
+                }, 0);
+            reload();
+        });
+        connect(remove, &QPushButton::clicked, this, [this] {
+            const uint32_t id = currentId();
+            if (id && ui().ask(" Delete Task", " Confirm deletion of Task", BtnYes | BtnNo, BtnNo) == BtnYes) deleteTask(id);
+            reload();
+        });
+        connect(log, &QPushButton::clicked, this, [] { startProcedure("ShowLog"); });
+        connect(close, &QPushButton::clicked, this, &QWidget::close);
+        resize(620, 320);
+        reload();
+    }
+
+private:
+    uint32_t currentId() const { return list_->currentItem() ? list_->currentItem()->data(0, Qt::UserRole).toUInt() : 0; }
+    void reload() {
+        const uint32_t current = currentId();
+        list_->clear();
+        for (const TasksRec& t : listTasks()) {
+            auto* item = new QTreeWidgetItem(list_);
+            item->setText(0, q(t.DESCRIPTION.str()));
+            item->setText(1, t.ACTIVE == 1 ? "Yes" : "No");
+            item->setText(2, t.RUNNOWDATE ? when(t.RUNNOWDATE, t.RUNNOWTIME) : when(t.RUNNEXTDATE, t.RUNNEXTTIME));
+            item->setText(3, when(t.LASTRUNDATE, t.LASTRUNTIME));
+            item->setText(4, q(resultText(t.RESULTCODE)));
+            item->setData(0, Qt::UserRole, t.ID);
+            if (t.ID == current) list_->setCurrentItem(item);
+        }
+        if (!list_->currentItem() && list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
+    }
+    QTreeWidget* list_ = nullptr;
+};
+
 } // namespace
 
 int schedulerTick() {
@@ -213,6 +348,8 @@ int schedulerTick() {
 namespace {
 const bool registered = [] {
     registerSemaFore(206, schedulerTick);
+    registerProcedure("ShowLog", [](QWidget* parent) -> QWidget* { return new TaskLogWindow(parent); });
+    registerProcedure("BrowseTasks", [](QWidget* parent) -> QWidget* { return new TaskListWindow(parent); });
     return true;
 }();
 } // namespace

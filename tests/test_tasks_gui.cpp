@@ -9,7 +9,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QTreeWidget>
 
+#include "app/procedures.h"
 #include "app/task_windows.h"
 #include "core/dates.h"
 #include "core/globals.h"
@@ -49,6 +51,8 @@ protected:
         OP_CLOSE(OpClose, Tasks.number(), TaskBatch.number());
     }
     void TearDown() override {
+        closeAllProcedures();
+        QApplication::processEvents();
         if (taskRunning()) CleanUp(6);
         Mem.DoTask = 0;
         DbHome::TearDown();
@@ -91,6 +95,17 @@ TEST_F(TaskWindows, RunDeactivateAndPostpone) {
     EXPECT_EQ(t.RUNNEXTDATE, today() + 7);
     EXPECT_EQ(t.ACTIVE, 1);
     EXPECT_EQ(schedulerTick(), 0);  // not due any more
+
+    // The log window shows the run's one step, failed.
+    QWidget* log = startProcedure("ShowLog");
+    ASSERT_NE(log, nullptr);
+    auto* steps = log->findChild<QTreeWidget*>("Steps");
+    ASSERT_NE(steps, nullptr);
+    ASSERT_EQ(steps->topLevelItemCount(), 1);
+    EXPECT_EQ(steps->topLevelItem(0)->text(0), "Import");
+    EXPECT_EQ(steps->topLevelItem(0)->text(1), "definition 510");
+    EXPECT_EQ(steps->topLevelItem(0)->text(4), "Error");
+    EXPECT_EQ(log->findChild<QTreeWidget*>("Runs")->topLevelItemCount(), 1);
 
     // Deactivate from the countdown.
     OP_CLOSE(OpOpenShared, Tasks.number());
