@@ -5,7 +5,12 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QDialog>
@@ -269,6 +274,133 @@ private:
     QTreeWidget* items_ = nullptr;
 };
 
+// The task window: " Add New Task" or " Update Task".
+class TaskForm : public QDialog {
+public:
+    TaskForm(uint32_t id, QWidget* parent) : QDialog(parent) {
+        setObjectName("TaskForm");
+        Tasks.clearBuffer();
+        task_ = TAS;
+        adding_ = id == 0;
+        if (!adding_)
+            for (const TasksRec& t : listTasks())
+                if (t.ID == id) task_ = t;
+        setWindowTitle(adding_ ? QStringLiteral(" Add New Task") : QStringLiteral(" Update Task"));
+        auto* f = new QFormLayout(this);
+        name_ = new QLineEdit(q(task_.DESCRIPTION.str()), this);
+        name_->setMaxLength(50);
+        f->addRow("Description", name_);
+        defs_ = new QListWidget(this);
+        const std::vector<uint32_t> chosen = adding_ ? std::vector<uint32_t>{} : taskDefinitions(id);
+        for (const BatchRec& b : listDefinitions()) {
+            auto* item = new QListWidgetItem(q(b.DESCRIPTION.str()), defs_);
+            item->setData(Qt::UserRole, b.ID);
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            const bool on = std::find(chosen.begin(), chosen.end(), b.ID) != chosen.end();
+            item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+        }
+        f->addRow("Import definitions", defs_);
+        hasNext_ = new QCheckBox("Next start", this);
+        next_ = new QDateTimeEdit(this);
+        next_->setDisplayFormat("yyyy-MM-dd HH:mm");
+        if (task_.RUNNEXTDATE) {
+            int y, m, d, h, mi, sec, hs;
+            civilDate(task_.RUNNEXTDATE, y, m, d);
+            clockParts(task_.RUNNEXTTIME, h, mi, sec, hs);
+            next_->setDateTime(QDateTime(QDate(y, m, d), QTime(h, mi)));
+            hasNext_->setChecked(true);
+        } else {
+            next_->setDateTime(QDateTime::currentDateTime());
+        }
+        f->addRow(hasNext_, next_);
+        auto* days = new QHBoxLayout;
+        const char* names[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+        for (int i = 0; i < 7; ++i) {
+            days_[i] = new QCheckBox(names[i], this);
+            days_[i]->setChecked(task_.DAYS[i] == 1);
+            days->addWidget(days_[i]);
+        }
+        f->addRow("Weekdays", days);
+        QStringList md;
+        for (uint8_t d : task_.MONTHDAYS)
+            if (d) md << QString::number(d);
+        monthDays_ = new QLineEdit(md.join(","), this);
+        f->addRow("Month days (up to 5)", monthDays_);
+        const char* jobs[4] = {"Merge duplicate persons", "Purge", "Count", "Word indexing"};
+        uint8_t* flags[4] = {&task_.DODUPELIM, &task_.DOPURGE, &task_.DOCOUNT, &task_.DOINDEX};
+        for (int i = 0; i < 4; ++i) {
+            jobs_[i] = new QCheckBox(jobs[i], this);
+            jobs_[i]->setChecked(*flags[i] == 1);
+            f->addRow(jobs_[i]);
+        }
+        runNow_ = new QCheckBox("Run now", this);
+        runNow_->setChecked(task_.RUNNOWDATE != 0);
+        f->addRow(runNow_);
+        active_ = new QCheckBox("Active", this);
+        active_->setChecked(adding_ || task_.ACTIVE == 1);
+        f->addRow(active_);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        connect(buttons, &QDialogButtonBox::accepted, this, &TaskForm::save);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        f->addRow(buttons);
+        // Weekdays and month days only with a next start.
+        auto open = [this] {
+            for (QCheckBox* c : days_) c->setEnabled(hasNext_->isChecked());
+            monthDays_->setEnabled(hasNext_->isChecked());
+            next_->setEnabled(hasNext_->isChecked());
+        };
+        connect(hasNext_, &QCheckBox::toggled, this, open);
+        open();
+    }
+
+private:
+    void save() {
+        TasksRec t = task_;
+        t.DESCRIPTION.set(name_->text().toStdString());
+        std::vector<uint32_t> batches;
+        for (int i = 0; i < defs_->count(); ++i)
+            if (defs_->item(i)->checkState() == Qt::Checked) batches.push_back(defs_->item(i)->data(Qt::UserRole).toUInt());
+        const bool hasNext = hasNext_->isChecked();
+        const QDateTime n = next_->dateTime();
+        t.RUNNEXTDATE = hasNext ? dayNumber(n.date().year(), n.date().month(), n.date().day()) : 0;
+        t.RUNNEXTTIME = hasNext ? clockTime(n.time().hour(), n.time().minute(), 0) : 0;
+        for (int i = 0; i < 7; ++i) t.DAYS[i] = hasNext && days_[i]->isChecked() ? 1 : 0;
+        std::fill(std::begin(t.MONTHDAYS), std::end(t.MONTHDAYS), 0);
+        int k = 0;
+        for (const QString& part : monthDays_->text().split(',', Qt::SkipEmptyParts)) {
+            const int d = part.trimmed().toInt();
+            if (hasNext && d >= 1 && d <= 31 && k < 5) t.MONTHDAYS[k++] = static_cast<uint8_t>(d);
+        }
+        uint8_t* flags[4] = {&t.DODUPELIM, &t.DOPURGE, &t.DOCOUNT, &t.DOINDEX};
+        for (int i = 0; i < 4; ++i) *flags[i] = jobs_[i]->isChecked() ? 1 : 0;
+        if (runNow_->isChecked() && t.RUNNOWDATE == 0) {
+            t.RUNNOWDATE = today();
+            t.RUNNOWTIME = clockNow();
+        } else if (!runNow_->isChecked()) {
+            t.RUNNOWDATE = t.RUNNOWTIME = 0;
+        }
+        t.ACTIVE = active_->isChecked() ? 1 : 0;
+        if (t.ACTIVE == 1 && t.RUNNEXTDATE == 0 && t.RUNNOWDATE == 0) {
+            t.ACTIVE = 0;
+            active_->setChecked(false);
+            ui().message(" Warning! ", " A Task without run information cannot be active!");
+        }
+        if (saveTask(t, adding_, batches, true)) accept();
+    }
+
+    TasksRec task_{};
+    bool adding_ = true;
+    QLineEdit* name_ = nullptr;
+    QListWidget* defs_ = nullptr;
+    QCheckBox* hasNext_ = nullptr;
+    QDateTimeEdit* next_ = nullptr;
+    QCheckBox* days_[7] = {};
+    QLineEdit* monthDays_ = nullptr;
+    QCheckBox* jobs_[4] = {};
+    QCheckBox* runNow_ = nullptr;
+    QCheckBox* active_ = nullptr;
+};
+
 // The list of tasks: a run-now request, deletion, the log.
 class TaskListWindow : public QWidget {
 public:
@@ -281,12 +413,22 @@ public:
         list_->setHeaderLabels({"Task", "Active", "Next start", "Last run", "Result"});
         v->addWidget(list_);
         auto* row = new QHBoxLayout;
+        auto* add = new QPushButton(QStringLiteral("&Add"), this);
+        auto* change = new QPushButton(QStringLiteral("&Change"), this);
         auto* runNow = new QPushButton(QStringLiteral("&Run now"), this);
         auto* remove = new QPushButton(QStringLiteral("&Delete"), this);
         auto* log = new QPushButton(QStringLiteral("&Log"), this);
         auto* close = new QPushButton(QStringLiteral("&Close"), this);
         row->addStretch();
-        for (QPushButton* b : {runNow, remove, log, close}) row->addWidget(b);
+        for (QPushButton* b : {add, change, runNow, remove, log, close}) row->addWidget(b);
+        connect(add, &QPushButton::clicked, this, [this] {
+            TaskForm(0, this).exec();
+            reload();
+        });
+        connect(change, &QPushButton::clicked, this, [this] {
+            if (const uint32_t id = currentId()) TaskForm(id, this).exec();
+            reload();
+        });
         v->addLayout(row);
         connect(runNow, &QPushButton::clicked, this, [this] {
             if (const uint32_t id = currentId())

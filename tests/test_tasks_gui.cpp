@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include "core/dates.h"
 #include "core/globals.h"
 #include "tasks/taskmanager.h"
+#include "tasks/tasktables.h"
 #include "tests/dbhome.h"
 
 using namespace qb;
@@ -130,6 +133,30 @@ TEST_F(TaskWindows, RunDeactivateAndPostpone) {
     ASSERT_EQ(schedulerTick(), 1);
     EXPECT_EQ(schedulerTick(), 0);
     EXPECT_EQ(row().ACTIVE, 1);
+}
+
+TEST_F(TaskWindows, FormRefusesAnActiveTaskWithoutRunInformation) {
+    QWidget* list = startProcedure("BrowseTasks");
+    ASSERT_NE(list, nullptr);
+    QTimer::singleShot(50, [] {
+        auto* form = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!form || form->objectName() != "TaskForm") return;
+        form->findChild<QLineEdit*>()->setText("Weekly import");
+        for (auto* c : form->findChildren<QCheckBox*>())
+            if (c->text() == "Purge" || c->text() == "Active") c->setChecked(true);
+        form->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    for (auto* b : list->findChildren<QPushButton*>())
+        if (b->text() == "&Add") b->click();
+    ASSERT_EQ(headless.shown.size(), 1u);
+    EXPECT_EQ(headless.shown[0].title, " Warning! ");
+    EXPECT_EQ(headless.shown[0].text, " A Task without run information cannot be active!");
+    TasksRec added{};
+    ASSERT_TRUE(taskNamed("Weekly import", added));
+    EXPECT_EQ(added.ACTIVE, 0);
+    EXPECT_EQ(added.DOPURGE, 1);
+    EXPECT_NE(added.ID, 0u);
+    EXPECT_NE(added.ID, 900u);
 }
 
 } // namespace
