@@ -20,24 +20,17 @@
 #include "tasks/taskmanager.h"
 #include "tasks/tasktables.h"
 #include "tests/dbhome.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
 
 namespace {
 
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
-
 class TaskWindows : public qb::testing::DbHome {
 protected:
     void SetUp() override {
         DbHome::SetUp();
-        ensureApp();
+        qb::testing::ensureApp();
         open({Tasks.number(), TaskBatch.number()});
         Tasks.clearBuffer();
         TAS.ID = 900;
