@@ -183,6 +183,35 @@ private:
     uint32_t previous_ = 0;
 };
 
+// "Start Task": runs the chosen task now, unattended.
+class StartTaskWindow : public QDialog {
+public:
+    explicit StartTaskWindow(QWidget* parent = nullptr) : QDialog(parent) {
+        setObjectName("StartTask");
+        setWindowTitle(QStringLiteral("Start Task"));
+        auto* v = new QVBoxLayout(this);
+        tasks_ = new QComboBox(this);
+        for (const TasksRec& t : listTasks()) tasks_->addItem(q(t.DESCRIPTION.str()), t.ID);
+        v->addWidget(tasks_);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+            const uint32_t id = tasks_->currentData().toUInt();
+            if (id == 0) return;
+            if (Mem.DoTask != 0 || NextTask(13, 0, nullptr)) {
+                ui().message(" Task Start Error ", "Another Task is already active!");
+                return;
+            }
+            TaskDriver::instance().start(id);
+            close();
+        });
+        connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
+        v->addWidget(buttons);
+    }
+
+private:
+    QComboBox* tasks_ = nullptr;
+};
+
 void apply(const TasksRec& t, Choice c, int hours) {
     switch (c) {
     case Choice::Run:
@@ -491,6 +520,7 @@ namespace {
 const bool registered = [] {
     registerSemaFore(206, schedulerTick);
     registerProcedure("ShowLog", [](QWidget* parent) -> QWidget* { return new TaskLogWindow(parent); });
+    registerProcedure("StartTask", [](QWidget* parent) -> QWidget* { return new StartTaskWindow(parent); });
     registerProcedure("BrowseTasks", [](QWidget* parent) -> QWidget* { return new TaskListWindow(parent); });
     return true;
 }();

@@ -152,4 +152,20 @@ TEST_F(TaskWindows, FormRefusesAnActiveTaskWithoutRunInformation) {
     EXPECT_NE(added.ID, 900u);
 }
 
+TEST_F(TaskWindows, StartTaskRunsTheChosenTaskOnce) {
+    QWidget* w = startProcedure("StartTask");
+    ASSERT_NE(w, nullptr);
+    Mem.DoTask = 1;  // a countdown is open: no second start
+    w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    ASSERT_EQ(headless.shown.size(), 1u);
+    EXPECT_EQ(headless.shown[0].text, "Another Task is already active!");
+    Mem.DoTask = 0;
+    w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (taskRunning() && clock.elapsed() < 10000) QApplication::processEvents();
+    EXPECT_EQ(lastRunResult(), 2);  // its definition is gone
+    EXPECT_EQ(taskRuns(900).size(), 1u);
+}
+
 } // namespace
