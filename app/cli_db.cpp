@@ -13,6 +13,8 @@
 #include "core/text.h"
 #include "core/ui.h"
 
+#include "tasks/taskmanager.h"
+
 namespace qb {
 
 namespace {
@@ -88,6 +90,18 @@ int dbCommand(CliContext& ctx) {
         printRow(row);
         return 0;
     }
+    if (sub == "index") {
+        // Whether the database keeps a word index (brought up to date after imports).
+        const std::string onOff = args.empty() ? "" : args[0];
+        if (!args.empty()) args.erase(args.begin());
+        std::string name;
+        if ((onOff != "on" && onOff != "off") || !oneName(args, name)) return fail("usage: db index on|off NAME");
+        ForumsRec row;
+        if (!findDatabaseByName(name, row)) return fail("no database named " + toUtf8(name));
+        if (!setKeepsIndex(row.ID, onOff == "on")) return fail("the database row cannot be written");
+        std::printf("%u\t%s\tindex %s\n", row.ID, toUtf8(row.DESCRIPTION.view()).c_str(), onOff.c_str());
+        return 0;
+    }
     return fail("db: unknown subcommand " + sub);
 }
 
@@ -135,7 +149,7 @@ void rememberActive(uint32_t id) {
 const bool registered = [] {
     registerCommand("db",
                     "db add-forum NAME | db add-mail NAME --address ADDR [--alt ADDR]... | db list | "
-                    "db select NAME | db remove NAME",
+                    "db select NAME | db remove NAME | db index on|off NAME",
                     dbCommand);
     registerCommand("rebuild", "rebuild [--yes]  verify the database list against the directories", rebuildCommand);
     registerCommand("next-id-check", "next-id-check  recount the databases and reset the next ID", nextIdCommand);

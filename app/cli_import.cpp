@@ -18,13 +18,15 @@
 #include "core/ui.h"
 #include "import/catalogue.h"
 #include "import/pipeline.h"
+#include "tasks/taskmanager.h"
+#include "app/cli_import.h"
 
 namespace qb {
 
 namespace {
 
 const char* const kUsage =
-    "import --reader NAME [--mail-db NAME] [--forum-db NAME] [--kinds mail,forum,news] [--reimport] "
+    "import --definition NAME | import --reader NAME [--mail-db NAME] [--forum-db NAME] [--kinds mail,forum,news] [--reimport] "
     "[--create-only] [--topic NAME] [--tree DIR | --dir DIR] [--masks \"*.MBX;*.TXT\"] [FILE...]";
 
 volatile std::sig_atomic_t gInterrupted = 0;
@@ -64,8 +66,9 @@ uint32_t topicNamed(uint32_t mailDb, const std::string& name) {
     return id;
 }
 
-int runImport(CliContext& c) {
-    std::vector<std::string>& args = c.args;
+} // namespace
+
+int importSettingsFromArgs(std::vector<std::string>& args, ImportSettings& s) {
     std::string readerOpt, mailOpt, forumOpt, kindsOpt, topicOpt, treeOpt, dirOpt, masksOpt;
     const bool haveReader = takeOption(args, "--reader", readerOpt);
     const bool haveMail = takeOption(args, "--mail-db", mailOpt);
@@ -85,7 +88,6 @@ int runImport(CliContext& c) {
     if (!reader) return fail("unknown reader '" + fromUtf8(readerOpt) + "'");
     if (!makeParser(reader->name)) return fail("the reader '" + reader->name + "' is not available yet");
 
-    ImportSettings s;
     chooseReader(s, *reader);
     if (haveKinds) {
         s.importMail = s.importForum = s.importNews = false;
@@ -142,6 +144,36 @@ int runImport(CliContext& c) {
 
     SetupCheck check = checkSettings(s);
     if (!check.ok) return fail(check.text);
+    return 0;
+}
+
+namespace {
+
+// The import definition of this description (letter case ignored), 0 when none.
+uint32_t definitionNamed(const std::string& name) {
+    uint32_t id = 0;
+    OP_CLOSE(OpOpenShared, Batch.number());
+    Batch.set(BAT_IDKEY);
+    while (Batch.next())
+        if (BAT.TYPE == 1 && upper(BAT.DESCRIPTION.view()) == upper(rtrim(name))) id = BAT.ID;
+    OP_CLOSE(OpClose, Batch.number());
+    return id;
+}
+
+int runImport(CliContext& c) {
+    std::vector<std::string>& args = c.args;
+    std::string definition;
+    ImportSettings s;
+    if (takeOption(args, "--definition", definition)) {
+        if (!args.empty()) return fail("--definition NAME takes no other options or files");
+        const uint32_t id = definitionNamed(fromUtf8(definition));
+        if (!id) return fail("no import definition named '" + fromUtf8(definition) + "'");
+        SetupCheck check;
+        if (!loadDefinition(id, s, check)) return fail(check.text.empty() ? "the definition cannot be read" : check.text);
+        if (!makeParser(s.reader)) return fail("the reader '" + s.reader + "' is not available yet");
+    } else if (int status = importSettingsFromArgs(args, s)) {
+        return status;
+    }
 
     int status = 1;
     // Ctrl-C stops the run between two batches: what is stored stays, the
@@ -166,6 +198,11 @@ int runImport(CliContext& c) {
                     static_cast<unsigned long long>(run.totals().skipped));
         std::fflush(stdout);
         status = run.failed() || run.stopped() ? 1 : 0;
+        // A database that keeps a word index is brought up to date.
+        if (!run.stopped() && !indexFilledDatabases(run.context().routed, 40)) {
+            std::fprintf(stderr, "qbox import: the word index could not be brought up to date\n");
+            status = 1;
+        }
     }
     std::signal(SIGINT, previous);
     return status;

@@ -13,6 +13,7 @@
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/ui.h"
+#include "tasks/taskmanager.h"
 #include "wordsearch/indexer.h"
 #include "wordsearch/prosearch.h"
 #include "wordsearch/wordbreak.h"
@@ -47,6 +48,9 @@ int runIndex(CliContext& ctx) {
         std::fprintf(stderr, "qbox: indexing failed\n");
         return 1;
     }
+    // A database once indexed keeps its index: later imports bring it up to date.
+    if (!databaseKeepsIndex(Mem.ForumNumber) && !setKeepsIndex(Mem.ForumNumber, true))
+        std::fprintf(stderr, "qbox: the database could not be marked as keeping a word index\n");
     std::printf("indexed %u words %lld\n", s.messages, static_cast<long long>(s.words));
     return 0;
 }

@@ -27,6 +27,7 @@
 #include "core/ui.h"
 #include "import/catalogue.h"
 #include "import/pipeline.h"
+#include "tasks/taskmanager.h"
 
 namespace qb {
 
@@ -105,6 +106,8 @@ void ImportProgressWindow::refresh() {
 }
 
 void ImportProgressWindow::runEnded() {
+    // A database that keeps a word index is brought up to date.
+    if (!run_->stopped()) indexFilledDatabases(run_->context().routed, 40);
     if (!run_->failed() && !run_->stopped()) QApplication::beep();
 }
 

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -25,6 +26,7 @@
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/ui.h"
+#include "tasks/taskmanager.h"
 
 namespace qb {
 
@@ -58,7 +60,7 @@ DatabaseSelection::DatabaseSelection(int kind, QWidget* parent) : QWidget(parent
     list_ = new QTreeWidget(this);
     list_->setRootIsDecorated(false);
     list_->setAccessibleName(caption);
-    list_->setHeaderLabels({"Name", "Directory", "Messages", "Import", "Count current"});
+    list_->setHeaderLabels({"Name", "Directory", "Messages", "Import", "Count current", "Word index"});
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -105,11 +107,17 @@ DatabaseSelection::DatabaseSelection(int kind, QWidget* parent) : QWidget(parent
     });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     connect(list_, &QTreeWidget::customContextMenuRequested, this, &DatabaseSelection::popup);
+    // Whether the database keeps a word index, brought up to date after imports.
+    connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (column != 5) return;
+        if (!setKeepsIndex(item->data(0, IdRole).toUInt(), item->checkState(5) == Qt::Checked)) reload();
+    });
     reload();
 }
 
 void DatabaseSelection::reload() {
     const uint32_t current = list_->currentItem() ? list_->currentItem()->data(0, IdRole).toUInt() : Mem.ForumNumber;
+    const QSignalBlocker quiet(list_);
     list_->clear();
     for (const ForumsRec& r : listDatabases(kind_)) {
         auto* item = new QTreeWidgetItem(list_);
@@ -119,6 +127,8 @@ void DatabaseSelection::reload() {
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
         item->setText(3, r.NOIMPORT == 0 ? "Yes" : "No");
         item->setText(4, r.COUNTFLAG == 0 ? "Yes" : "No");
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(5, r.INDEXTYPE == 1 ? Qt::Checked : Qt::Unchecked);
         item->setData(0, IdRole, r.ID);
         if (r.ID == current) list_->setCurrentItem(item);
     }

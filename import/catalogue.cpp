@@ -256,6 +256,8 @@ uint32_t saveDefinition(const ImportSettings& s) {
     if (!reader) return 0;
     // One row per mask (directory methods) or per selected file.
     std::vector<std::string> items = splitList(s.method == 2 ? s.path : s.masks);
+    // An empty mask reads every file; kept as such, not as the reader's default.
+    if (s.method != 2 && items.empty()) items.push_back("*.*");
     std::vector<std::string> unique;
     for (const std::string& item : items) {
         if (std::find_if(unique.begin(), unique.end(), [&](const std::string& u) {
