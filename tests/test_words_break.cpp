@@ -143,6 +143,63 @@ TEST_F(WordsBreak, MailHeadersAreNotIndexed) {
     EXPECT_EQ(bodyRange(uu), "See the file\r");
 }
 
+TEST_F(WordsBreak, ForwardedHeadersAfterTheWritersTextKeepIt) {
+    // A message forwarded below the writer's own words, as mailing lists carry
+    // them: everything is the writer's text and indexed.
+    const std::string fwd =
+        "\n\nThank heavens the vendor isn't as bad as the others...\n\n"
+        "The EFF has been contacted on this, it is a real\nshame and quite frankly, I hope they rot.\n\n"
+        "------- Start of forwarded message -------\nFrom: Jim <jim@example.org>\n"
+        "Subject: Meta-FAQ: IMPORTANT UPDATE\nMIME-Version: 1.0\n"
+        "Content-Type: text/plain; charset=US-ASCII\nContent-Transfer-Encoding: 7bit\n\n"
+        "ANNOUNCEMENT: the lawyers have the view\n";
+    EXPECT_EQ(bodyRange(fwd), fwd);
+    // A bounce: the writer's note, then the returned headers with Message-ID.
+    const std::string bounce =
+        "Could somebody MEST this list address?\r\n\r\nReceived: from a by b\r\n"
+        "Message-ID: <1@example.org>\r\nX-Mailer: Tool 2.0\r\n\r\nthe returned text\r\n";
+    EXPECT_EQ(bodyRange(bounce), bounce);
+    // A header line right below text of the writer is no header block either.
+    const std::string quoted = "I got this line:\r\nMessage-ID: <2@example.org>\r\n\r\nand more\r\n";
+    EXPECT_EQ(bodyRange(quoted), quoted);
+    // Headers that begin the text (after empty lines) are still left out,
+    // folded lines and an envelope line included.
+    const std::string top =
+        "\r\n\r\nFrom someone@example.org Tue Jun 17 1997\r\nReceived: from a\r\n\tby b\r\n"
+        "Message-ID: <3@example.org>\r\nSubject: hello\r\n\r\nThe real words\r\n";
+    EXPECT_EQ(bodyRange(top), "The real words\r\n");
+    const std::string ct =
+        "Content-Type: text/plain; charset=us-ascii                 \nX-Mailer: x\n\nPlain after\n";
+    EXPECT_EQ(bodyRange(ct), "Plain after\n");
+}
+
+TEST_F(WordsBreak, UndecodedMimeKeepsOnlyThePlainText) {
+    // A signed message of the archive kept as it came: preamble, an
+    // alternative of plain and HTML text, then a base64 signature.
+    const std::string signedMail =
+        "This is a multi-part message in MIME format.\n\n------=_NextPart_000_0007\n"
+        "Content-Type: multipart/alternative;\n\tboundary=\"----=_NextPart_000_0000\"\n\n\n"
+        "------=_NextPart_000_0000\nContent-Type: text/plain;\n\tcharset=\"iso-8859-1\"\n\n"
+        "Hello, I am new to this group and my Indy does not boot.\n\n"
+        "------=_NextPart_000_0000\nContent-Type: text/html;\n\n<P>Hello, I am new</P>\n"
+        "------=_NextPart_000_0000--\n\n------=_NextPart_000_0007\n"
+        "Content-Type: application/x-pkcs7-signature;\nContent-Transfer-Encoding: base64\n\n"
+        "MIAGCSqGSIb3DQEHAqCAMIACAQExCzAJBgUrDgMCGgUAMIAGCSqGSIb3\n------=_NextPart_000_0007--\n";
+    std::string r = bodyRange(signedMail);
+    EXPECT_NE(r.find("my Indy does not boot"), std::string::npos) << r;
+    EXPECT_EQ(r.find("<P>"), std::string::npos) << r;
+    EXPECT_EQ(r.find("MIAGCSq"), std::string::npos) << r;
+    // A plain first part ends at the next boundary, a longer boundary that
+    // starts the same way does not end it.
+    const std::string mixed =
+        "--AB\r\nContent-Type: text/plain\r\n\r\nfirst words\r\n--ABC is no boundary\r\nstill mine\r\n"
+        "--AB\r\nContent-Type: application/octet-stream\r\n\r\nAAAA\r\n--AB--\r\n";
+    EXPECT_EQ(bodyRange(mixed), "first words\r\n--ABC is no boundary\r\nstill mine\r\n");
+    // A dashed line the writer drew, with no closing line, is no boundary.
+    const std::string drawn = "My notes\n----------x\nSubject: not a header block\n\nmore notes\n";
+    EXPECT_EQ(bodyRange(drawn), drawn);
+}
+
 TEST_F(WordsBreak, MatchersOfTheLookup) {
     EXPECT_EQ(soundexCode("ROBERT"), "R163");
     EXPECT_EQ(soundexCode("RUPERT"), "R163");

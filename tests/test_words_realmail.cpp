@@ -169,7 +169,7 @@ TEST(WordsRealMail, PlainWordsAreFoundWhereTheyStand) {
     }
     ASSERT_GT(checked, 500u);
     EXPECT_EQ(unexplained, 0u);
-    EXPECT_LE(missing * 100, pairs);  // at most 1 % of all (message, word) pairs
+    EXPECT_LE(missing * 1000, pairs);  // at most 0.1 % of all (message, word) pairs
     std::printf("[ figures  ] %zu messages, %zu plain words in 3 or more, %zu found in every message; "
                 "%zu of %zu (message, word) pairs not found, all behind the mail header rule; worst %s %.0f%%\n",
                 messages, checked, complete, missing, pairs, worstWord.c_str(), worst * 100);

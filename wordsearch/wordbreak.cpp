@@ -1,5 +1,6 @@
 #include "wordsearch/wordbreak.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -318,6 +319,45 @@ size_t lineEnd(std::string_view s, size_t from) {
     return p == std::string_view::npos ? s.size() : p + 1;
 }
 
+// A line of a mail header: a field name and a colon, a folded continuation,
+// or (first) the envelope line of a mailbox.
+bool headerFieldLine(std::string_view s, size_t at, bool first) {
+    if (at >= s.size()) return false;
+    const char c0 = s[at];
+    if (c0 == ' ' || c0 == '\t') return !first;
+    if (first && s.compare(at, 5, "From ") == 0) return true;
+    size_t i = at;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c == ':') return i > at;
+        if (c <= ' ' || c > '~') return false;
+        ++i;
+    }
+    return false;
+}
+
+// The header of the first part of a MIME body kept undecoded: within the
+// first 31 lines, a boundary line ("--" and a word, closed again later by
+// the same line with "--" added) directly followed by a header field.
+// Npos when there is none; delimiter gets the boundary line.
+size_t firstMimePart(std::string_view s, size_t pos, std::string& delimiter) {
+    for (int line = 0; line < 31 && pos < s.size(); ++line) {
+        const size_t next = lineEnd(s, pos);
+        std::string_view ln = s.substr(pos, next - pos);
+        while (!ln.empty() && (ln.back() == '\n' || ln.back() == '\r')) ln.remove_suffix(1);
+        bool word = ln.size() >= 4 && ln.size() <= 74 && ln.substr(0, 2) == "--" &&
+                    ln.find_first_not_of('-') != std::string_view::npos;
+        for (char c : ln)
+            if (static_cast<unsigned char>(c) <= ' ') word = false;
+        if (word && headerFieldLine(s, next, true) && s.find(std::string(ln) + "--", next) != std::string_view::npos) {
+            delimiter = std::string(ln);
+            return next;
+        }
+        pos = next;
+    }
+    return std::string_view::npos;
+}
+
 // Start of the text after the first empty line at or after from.
 size_t afterEmptyLine(std::string_view s, size_t from) {
     size_t a = s.find("\r\n\r\n", from), b = s.find("\n\n", from);
@@ -332,8 +372,21 @@ bool mailBodyRange(std::string_view body, size_t& begin, size_t& end) {
     end = body.size();
     while (end > 0 && body[end - 1] == ' ') --end;
     body = body.substr(0, end);
+    // Only a header block that begins the text (after empty lines) is mail
+    // headers: one further down (a forwarded message, a bounce) follows the
+    // writer's own words, which are indexed.
     size_t marker = std::string_view::npos, contentType = std::string_view::npos;
     size_t pos = 0;
+    while (pos < body.size() && (body[pos] == '\n' || body.compare(pos, 2, "\r\n") == 0))
+        pos += body[pos] == '\n' ? 1 : 2;
+    // A MIME message kept undecoded: its first part's header follows a
+    // preamble and a boundary line; that part is read like a header block.
+    std::string delimiter;
+    if (!headerFieldLine(body, pos, true)) {
+        size_t part = firstMimePart(body, pos, delimiter);
+        if (part != std::string_view::npos) pos = part;
+    }
+    const size_t blockStart = pos;
     for (int line = 0; line < 31 && pos + 15 <= body.size(); ++line) {
         if (startsUpper(body, pos, "CONTENT-TYPE:")) {
             contentType = pos;
@@ -341,12 +394,26 @@ bool mailBodyRange(std::string_view body, size_t& begin, size_t& end) {
         }
         if (marker == std::string_view::npos && (startsUpper(body, pos, "MESSAGE-ID:") || startsUpper(body, pos, "X-MAILER:")))
             marker = pos;
+        if (!headerFieldLine(body, pos, line == 0)) break;
         pos = lineEnd(body, pos);
     }
-    if (contentType == std::string_view::npos && marker == std::string_view::npos) return true;
+    if (contentType == std::string_view::npos && marker == std::string_view::npos && delimiter.empty()) return true;
 
-    size_t headerLine = contentType != std::string_view::npos ? contentType : marker;
+    size_t headerLine = contentType != std::string_view::npos ? contentType
+                        : marker != std::string_view::npos    ? marker
+                                                              : blockStart;
     size_t cutEnd = body.size();
+    // A plain first part ends at the next boundary line.
+    if (!delimiter.empty()) {
+        for (size_t next = body.find(delimiter, blockStart); next != std::string_view::npos;
+             next = body.find(delimiter, next + 1)) {
+            const size_t after = next + delimiter.size();
+            if (after >= body.size() || body[after] == '\r' || body[after] == '\n' || body[after] == '-') {
+                cutEnd = next;
+                break;
+            }
+        }
+    }
     if (contentType != std::string_view::npos) {
         size_t colon = contentType + 13;
         if (body.size() - colon < 40) return false;
@@ -373,7 +440,7 @@ bool mailBodyRange(std::string_view body, size_t& begin, size_t& end) {
             while (at != std::string_view::npos) {
                 size_t partHead = lineEnd(body, at);
                 if (body.compare(at + boundary.size(), 2, "--") == 0 || partHead >= body.size()) {
-                    if (firstPlain != std::string_view::npos) cutEnd = at;
+                    if (firstPlain != std::string_view::npos) cutEnd = std::min(cutEnd, at);
                     break;
                 }
                 bool plain = false;
@@ -387,7 +454,7 @@ bool mailBodyRange(std::string_view body, size_t& begin, size_t& end) {
                 }
                 if (plain && firstPlain == std::string_view::npos) firstPlain = at;
                 if (!plain && firstPlain != std::string_view::npos) {
-                    cutEnd = at;
+                    cutEnd = std::min(cutEnd, at);
                     break;
                 }
                 at = body.find(boundary, partHead);
