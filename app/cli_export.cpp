@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli_export.h"
-#include "app/cli_reading.h"
+#include "app/cli_helpers.h"
 #include "app/commands.h"
 #include "app/reportprinter.h"
 #include "core/dates.h"
@@ -22,17 +22,8 @@ namespace qb {
 
 namespace {
 
-int cliFail(const std::string& text, int code = 1) {
-    std::fprintf(stderr, "qbox: %s\n", text.c_str());
-    return code;
-}
-
-bool parseCliNumber(const std::string& s, long long& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    out = std::strtoll(s.c_str(), &end, 10);
-    return end && *end == '\0';
-}
+using cli::fail;
+using cli::parseId;
 
 const char* const kScopeUsage =
     "[--scope current|sender|receiver|thread|partner|section|all|word|topic|search] [--id ID] [--word W] "
@@ -82,26 +73,27 @@ int takeScope(CliContext& ctx, ScopeArgs& a) {
                 a.scope = n.scope;
                 found = true;
             }
-        if (!found) return cliFail("unknown scope '" + scopeText + "'", 2);
+        if (!found) return fail("unknown scope '" + scopeText + "'");
         if (mail && (scopeText == "thread" || scopeText == "section"))
-            return cliFail("a mail database has no " + scopeText + "s; the scope partner takes the mail partner", 2);
-        if (!mail && scopeText == "partner") return cliFail("only a mail database has mail partners", 2);
+            return fail("a mail database has no " + scopeText + "s; the scope partner takes the mail partner", 2);
+        if (!mail && scopeText == "partner") return fail("only a mail database has mail partners", 2);
     }
     if (a.scope >= ScopeCurrent && a.scope <= ScopeSection) {
-        long long id = 0;
-        if (!parseCliNumber(idText, id) || id <= 0 || id > 0xFFFFFFFFLL)
-            return cliFail("the scope '" + scopeText + "' needs --id with the number of the current message", 2);
-        a.id = static_cast<uint32_t>(id);
+        if (!parseId(idText, a.id))
+            return fail("the scope '" + scopeText + "' needs --id with the number of the current message", 2);
+        // A scope around a message that is not there would be empty, and
+        // the run would look like a success.
+        if (!messageExists(a.id)) return fail("no message " + idText);
     }
     if (a.scope == ScopeWord) {
-        if (word.empty()) return cliFail("the scope word needs --word", 2);
+        if (word.empty()) return fail("the scope word needs --word", 2);
         a.choice.wordId = wordIdByText(fromUtf8(word));
-        if (!a.choice.wordId) return cliFail("the word '" + word + "' is not in the word list", 1);
+        if (!a.choice.wordId) return fail("the word '" + word + "' is not in the word list", 1);
     }
     if (a.scope == ScopeTopic) {
-        if (topic.empty()) return cliFail("the scope topic needs --topic", 2);
+        if (topic.empty()) return fail("the scope topic needs --topic", 2);
         Entry e;
-        if (!findEntry(kTopicEntry, fromUtf8(topic), e)) return cliFail("no topic named '" + topic + "'", 1);
+        if (!findEntry(kTopicEntry, fromUtf8(topic), e)) return fail("no topic named '" + topic + "'", 1);
         a.choice.topicId = e.id;
     }
     return 0;
@@ -117,9 +109,8 @@ int targetByName(const std::string& s) {
 
 // Opens the database named first on the line; 0 when done.
 int openFirst(CliContext& ctx, const char* usage) {
-    if (ctx.args.empty() || ctx.args[0].rfind("--", 0) == 0) return cliFail(std::string("usage: ") + usage, 2);
-    std::string err;
-    if (!openCliDatabase(ctx.args[0], err)) return cliFail(err);
+    if (ctx.args.empty() || ctx.args[0].rfind("--", 0) == 0) return fail(std::string("usage: ") + usage, 2);
+    if (!cli::selectNamed(ctx.args[0])) return 1;
     ctx.args.erase(ctx.args.begin());
     return 0;
 }
@@ -135,16 +126,16 @@ int runExport(CliContext& ctx) {
     const bool hasFile2 = takeOption(ctx.args, "--file2", file2);
     const bool append = takeFlag(ctx.args, "--append");
     const int target = targetByName(targetText);
-    if (!target) return cliFail("usage: " + kExportUsage, 2);
+    if (!target) return fail("usage: " + kExportUsage, 2);
     const uint8_t kind = Mem.ForumType;
     bool offered = false;
     for (int t : targetsOffered(kind)) offered |= t == target;
-    if (!offered) return cliFail(std::string("the target ") + targetName(target) + " is not offered for this database", 1);
+    if (!offered) return fail(std::string("the target ") + targetName(target) + " is not offered for this database", 1);
     for (const std::string* n : {&file1, &file2})
         if (auto box = checkFileName(*n)) return boxFail(*box);
     ScopeArgs a;
     if (int rc = takeScope(ctx, a)) return rc;
-    if (!ctx.args.empty()) return cliFail("unexpected '" + ctx.args[0] + "'; usage: " + kExportUsage, 2);
+    if (!ctx.args.empty()) return fail("unexpected '" + ctx.args[0] + "'; usage: " + kExportUsage, 2);
 
     const ExportNames names = defaultExportNames(kind, target, Mem.Description);
     if (!hasFile1) file1 = names.first;
@@ -177,10 +168,10 @@ int runPrint(CliContext& ctx) {
     if (int rc = openFirst(ctx, kPrintUsage.c_str())) return rc;
     std::string pdf;
     takeOption(ctx.args, "--pdf", pdf);
-    if (pdf.empty()) return cliFail("usage: " + kPrintUsage, 2);
+    if (pdf.empty()) return fail("usage: " + kPrintUsage, 2);
     ScopeArgs a;
     if (int rc = takeScope(ctx, a)) return rc;
-    if (!ctx.args.empty()) return cliFail("unexpected '" + ctx.args[0] + "'; usage: " + kPrintUsage, 2);
+    if (!ctx.args.empty()) return fail("unexpected '" + ctx.args[0] + "'; usage: " + kPrintUsage, 2);
     // The report is drawn with the fonts of the GUI library, without a screen.
     std::unique_ptr<QGuiApplication> app;
     if (!QGuiApplication::instance()) {
@@ -198,7 +189,7 @@ int runPrint(CliContext& ctx) {
     r.toDate = a.to;
     r.flags = a.range ? static_cast<uint32_t>(ExportDateRange) : 0u;
     const long long n = printToPdf(pdf, r);
-    if (n < 0) return cliFail("the report cannot be written to " + pdf);
+    if (n < 0) return fail("the report cannot be written to " + pdf);
     std::printf("%s\nprinted %lld\n", pdf.c_str(), n);
     return 0;
 }
@@ -211,7 +202,7 @@ int runAddresses(CliContext& ctx) {
     takeOption(ctx.args, "--target", targetText);
     const bool hasFile = takeOption(ctx.args, "--file", file);
     const int target = targetByName(targetText);
-    if (!target || !ctx.args.empty()) return cliFail(std::string("usage: ") + kAddressUsage, 2);
+    if (!target || !ctx.args.empty()) return fail(std::string("usage: ") + kAddressUsage, 2);
     if (auto box = checkFileName(file)) return boxFail(*box);
     file = hasFile ? fromUtf8(file) : defaultAddressFileName(target);
     const long long n = CopyAddress(target, file);
@@ -223,25 +214,16 @@ int runAddresses(CliContext& ctx) {
 
 } // namespace
 
-int runClassifyScope(CliContext& ctx) {
-    static const char* const usage =
-        "classify DB TOPIC --scope SCOPE [--id ID] [--word W] [--topic NAME] [--from YYYY-MM-DD --to YYYY-MM-DD] "
-        "[--remove]";
-    if (int rc = openFirst(ctx, usage)) return rc;
-    const bool remove = takeFlag(ctx.args, "--remove");
-    ScopeArgs a;
-    if (int rc = takeScope(ctx, a)) return rc;
-    if (ctx.args.size() != 1) return cliFail(std::string("usage: ") + usage, 2);
-    Entry e;
-    if (!findEntry(kTopicEntry, fromUtf8(ctx.args[0]), e)) return cliFail("no topic named '" + ctx.args[0] + "'", 1);
-    BatchRequest r;
-    r.operation = remove ? OpRemoveTopic : OpAttachTopic;
+namespace {
+
+// Runs a batch operation over the scope with progress on stderr; prints the
+// word and the count at the end.
+int runBatch(BatchRequest r, const ScopeArgs& a, const char* doneWord) {
     r.scope = a.scope;
     r.messageId = a.id;
     r.dateRange = a.range;
     r.fromDate = a.from;
     r.toDate = a.to;
-    r.topicId = e.id;
     r.choice = a.choice;
     BatchRun run(r);
     if (!run.start()) return 1;
@@ -249,8 +231,40 @@ int runClassifyScope(CliContext& ctx) {
     run.finish();
     cliProgressEnd();
     if (run.failed()) return 1;
-    std::printf("classified %llu\n", static_cast<unsigned long long>(run.count()));
+    std::printf("%s %llu\n", doneWord, static_cast<unsigned long long>(run.count()));
     return 0;
+}
+
+} // namespace
+
+int runClassifyScope(CliContext& ctx) {
+    static const std::string usage = std::string("classify DB TOPIC --scope SCOPE ") + kScopeUsage + " [--remove]";
+    if (int rc = openFirst(ctx, usage.c_str())) return rc;
+    const bool remove = takeFlag(ctx.args, "--remove");
+    ScopeArgs a;
+    if (int rc = takeScope(ctx, a)) return rc;
+    if (ctx.args.size() != 1) return fail("usage: " + usage, 2);
+    Entry e;
+    if (!findEntry(kTopicEntry, fromUtf8(ctx.args[0]), e)) return fail("no topic named '" + ctx.args[0] + "'", 1);
+    BatchRequest r;
+    r.operation = remove ? OpRemoveTopic : OpAttachTopic;
+    r.topicId = e.id;
+    return runBatch(r, a, "classified");
+}
+
+int runMarkScope(CliContext& ctx) {
+    static const std::string usage =
+        std::string("mark DB --scope SCOPE ") + kScopeUsage + " --normal|--keep|--delete";
+    const bool normal = takeFlag(ctx.args, "--normal"), keep = takeFlag(ctx.args, "--keep"),
+               remove = takeFlag(ctx.args, "--delete");
+    if (normal + keep + remove != 1) return fail("usage: " + usage, 2);
+    if (int rc = openFirst(ctx, usage.c_str())) return rc;
+    ScopeArgs a;
+    if (int rc = takeScope(ctx, a)) return rc;
+    if (!ctx.args.empty()) return fail("unexpected '" + ctx.args[0] + "'; usage: " + usage, 2);
+    BatchRequest r;
+    r.operation = normal ? OpStatusNormal : keep ? OpStatusKeep : OpStatusDelete;
+    return runBatch(r, a, "marked");
 }
 
 namespace {

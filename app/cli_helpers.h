@@ -16,6 +16,12 @@
 
 namespace qb::cli {
 
+// The reason a command fails, on stderr; gives the exit status.
+inline int fail(const std::string& text, int code = 1) {
+    std::fprintf(stderr, "qbox: %s\n", text.c_str());
+    return code;
+}
+
 // Makes the database named (UTF-8, letter case ignored) the active one;
 // false after the reason on stderr.
 inline bool selectNamed(const std::string& name) {

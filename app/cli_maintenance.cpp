@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_export.h"
 #include "app/cli_helpers.h"
 #include "app/commands.h"
 #include "core/access.h"
@@ -29,11 +30,17 @@ using cli::interrupted;
 using cli::parseId;
 using cli::selectNamed;
 
+const char* const kMarkUsage =
+    "mark DB ID... --normal|--keep|--delete | mark DB --scope SCOPE [--id ID] [--word W] [--topic NAME] "
+    "[--from YYYY-MM-DD --to YYYY-MM-DD] --normal|--keep|--delete";
+
 int runMark(CliContext& ctx) {
+    // The form over a scope of messages belongs to the batch operations.
+    if (std::find(ctx.args.begin(), ctx.args.end(), "--scope") != ctx.args.end()) return runMarkScope(ctx);
     const bool normal = takeFlag(ctx.args, "--normal"), keep = takeFlag(ctx.args, "--keep"),
                remove = takeFlag(ctx.args, "--delete");
     if (normal + keep + remove != 1 || ctx.args.size() < 2) {
-        std::fprintf(stderr, "usage: qbox mark DB ID... --normal|--keep|--delete\n");
+        std::fprintf(stderr, "usage: qbox %s\n", kMarkUsage);
         return 2;
     }
     if (!selectNamed(ctx.args[0])) return 1;
@@ -146,7 +153,7 @@ int runCount(CliContext& ctx) {
 }
 
 const bool registered = [] {
-    registerCommand("mark", "mark DB ID... --normal|--keep|--delete", runMark);
+    registerCommand("mark", kMarkUsage, runMark);
     registerCommand("purge", "purge DB [--age-weeks N] [--yes]", runPurge);
     registerCommand("count", "count DB", runCount);
     return true;

@@ -12,6 +12,7 @@
 // companion file "<table file>-lock": they are seen by every process and vanish
 // with the process that holds them.
 #include "core/storage.h"
+#include "core/readbatch.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -1417,6 +1418,30 @@ void Table::flush() {
 // ---------------------------------------------------------------- transactions
 
 bool inTransaction() { return txnConn && txnConn->userTxn; }
+
+void beginReadBatch(const std::vector<Table*>& tables) {
+    const SavedError saved;
+    for (Table* t : tables) {
+        Conn* c = t->isOpen() && t->impl() ? t->impl()->conn : nullptr;
+        if (!c || c->userTxn || c->batchOpen || !sqlite3_get_autocommit(c->db)) continue;
+        // Held like a batch of streamed writes, so that whatever ends those
+        // (a transaction, the table's close) ends this one too.
+        if (c->exec("BEGIN")) {
+            c->batchOpen = true;
+            c->batchWrites = 0;
+        }
+    }
+    saved.restore();
+}
+
+void endReadBatch(const std::vector<Table*>& tables) {
+    const SavedError saved;
+    for (Table* t : tables) {
+        Conn* c = t->isOpen() && t->impl() ? t->impl()->conn : nullptr;
+        if (c) c->commitBatch();
+    }
+    saved.restore();
+}
 
 bool beginTransaction(const std::vector<Table*>& tables, int timeoutSeconds) {
     setError(NoError);

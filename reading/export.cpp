@@ -10,6 +10,7 @@
 #include "core/dates.h"
 #include "core/globals.h"
 #include "core/kinds.h"
+#include "core/readbatch.h"
 #include "core/settings.h"
 #include "core/text.h"
 #include "core/ui.h"
@@ -235,8 +236,8 @@ bool ScopeWalk::load(uint32_t id, RenderInput& in) {
         return loadRenderInput(id, in);
     // Mail is read straight from the tables the walk holds open, persons from
     // a cache: an export of a whole mailbox reads each person once.
-    KeepBuffer keepMail(Mail), keepText(MsgText), keepPerson(Person);
-    const std::string savedText = TXT_MsgText;
+    KeepBuffer keepMail(Mail), keepText(MsgText);
+    std::string savedText = std::move(TXT_MsgText);
     in = RenderInput{};
     in.kind = MessageKind::Mail;
     in.databaseName = Mem.Description;
@@ -250,9 +251,9 @@ bool ScopeWalk::load(uint32_t id, RenderInput& in) {
         in.to = person(in.mail.TOID);
         MsgText.clearBuffer();
         TXT.MSGNUMBER = id;
-        if (MsgText.get(TXT_IdKey)) in.text = TXT_MsgText;
+        if (MsgText.get(TXT_IdKey)) in.text = std::move(TXT_MsgText);
     }
-    TXT_MsgText = savedText;
+    TXT_MsgText = std::move(savedText);
     return found;
 }
 
@@ -261,6 +262,7 @@ const PersonRec& ScopeWalk::person(uint32_t id) {
     if (it != persons_.end()) return it->second;
     PersonRec p{};
     if (id) {
+        KeepBuffer keepPerson(Person);
         Person.clearBuffer();
         PER.PERSONID = id;
         if (Person.get(PER_PersonKey)) p = PER;
@@ -269,17 +271,40 @@ const PersonRec& ScopeWalk::person(uint32_t id) {
     return persons_.emplace(id, p).first->second;
 }
 
+namespace {
+constexpr int kReadsPerRun = 256;
+} // namespace
+
+void ScopeWalk::endRun() {
+    if (!runTables_.empty()) endReadBatch(runTables_);
+    runTables_.clear();
+    runReads_ = 0;
+}
+
 bool ScopeWalk::next(RenderInput& in) {
     while (next_ < ids_.size()) {
+        if (runs_ && tables_) {
+            if (runReads_ >= kReadsPerRun) endRun();
+            if (runTables_.empty()) {
+                for (Table* t : allTables())
+                    if (std::find(tables_->numbers.begin(), tables_->numbers.end(), t->number()) !=
+                        tables_->numbers.end())
+                        runTables_.push_back(t);
+                beginReadBatch(runTables_);
+            }
+            ++runReads_;
+        }
         const uint32_t id = ids_[next_++];
         if (!load(id, in)) continue;  // removed meanwhile
         if (range_ && !inDateRange(in, from_, to_)) continue;
         return true;
     }
+    endRun();
     return false;
 }
 
 void ScopeWalk::stop() {
+    endRun();
     persons_.clear();
     tables_.reset();
     ids_.clear();
@@ -498,6 +523,7 @@ private:
             }
             status.files.push_back(files_[1].path());
         }
+        walk_.readInRuns(true);
         walk_.start(scope, id, from, to, (flags & ExportDateRange) != 0);
         return writeNext();
     }
@@ -523,10 +549,17 @@ private:
         const bool mbox = target_ == TargetUnix;
         buf_.clear();
         if (mbox && in.kind == MessageKind::Mail) buf_ += envelopeLine(in, rs.cisDomain);
-        if (mbox) buf_ += mailboxHeader(renderHeader(in, target_, plain_, rs.cisDomain));
-        else buf_ += renderHeader(in, target_, plain_, rs.cisDomain);
+        const std::string header = renderHeader(in, target_, plain_, rs.cisDomain);
+        if (mbox && has8bit(header)) buf_ += mailboxHeader(header);
+        else buf_ += header;
         buf_ += kCrLf;
-        const std::string body = wrapBody(in.text, rs.wrap == 1, rs.wrapWidth());
+        // The text is copied only when it is wrapped.
+        std::string wrapped;
+        std::string_view body = in.text;
+        if (rs.wrap == 1) {
+            wrapped = wrapBody(in.text, true, rs.wrapWidth());
+            body = wrapped;
+        }
         size_t pos = 0;
         while (pos < body.size()) {
             size_t eol = body.find('\n', pos);
@@ -598,6 +631,7 @@ public:
                 return 0;
             }
             begun_ = true;
+            walk_.readInRuns(true);
             walk_.start(scope, id, from, to, (flags & ExportDateRange) != 0);
             return printNext();
         }

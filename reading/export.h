@@ -120,6 +120,9 @@ public:
     size_t done() const { return next_; }
     void stop();
     bool active() const { return tables_ != nullptr; }
+    // For walks that only read (export, print): the messages are read a run
+    // of a few hundred at a time in one read transaction. Set before start.
+    void readInRuns(bool on) { runs_ = on; }
 
 private:
     bool load(uint32_t id, RenderInput& in);
@@ -130,6 +133,10 @@ private:
     size_t next_ = 0;
     int32_t from_ = 0, to_ = 0;
     bool range_ = false;
+    bool runs_ = false;
+    std::vector<Table*> runTables_;  // the tables of the open run; empty when none is open
+    int runReads_ = 0;
+    void endRun();
 };
 
 // ---- CopyMsg and PrintMsg ------------------------------------------------------

@@ -269,3 +269,107 @@ TEST_F(ExportCli, BadOptionsAreRefused) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.out).back(), "exported 1");
 }
+
+namespace {
+
+// The status byte of a row, read back after a command changed it.
+template <class Set>
+int statusOf(Table& t, int key, Set setKey, uint8_t& field) {
+    OP_CLOSE(OpOpenShared, t.number());
+    t.clearBuffer();
+    setKey();
+    const int status = t.get(key) ? field : -1;
+    OP_CLOSE(OpClose, t.number());
+    return status;
+}
+
+int messageStatus(uint32_t n) {
+    return statusOf(MsgNmbr, MSG_IdKey, [&] { MSG.MSGNUMBER = n; }, MSG.DUMMY);
+}
+int threadStatus(uint32_t n) {
+    return statusOf(Threads, THR_ThreadKey, [&] { THR.THREADNUMBER = n; }, THR.DUMMY);
+}
+
+} // namespace
+
+TEST_F(ExportCli, MarkOverAScope) {
+    makeDatabase(1, "Windows Tools", 300000, 1);
+    beginBulk();
+    addPerson(10, "Al", "Smith", "70000,1");
+    addSection(500, 3, "Utilities");
+    addThread(600, 500, "Disk tools", 3);
+    addThread(601, 500, "Editors", 1);
+    addMessage(10, 0, 600, "Disk tools", 500, dayNumber(1997, 1, 5), 10, "Smith");
+    addMessage(11, 10, 600, "Disk tools", 500, dayNumber(1997, 1, 6), 10, "Smith");
+    addMessage(12, 11, 600, "Disk tools", 500, dayNumber(1997, 1, 9), 10, "Smith");
+    addMessage(13, 0, 601, "Editors", 500, dayNumber(1997, 1, 6), 10, "Smith");
+    endBulk();
+    closeAllTables();
+
+    // Without a date range the thread row stands for the thread.
+    CmdRun r = qbox(home.path, "mark 'Windows Tools' --scope thread --id 11 --keep");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "marked 1\n");
+    EXPECT_EQ(threadStatus(600), 1);
+    EXPECT_EQ(threadStatus(601), 0);
+    for (uint32_t n : {10u, 11u, 12u, 13u}) EXPECT_EQ(messageStatus(n), 0) << n;
+
+    // With one, every message of the thread inside the range is marked, and
+    // the thread row is left as it was.
+    r = qbox(home.path, "mark 'Windows Tools' --scope thread --id 10 --from 1997-01-06 --to 1997-01-09 --delete");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "marked 2\n");
+    EXPECT_EQ(messageStatus(10), 0);
+    EXPECT_EQ(messageStatus(11), 2);
+    EXPECT_EQ(messageStatus(12), 2);
+    EXPECT_EQ(messageStatus(13), 0);
+    EXPECT_EQ(threadStatus(600), 1);
+
+    // A topic has no status row: each of its messages is written.
+    ASSERT_EQ(qbox(home.path, "topic add 'Windows Tools' Keepers").status, 0);
+    ASSERT_EQ(qbox(home.path, "classify 'Windows Tools' Keepers 12 13").status, 0);
+    r = qbox(home.path, "mark 'Windows Tools' --scope topic --topic Keepers --normal");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "marked 2\n");
+    EXPECT_EQ(messageStatus(12), 0);
+    EXPECT_EQ(messageStatus(11), 2);
+
+    // The by-ID form is still there.
+    r = qbox(home.path, "mark 'Windows Tools' 13 --keep");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(messageStatus(13), 1);
+}
+
+TEST_F(ExportCli, ScopeErrorsOfMarkAndClassify) {
+    makeDatabase(1, "Windows Tools", 300000, 1);
+    beginBulk();
+    addSection(500, 3, "Utilities");
+    addThread(600, 500, "Disk tools", 1);
+    addMessage(10, 0, 600, "Disk tools", 500, dayNumber(1997, 1, 5), 0, "");
+    endBulk();
+    closeAllTables();
+    ASSERT_EQ(qbox(home.path, "topic add 'Windows Tools' Tools").status, 0);
+    struct Case {
+        std::string args, message;
+        int status;
+    } cases[] = {
+        {"mark 'Windows Tools' --scope everything --keep", "unknown scope 'everything'", 1},
+        {"classify 'Windows Tools' Tools --scope everything", "unknown scope 'everything'", 1},
+        {"mark 'Windows Tools' --scope thread --id 99 --keep", "no message 99", 1},
+        {"classify 'Windows Tools' Tools --scope current --id 99", "no message 99", 1},
+        {"mark 'Windows Tools' --scope current --id 10 --from 1997-01-06 --to 1997-01-05 --delete",
+         "[Date range filter error] A negative date range cannot be allowed.", 1},
+        {"mark 'Windows Tools' --scope thread --keep", "needs --id", 2},
+        {"mark 'Windows Tools' --scope all --keep --delete", "usage:", 2},
+        {"mark 'Windows Tools' --scope partner --id 10 --keep", "only a mail database has mail partners", 2},
+        {"mark Nowhere --scope all --keep", "Nowhere", 1},
+    };
+    for (const Case& c : cases) {
+        CmdRun r = qbox(home.path, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.args;
+    }
+    EXPECT_EQ(messageStatus(10), 0);
+    EXPECT_EQ(threadStatus(600), 0);
+}
