@@ -413,7 +413,7 @@ TEST_F(Purging, WordCountsOfAPurgeKilledAfterItsDeletionsAreRecounted) {
                 static int commits;
                 commits = 0;
                 storageCommitHook = [](int stage) {
-                    if (stage == 1 && ++commits >= 2) kill(getpid(), SIGKILL);
+                    if (stage == 2 && ++commits >= 2) kill(getpid(), SIGKILL);  // after the second commit
                 };
             }
         return p.result() == 1 ? 0 : 1;
