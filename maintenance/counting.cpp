@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 
 #include "core/access.h"
 #include "core/globals.h"
@@ -11,6 +12,7 @@
 #include "core/tables.h"
 #include "core/text.h"
 #include "import/persons.h"
+#include "maintenance/wordcounts.h"
 
 namespace qb {
 
@@ -160,6 +162,7 @@ Recount::Recount(unsigned parts, int batch) : parts_(parts), batch_(batch) {
 }
 
 Recount::~Recount() {
+    words_.reset();
     txn_.rollback();
     closeTables();
 }
@@ -181,6 +184,7 @@ void Recount::closeTables() {
 }
 
 void Recount::fail() {
+    words_.reset();
     txn_.rollback();
     closeTables();
     stage_ = Stage::Failed;
@@ -204,6 +208,10 @@ void Recount::enter(Stage s) {
         case Stage::Persons: wanted = parts_ & RecountPersons; break;
         case Stage::Threads: wanted = (parts_ & RecountThreads) && !mail; break;
         case Stage::Sections: wanted = (parts_ & RecountSections) && !mail; break;
+        case Stage::Words:
+            wanted = std::filesystem::exists(tableFileName(MasIdx.number())) &&
+                     std::filesystem::exists(tableFileName(WordList.number())) && wordCountsMarked();
+            break;
         default: break;
         }
         if (wanted) break;
@@ -238,6 +246,10 @@ void Recount::enter(Stage s) {
         status_ = "Updating message counts per section";
         t = &Sections;
         break;
+    case Stage::Words:
+        status_ = "Updating word counts";
+        words_ = std::make_unique<WordCountWriter>(batch_);
+        break;
     case Stage::Database: status_ = "Updating message count of the database"; break;
     default: break;
     }
@@ -267,6 +279,7 @@ bool Recount::step() {
     case Stage::Persons:
     case Stage::Threads:
     case Stage::Sections: return stepRows();
+    case Stage::Words: return stepWords();
     case Stage::Database: return stepDatabase();
     case Stage::Done:
     case Stage::Failed: return false;
@@ -385,6 +398,21 @@ RecountResult Recount::threadFromTally() {
     const bool differs = n != THR.MSGCOUNT;
     THR.MSGCOUNT = n;
     return writeOrDelete(Threads, n == 0, differs);
+}
+
+bool Recount::stepWords() {
+    const bool more = words_->step();
+    done_ = words_->done();
+    total_ = words_->total();
+    if (more) return true;
+    const bool ok = words_->ok();
+    words_.reset();
+    if (!ok) {
+        fail();
+        return false;
+    }
+    enter(Stage::Database);
+    return true;
 }
 
 bool Recount::stepDatabase() {

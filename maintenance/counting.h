@@ -2,7 +2,8 @@
 // persons by the sender and receiver keys, mail partners by CFromToMail), of
 // each thread and each section, the receivers of newsgroup answers and the
 // database's own row. Persons, threads and sections left without messages are
-// deleted.
+// deleted. A word list left with the recount mark of a killed purge is
+// recounted from the master index.
 //
 // The single-row functions work on the active database, with the tables they
 // name open and inside the caller's transaction; Recount is the whole count as
@@ -10,12 +11,15 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
 #include "maintenance/batchtxn.h"
 
 namespace qb {
+
+class WordCountWriter;
 
 // What a recount did with a row.
 enum class RecountResult { Unchanged, Written, Deleted, Failed };
@@ -89,7 +93,7 @@ class Recount {
 public:
     // Tally: one pass over the messages that counts them per sender,
     // receiver and thread key, so that persons and threads need no seek each.
-    enum class Stage { Start, Receivers, Tally, Persons, Threads, Sections, Database, Done, Failed };
+    enum class Stage { Start, Receivers, Tally, Persons, Threads, Sections, Words, Database, Done, Failed };
 
     // batch: rows per step; 0 takes the speed setting.
     explicit Recount(unsigned parts = RecountAll, int batch = 0);
@@ -121,6 +125,7 @@ private:
     bool stepTally();
     RecountResult personFromTally();
     RecountResult threadFromTally();
+    bool stepWords();
     bool stepDatabase();
 
     unsigned parts_;
@@ -134,6 +139,7 @@ private:
     int64_t position_ = 0;  // the last row handled in file order
     bool opened_ = false;
     BatchTxn txn_;
+    std::unique_ptr<WordCountWriter> words_;
     CountTotals totals_;
     // Messages per (alpha in capitals, ID) of the sender, receiver and thread keys.
     std::unordered_map<std::string, uint32_t> fromTally_, toTally_, threadTally_;

@@ -53,6 +53,7 @@ const char* stageText(Purge::Stage s, uint8_t kind) {
     case S::SearchIndexes: return "Removing orphaned search indexes";
     case S::KeyWordCounts: return "Updating key word index counts";
     case S::OrphanAliases: return "Removing orphan duplicates";
+    case S::WordCounts: return "Updating word counts";
     case S::WordList: return "Rebuilding word list";
     case S::Counting:
         return kind == KindMail ? "Updating message counts per mailpartner" : "Updating message counts per person";
@@ -129,7 +130,6 @@ void Purge::openTables() {
         tables.push_back(&WordList);
     }
     txn_.setTables(tables);
-    txn_.setBeforeCommit([this] { return flushWordCounts(); });
 }
 
 void Purge::closeTables() {
@@ -148,6 +148,7 @@ void Purge::closeTables() {
 void Purge::fail(const std::string& why) {
     txn_.rollback();
     wordAdjust_.clear();
+    wordWriter_.reset();
     recount_.reset();
     closeTables();
     if (reason_.empty()) reason_ = why;
@@ -299,6 +300,7 @@ bool Purge::step() {
     case Stage::SearchIndexes: more = stepSearchIndexes(); break;
     case Stage::KeyWordCounts: more = stepKeyWordCounts(); break;
     case Stage::OrphanAliases: more = stepOrphanAliases(); break;
+    case Stage::WordCounts: more = stepWordCounts(); break;
     case Stage::WordList: more = stepWordList(); break;
     case Stage::Counting: more = stepCounting(); break;
     case Stage::RemoveDatabase: more = stepRemoveDatabase(); break;
@@ -338,15 +340,16 @@ bool Purge::stepStart() {
         uint32_t pos = 0, count = 0;
         int32_t upd = 0;
         if (readIndexFields(pos, count, upd) && upd != 1) writeIndexFields(pos, count, 1);
+        wordsRecount_ = wordCountsMarked();
     }
 
     using S = Stage;
     if (kind_ == KindMail) {
         plan_ = {S::DupTimes, S::DupIdentify, S::DupCompare, S::DupMark, S::ObsoletePersons, S::ObsoleteMail,
-                 S::CarbonCopies, S::OrphanAliases, S::WordList, S::SearchIndexes, S::KeyWordCounts};
+                 S::WordCounts, S::CarbonCopies, S::OrphanAliases, S::WordList, S::SearchIndexes, S::KeyWordCounts};
     } else {
         if (ageWeeks_ > 0) plan_ = {S::AgedCollect, S::AgedMark};
-        for (S s : {S::ObsoleteThreads, S::ObsoleteMessages, S::ObsoleteSections, S::SearchIndexes, S::KeyWordCounts,
+        for (S s : {S::ObsoleteThreads, S::ObsoleteMessages, S::ObsoleteSections, S::WordCounts, S::SearchIndexes, S::KeyWordCounts,
                     S::WordList, S::OrphanAliases})
             plan_.push_back(s);
     }
@@ -359,8 +362,20 @@ bool Purge::stepStart() {
 
 // ---- deleting a message -------------------------------------------------------
 
+// The recount mark goes to disk before the first index row is deleted, so
+// that it is there whenever a committed deletion is not yet counted.
+bool Purge::markBeforeFirstIndexRow() {
+    if (wordsMarked_) return true;
+    if (!markWordCounts()) {
+        maintenanceMessage("Warning!", "The word list cannot be marked for a recount!");
+        return false;
+    }
+    wordsMarked_ = true;
+    return true;
+}
+
 // Deletes the message current in MsgNmbr or Mail with its text and its word
-// index rows; the word counts follow at the commit.
+// index rows; the word counts follow after the deletions (WordCounts).
 bool Purge::deleteCurrentMessage() {
     Table& messages = kind_ == KindMail ? Mail : MsgNmbr;
     const uint32_t number = kind_ == KindMail ? MAI.MAILID : MSG.MSGNUMBER;
@@ -378,6 +393,7 @@ bool Purge::deleteCurrentMessage() {
         MAS.SYSID = number;
         MasIdx.setFrom(MAS_by_SysID);
         while (MasIdx.next() && MAS.SYSID == number) {
+            if (!markBeforeFirstIndexRow()) return false;
             ++wordAdjust_[static_cast<int32_t>(MAS.WORDID)];
             if (UppDat(MasIdx, UppDelete, ModeReportRollback) != 1) return false;
             any = true;
@@ -387,22 +403,6 @@ bool Purge::deleteCurrentMessage() {
     if (UppDat(messages, UppDelete, ModeReportRollback) != 1) return false;
     ++deleted_;
     return txn_.changed(2);
-}
-
-bool Purge::flushWordCounts() {
-    for (const auto& [id, removed] : wordAdjust_) {
-        WordList.clearBuffer();
-        WOR.WORDID = id;
-        if (!WordList.get(WOR_by_WordId)) continue;
-        WOR.WORDCOUNT -= removed;
-        const int op = WOR.WORDCOUNT <= 0 ? UppDelete : UppPut;
-        if (UppDat(WordList, op, ModeReportRollback) != 1) {
-            wordAdjust_.clear();
-            return false;
-        }
-    }
-    wordAdjust_.clear();
-    return true;
 }
 
 bool Purge::messageExists(uint32_t number) {
@@ -795,6 +795,33 @@ bool Purge::stepOrphanAliases() {
         if (lastExists_) return 0;
         return UppDat(PLINK, UppDelete, ModeReportRollback) == 1 ? 1 : -1;
     }, "an alias could not be deleted");
+}
+
+// The word counts of every index row this purge removed, in one pass; a
+// purge that found the mark of a killed run recounts the words instead.
+bool Purge::stepWordCounts() {
+    if (!wordWriter_) {
+        if (!indexed_ || (!wordsRecount_ && !wordsMarked_)) {
+            next();
+            return true;
+        }
+        wordWriter_ = wordsRecount_ ? std::make_unique<WordCountWriter>(batch_)
+                                    : std::make_unique<WordCountWriter>(wordAdjust_, batch_);
+        wordAdjust_.clear();
+    }
+    const bool more = wordWriter_->step();
+    done_ = wordWriter_->done();
+    total_ = wordWriter_->total();
+    if (more) return true;
+    const bool ok = wordWriter_->ok();
+    wordWriter_.reset();
+    if (!ok) {
+        fail("the word counts could not be written");
+        return false;
+    }
+    wordsMarked_ = wordsRecount_ = false;
+    next();
+    return true;
 }
 
 bool Purge::stepWordList() {

@@ -5,10 +5,12 @@
 // repaired, and the database is recounted. A database with status delete is
 // emptied of everything not kept and removed when the user agrees.
 //
-// Every batch is one transaction or several: a message, its text, its word
-// index rows and the word counts go together, so a purge killed at any point
-// leaves the tables as after the last commit, and the next purge finishes the
-// job.
+// Every batch is one transaction or several: a message, its text and its
+// word index rows go together, so a purge killed at any point leaves the
+// tables as after the last commit, and the next purge finishes the job. The
+// word counts of the removed index rows are written once, after the
+// deletions; until then the word list carries the recount mark of
+// wordcounts.h, and the next purge or count recounts it.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -23,6 +25,7 @@
 #include "core/tables.h"
 #include "maintenance/batchtxn.h"
 #include "maintenance/counting.h"
+#include "maintenance/wordcounts.h"
 
 namespace qb {
 
@@ -49,7 +52,7 @@ public:
         DupTimes, DupIdentify, DupCompare, DupMark,
         AgedCollect, AgedMark,
         ObsoleteThreads, ObsoleteMessages, ObsoleteSections,
-        ObsoletePersons, ObsoleteMail, CarbonCopies,
+        ObsoletePersons, ObsoleteMail, WordCounts, CarbonCopies,
         SearchIndexes, KeyWordCounts, OrphanAliases, WordList,
         Counting, RemoveDatabase, Done, Failed
     };
@@ -101,7 +104,7 @@ private:
     bool endBatch();
     bool scanBatch(Table& t, const std::function<int()>& row, const char* failure);
     bool deleteCurrentMessage();
-    bool flushWordCounts();
+    bool markBeforeFirstIndexRow();
     bool messageExists(uint32_t number);
 
     bool stepStart();
@@ -118,6 +121,7 @@ private:
     bool stepSearchIndexes();
     bool stepKeyWordCounts();
     bool stepOrphanAliases();
+    bool stepWordCounts();
     bool stepWordList();
     bool stepCounting();
     bool stepRemoveDatabase();
@@ -151,6 +155,9 @@ private:
     bool previousAdded_ = false;
     MailRec lastMail_{};
     std::unordered_map<int32_t, int32_t> wordAdjust_;  // word ID -> index rows removed
+    bool wordsMarked_ = false;     // this purge has set the recount mark
+    bool wordsRecount_ = false;    // the mark of an earlier run was found
+    std::unique_ptr<WordCountWriter> wordWriter_;
     std::unordered_set<uint32_t> codeIds_;
     std::map<uint32_t, uint32_t> codeCounts_;
     uint32_t lastChecked_ = 0;

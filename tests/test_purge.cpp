@@ -10,7 +10,9 @@
 #include "core/dates.h"
 #include "core/globals.h"
 #include "core/registry.h"
+#include "maintenance/counting.h"
 #include "maintenance/purge.h"
+#include "maintenance/wordcounts.h"
 #include "tests/purge_fixture.h"
 #include "wordsearch/indexer.h"
 #include "wordsearch/prosearch.h"
@@ -79,6 +81,25 @@ protected:
             if (v.empty() || v.back() != MAS.SYSID) v.push_back(MAS.SYSID);
         OP_CLOSE(OpClose, MasIdx.number());
         return v;
+    }
+    // 150 messages in 20 threads, every third marked for deletion, indexed;
+    // the messages not marked.
+    std::vector<uint32_t> killableForum() {
+        makeDb("Forum", 1);
+        person(1, "Miller");
+        section(10);
+        for (uint32_t t = 0; t < 20; ++t) thread(100 + t, 10, "Thread " + std::to_string(t));
+        std::vector<uint32_t> kept;
+        for (uint32_t n = 1; n <= 150; ++n) {
+            const uint8_t status = n % 3 == 0 ? 2 : 0;
+            message({.number = n, .thread = 100 + n % 20, .from = 1, .status = status,
+                     .body = "common word" + std::string(n % 3 == 0 ? " onlydeleted" : " onlykept") + " w" +
+                             std::to_string(n)});
+            if (status != 2) kept.push_back(n);
+        }
+        index();
+        closeAllTables();
+        return kept;
     }
     std::vector<uint32_t> searchWord(const std::string& w) {
         LookupHit h = exactWord(w);
@@ -341,20 +362,7 @@ TEST_F(Purging, MailOfObsoletePersonsGoesExceptKeptMail) {
 // ---- killed in the middle --------------------------------------------------------------
 
 TEST_F(Purging, APurgeKilledAnywhereIsFinishedByTheNextOne) {
-    makeDb("Forum", 1);
-    person(1, "Miller");
-    section(10);
-    for (uint32_t t = 0; t < 20; ++t) thread(100 + t, 10, "Thread " + std::to_string(t));
-    std::vector<uint32_t> kept;
-    for (uint32_t n = 1; n <= 150; ++n) {
-        const uint8_t status = n % 3 == 0 ? 2 : 0;
-        message({.number = n, .thread = 100 + n % 20, .from = 1, .status = status,
-                 .body = "common word" + std::string(n % 3 == 0 ? " onlydeleted" : " onlykept") + " w" +
-                         std::to_string(n)});
-        if (status != 2) kept.push_back(n);
-    }
-    index();
-    closeAllTables();
+    const std::vector<uint32_t> kept = killableForum();
 
     // Killed at the first, a middle and a late commit over several files.
     int kills = 0;
@@ -387,6 +395,68 @@ TEST_F(Purging, APurgeKilledAnywhereIsFinishedByTheNextOne) {
     EXPECT_EQ(wordCount("common"), static_cast<int32_t>(kept.size()));
     EXPECT_EQ(searchWord("onlykept").size(), kept.size());
     EXPECT_EQ(databaseRow().MSGCOUNT, kept.size());
+}
+
+// Killed after the last deletion, before any word count is written, and
+// again part-way through writing them: the recount mark is left, a count
+// recounts the word list from the master index, and so does the next purge.
+TEST_F(Purging, WordCountsOfAPurgeKilledAfterItsDeletionsAreRecounted) {
+    std::vector<uint32_t> kept = killableForum();
+    const int32_t commonBefore = wordCount("common");
+    static bool killAtCommit;
+    auto killBeforeWordCounts = [] {
+        Purge p(0, 7);
+        while (p.step())
+            if (p.stage() == Purge::Stage::WordCounts) {
+                if (!killAtCommit) kill(getpid(), SIGKILL);
+                if (storageCommitHook) continue;
+                static int commits;
+                commits = 0;
+                storageCommitHook = [](int stage) {
+                    if (stage == 2 && ++commits >= 2) kill(getpid(), SIGKILL);  // after the second commit
+                };
+            }
+        return p.result() == 1 ? 0 : 1;
+    };
+    killAtCommit = false;
+    ASSERT_EQ(runChild(killBeforeWordCounts), 100 + SIGKILL);
+    EXPECT_EQ(messagesLeft(), kept);
+    EXPECT_EQ(indexedMessages(), kept);
+    EXPECT_TRUE(wordCountsMarked());
+    // The counts are those before the purge until the recount.
+    EXPECT_EQ(wordCount("common"), commonBefore);
+    EXPECT_GT(wordCount("onlydeleted"), 0);
+    {
+        Recount count(RecountAll, 7);
+        while (count.step()) {
+        }
+        ASSERT_EQ(count.result(), 1);
+    }
+    EXPECT_FALSE(wordCountsMarked());
+    EXPECT_EQ(wordCount("common"), static_cast<int32_t>(kept.size()));
+    EXPECT_EQ(wordCount("onlydeleted"), -1);
+    EXPECT_EQ(wordCount("w3"), -1);
+    EXPECT_EQ(wordCount("w4"), 1);
+    EXPECT_TRUE(searchWord("onlydeleted").empty());
+
+    // Now killed at the second commit of the word counts: some are written.
+    std::vector<uint32_t> second;
+    for (uint32_t n : kept)
+        if (n % 4 == 1) markMessage(n, 2);
+        else second.push_back(n);
+    closeAllTables();
+    killAtCommit = true;
+    ASSERT_EQ(runChild(killBeforeWordCounts), 100 + SIGKILL);
+    EXPECT_TRUE(wordCountsMarked());
+    EXPECT_EQ(messagesLeft(), second);
+    runPurge();
+    EXPECT_FALSE(wordCountsMarked());
+    EXPECT_EQ(wordCount("common"), static_cast<int32_t>(second.size()));
+    EXPECT_EQ(wordCount("onlykept"), static_cast<int32_t>(second.size()));
+    EXPECT_EQ(wordCount("w1"), -1);
+    EXPECT_EQ(wordCount("w2"), 1);
+    EXPECT_EQ(searchWord("common"), second);
+    EXPECT_EQ(databaseRow().WORDLISTINDEXNEEDSUPDATE, 0);
 }
 
 } // namespace
