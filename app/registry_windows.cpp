@@ -117,7 +117,7 @@ DatabaseSelection::DatabaseSelection(int kind, QWidget* parent) : QWidget(parent
 
 void DatabaseSelection::reload() {
     const uint32_t current = list_->currentItem() ? list_->currentItem()->data(0, IdRole).toUInt() : Mem.ForumNumber;
-    const QSignalBlocker quiet(list_);
+    QSignalBlocker quiet(list_);  // the check boxes being filled are no change of the user's
     list_->clear();
     for (const ForumsRec& r : listDatabases(kind_)) {
         auto* item = new QTreeWidgetItem(list_);
@@ -133,6 +133,9 @@ void DatabaseSelection::reload() {
         if (r.ID == current) list_->setCurrentItem(item);
     }
     if (!list_->currentItem() && list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
+    quiet.unblock();
+    // The commands that depend on the current row follow the row chosen above.
+    emit list_->currentItemChanged(list_->currentItem(), nullptr);
 }
 
 bool DatabaseSelection::chooseRow(int row) {
