@@ -304,6 +304,9 @@ struct Table::Impl {
     std::map<std::string, sqlite3_stmt*> stmts;
     sqlite3_stmt* cur = nullptr;     // live cursor
     int curKey = -1, curDir = 0;
+    int curMode = 0, curPhase = 0;   // the cursor's phase and what it was opened at
+    std::vector<Val> curVals;
+    Position curPos = 0;
     enum Pending { None, Start, FromValues, AfterRow } pending = None;
     int seekKey = -1;
     std::vector<Val> seekVals;
@@ -522,21 +525,56 @@ struct Table::Impl {
 
     // ---- cursor SQL
 
-    // Condition "at or after" (inclusive) or "after the row" (exclusive, with the
-    // rowid as the last component) in the direction dir.
-    std::string seekCond(const KeyDef& k, size_t i, int dir, bool after) const {
-        const KeyComp& c = k.comps[i];
-        bool up = (dir > 0) != c.descending;
-        std::string e = compExpr(k, c), p = "?" + std::to_string(i + 1);
-        std::string op = up ? " >= " : " <= ", strict = up ? " > " : " < ";
-        if (i + 1 == k.comps.size()) {
-            if (!after) return e + op + p;
-            // The inclusive bound first, so that the index is entered at the
-            // key values instead of being read from its start.
-            return e + op + p + " AND (" + e + strict + p + " OR rowid " + (dir > 0 ? ">" : "<") + " ?" +
-                   std::to_string(k.comps.size() + 1) + ")";
+    // A positioned read runs through phases, each one index seek in key order;
+    // together they cover every row at or after the key values (mode 1) or
+    // after the row (mode 2). The key components fall into runs that go the
+    // same way in the direction dir; run j of phase j stands past (or at) its
+    // values while the runs before it stay equal. Mode 2 starts with the rows
+    // whose key values all equal the row's and that come after it by row ID.
+    std::vector<std::pair<size_t, size_t>> keyRuns(const KeyDef& k, int dir) const {
+        std::vector<std::pair<size_t, size_t>> runs;  // [first, end) of each run
+        for (size_t i = 0; i < k.comps.size(); ++i) {
+            bool up = (dir > 0) != k.comps[i].descending;
+            if (i && up == ((dir > 0) != k.comps[i - 1].descending)) runs.back().second = i + 1;
+            else runs.push_back({i, i + 1});
         }
-        return e + op + p + " AND (" + e + strict + p + " OR (" + seekCond(k, i + 1, dir, after) + "))";
+        return runs;
+    }
+
+    int phaseCount(int key, int dir, int mode) const {
+        if (key < 0 || mode == 0) return 1;
+        return static_cast<int>(keyRuns(t->keys_[key], dir).size()) + (mode == 2 ? 1 : 0);
+    }
+
+    std::string phaseCond(const KeyDef& k, int dir, int mode, int phase) const {
+        auto runs = keyRuns(k, dir);
+        std::string eq;
+        auto equalUpTo = [&](size_t end) {
+            for (size_t i = 0; i < end; ++i) {
+                if (!eq.empty()) eq += " AND ";
+                eq += compExpr(k, k.comps[i]) + " = ?" + std::to_string(i + 1);
+            }
+        };
+        if (mode == 2 && phase == 0) {
+            equalUpTo(k.comps.size());
+            return eq + " AND rowid " + (dir > 0 ? "> ?" : "< ?") + std::to_string(k.comps.size() + 1);
+        }
+        size_t j = runs.size() - 1 - static_cast<size_t>(phase - (mode == 2 ? 1 : 0));
+        equalUpTo(runs[j].first);
+        // The run as a row value of plain columns against the values with the
+        // key's collation, so that SQLite seeks on every column of the run.
+        std::string lhs, rhs;
+        for (size_t i = runs[j].first; i < runs[j].second; ++i) {
+            const KeyComp& c = k.comps[i];
+            if (i > runs[j].first) { lhs += ", "; rhs += ", "; }
+            lhs += quoteId(cols[fieldCol[c.field]]);
+            rhs += "?" + std::to_string(i + 1);
+            if (k.nocase && t->fields_[c.field].type == FieldType::String) rhs += " COLLATE QBNOCASE";
+        }
+        bool up = (dir > 0) != k.comps[runs[j].first].descending;
+        bool inclusive = mode == 1 && j + 1 == runs.size();
+        std::string op = up ? (inclusive ? " >= " : " > ") : (inclusive ? " <= " : " < ");
+        return (eq.empty() ? "" : eq + " AND ") + "(" + lhs + ")" + op + "(" + rhs + ")";
     }
 
     std::string orderBy(int key, int dir) const {
@@ -551,9 +589,9 @@ struct Table::Impl {
     }
 
     // mode: 0 from the start, 1 at or after values, 2 after the current row
-    sqlite3_stmt* cursorStmt(int key, int dir, int mode, bool withMemo) {
-        std::string id = "cur" + std::to_string(key) + "/" + std::to_string(dir) + "/" + std::to_string(mode) +
-                         (withMemo ? "m" : "");
+    sqlite3_stmt* cursorStmt(int key, int dir, int mode, int phase, bool withMemo) {
+        std::string id = "cur" + std::to_string(key) + "/" + std::to_string(dir) + "/" + std::to_string(mode) + "/" +
+                         std::to_string(phase) + (withMemo ? "m" : "");
         return prepare(id, [&] {
             std::string where;
             if (key < 0) {
@@ -564,7 +602,7 @@ struct Table::Impl {
                 if (k.optional) where = optionalCond(k);
                 if (mode) {
                     if (!where.empty()) where += " AND ";
-                    where += seekCond(k, 0, dir, mode == 2);
+                    where += phaseCond(k, dir, mode, phase);
                 }
             }
             std::string sql = "SELECT " + selectList(withMemo) + " FROM " + tab();
@@ -1115,22 +1153,36 @@ bool step(Table& t, Table::Impl& im, int dir, bool skipMemo) {
     if (!t.isOpen()) { setError(ErrRecordNotAvailable, "table not open"); return false; }
     if (im.pending == Table::Impl::None) { setError(ErrRecordNotAvailable, "no position set"); return false; }
     bool withMemo = !skipMemo;
-    if (!im.cur || im.curDir != dir) {
-        int mode = im.pending == Table::Impl::Start ? 0 : im.pending == Table::Impl::FromValues ? 1 : 2;
-        sqlite3_stmt* s = im.cursorStmt(im.seekKey, dir, mode, withMemo);
+    // Opens phase `phase` of the cursor at its starting values.
+    auto openPhase = [&](int phase) {
+        sqlite3_stmt* s = im.cursorStmt(im.curKey, dir, im.curMode, phase, withMemo);
         if (!s) return false;
-        if (im.seekKey < 0) {
-            if (mode == 1) sqlite3_bind_int64(s, 1, im.seekVals.empty() ? 0 : im.seekVals[0].i);
-            if (mode == 2) sqlite3_bind_int64(s, 1, t.position());
-        } else if (mode) {
-            for (size_t i = 0; i < im.seekVals.size(); ++i) Table::Impl::bindVal(s, static_cast<int>(i + 1), im.seekVals[i]);
-            if (mode == 2) sqlite3_bind_int64(s, static_cast<int>(im.seekVals.size() + 1), t.position());
+        if (im.curKey < 0) {
+            if (im.curMode == 1) sqlite3_bind_int64(s, 1, im.curVals.empty() ? 0 : im.curVals[0].i);
+            if (im.curMode == 2) sqlite3_bind_int64(s, 1, im.curPos);
+        } else if (im.curMode) {
+            for (size_t i = 0; i < im.curVals.size(); ++i) Table::Impl::bindVal(s, static_cast<int>(i + 1), im.curVals[i]);
+            if (im.curMode == 2 && phase == 0)
+                sqlite3_bind_int64(s, static_cast<int>(im.curVals.size() + 1), im.curPos);
         }
         im.cur = s;
-        im.curDir = dir;
+        im.curPhase = phase;
+        return true;
+    };
+    if (!im.cur || im.curDir != dir) {
+        im.curMode = im.pending == Table::Impl::Start ? 0 : im.pending == Table::Impl::FromValues ? 1 : 2;
         im.curKey = im.seekKey;
+        im.curVals = im.seekVals;
+        im.curPos = t.position();
+        if (!openPhase(0)) return false;
+        im.curDir = dir;
     }
     int rc = sqlite3_step(im.cur);
+    while (rc == SQLITE_DONE && im.curPhase + 1 < im.phaseCount(im.curKey, dir, im.curMode)) {
+        sqlite3_reset(im.cur);
+        if (!openPhase(im.curPhase + 1)) { im.invalidateCursor(); return false; }
+        rc = sqlite3_step(im.cur);
+    }
     if (rc == SQLITE_ROW) {
         im.readRow(im.cur, withMemo);
         if (im.seekKey >= 0) im.seekVals = im.keyValsFromRow(im.cur, im.seekKey);
