@@ -179,6 +179,7 @@ void applyDisplaySettings() {
     rs.wrap = konfigNumber(60);
     ReadingPrefs& rp = readingPrefs();
     if (int32_t label = konfigNumber(16); label >= 1 && label <= 5) rp.treeLabel = label;
+    rp.searchTiming = konfigNumber(32) != 0;  // the timing option of the preferences
     // The standard search reads as many messages per tick as its speed step says.
     if (int32_t batch = SpeedVal(3, 31); batch > 0) rp.searchBatch = batch;
     std::string name, picture;

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 
+#include "app/browsewindow.h"
 #include "app/commands.h"
 #include "app/config.h"
 #include "app/preferences.h"
@@ -221,6 +222,7 @@ TEST_F(PreferencesTest, EveryPageSavesItsGroupAndTheProgramTakesIt) {
         {"export-mail-target", "eudora"},  // Export, group C
         {"export-wrap", "on"},           // Export, group B
         {"auto-stop-forum", "off"},      // Word index
+        {"timing", "on"},                // General, group B
     };
     for (auto& [n, v] : changes) w.setEditorValue(n, v);
     ASSERT_TRUE(w.save());
@@ -231,6 +233,7 @@ TEST_F(PreferencesTest, EveryPageSavesItsGroupAndTheProgramTakesIt) {
     std::string dateName, picture;
     SetDate(dateName, picture);
     EXPECT_EQ(picture, "@D10-");
+    EXPECT_TRUE(readingPrefs().searchTiming) << "the searches tell the time they took";
     // Unchanged settings stay as they were.
     EXPECT_EQ(stored("time-format"), "system");
 }
