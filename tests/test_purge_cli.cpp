@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/internettest.h"
+#include "tests/qboxrun.h"
 #include "tests/testutil.h"
 
 namespace fs = std::filesystem;
@@ -19,10 +20,7 @@ using namespace qb;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
+using Outcome = QboxOutcome;
 
 class PurgeCli : public ::testing::Test {
 protected:
@@ -30,26 +28,7 @@ protected:
     std::string home;
     void SetUp() override { home = tmp.path + "/home"; }
 
-    Outcome qbox(std::vector<std::string> args) {
-        const std::string outPath = tmp.path + "/out.txt", errPath = tmp.path + "/err.txt";
-        args.insert(args.begin(), {QBOX_BIN, "--home", home});
-        Outcome r;
-        r.status = runChild([&] {
-            int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (o < 0 || e < 0) return 126;
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            return 127;
-        });
-        r.out = readFile(outPath);
-        r.err = readFile(errPath);
-        return r;
-    }
+    Outcome qbox(std::vector<std::string> args) { return runQbox(home, tmp.path, std::move(args)); }
 
     // The numbers after the words of a line like "messages 3 partners 2 persons 4".
     static std::vector<unsigned long> numbers(const std::string& line, const std::vector<std::string>& words) {
