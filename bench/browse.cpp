@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/storage.h"
@@ -18,7 +19,8 @@
 #include "reading/browselist.h"
 
 using namespace qb;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::seconds;
 
 namespace {
 double ms(Clock::time_point a, Clock::time_point b) {
@@ -29,16 +31,8 @@ double ms(Clock::time_point a, Clock::time_point b) {
 int main(int argc, char** argv) {
     const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
     namespace fs = std::filesystem;
-    const fs::path root = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / ("qb_bench_browse_" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root / "CFG");
-    fs::create_directories(root / "TEMP");
-    fs::create_directories(root / "F1");
-    Mem.Net = Mem.FileDir = MasIdxPath = root.string();
-    Mem.TempDir = (root / "TEMP").string();
-    Mem.Dirnamn = "F1";
+    const fs::path root = bench::databaseHome(argc, argv, "browse");
     Mem.ForumType = 1;
-    setEngineDirectory((root / "CFG").string());
 
     OP_CLOSE(OpOpenShared, MsgNmbr.number(), Person.number(), Threads.number(), Sections.number());
     if (!MsgNmbr.isOpen()) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/storage.h"
@@ -18,28 +19,17 @@
 #include "reading/render.h"
 
 using namespace qb;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::seconds;
 
-namespace {
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-} // namespace
 
 int main(int argc, char** argv) {
     const long mails = argc > 1 ? std::atol(argv[1]) : 100000;
     namespace fs = std::filesystem;
-    const fs::path root =
-        argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / ("qb_bench_export_" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root / "CFG");
-    fs::create_directories(root / "TEMP");
-    fs::create_directories(root / "F1");
-    Mem.Net = Mem.FileDir = MasIdxPath = root.string();
-    Mem.TempDir = (root / "TEMP").string();
-    Mem.Dirnamn = "F1";
+    const fs::path root = bench::databaseHome(argc, argv, "export");
     Mem.ForumType = 2;
     Mem.Description = "Bench Mail";
     Mem.PersonID = 1;
-    setEngineDirectory((root / "CFG").string());
 
     OP_CLOSE(OpOpenShared, Mail.number(), MsgText.number(), Person.number());
     if (!Mail.isOpen() || !MsgText.isOpen() || !Person.isOpen()) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/storage.h"
@@ -19,27 +20,16 @@
 #include "reading/topics.h"
 
 using namespace qb;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::seconds;
 
-namespace {
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-} // namespace
 
 int main(int argc, char** argv) {
     const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
     namespace fs = std::filesystem;
-    const fs::path root =
-        argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / ("qb_bench_keywords_" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root / "CFG");
-    fs::create_directories(root / "TEMP");
-    fs::create_directories(root / "F1");
-    Mem.Net = Mem.FileDir = MasIdxPath = root.string();
-    Mem.TempDir = (root / "TEMP").string();
-    Mem.Dirnamn = "F1";
+    const fs::path root = bench::databaseHome(argc, argv, "keywords");
     Mem.ForumType = 2;
     Mem.ForumNumber = 300000;
-    setEngineDirectory((root / "CFG").string());
 
     OP_CLOSE(OpOpenShared, Mail.number(), MsgText.number());
     if (!Mail.isOpen() || !MsgText.isOpen()) {

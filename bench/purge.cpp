@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/storage.h"
@@ -22,10 +23,10 @@
 #include "maintenance/purge.h"
 
 using namespace qb;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::seconds;
 
 namespace {
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 constexpr uint32_t kThreads = 50000, kPersons = 5000, kSections = 10, kVocabulary = 50000, kWordsPerMessage = 8;
 
@@ -41,19 +42,10 @@ std::string threadHeading(uint32_t t) { return "Heading " + std::to_string(t); }
 int main(int argc, char** argv) {
     const uint32_t messages = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
     namespace fs = std::filesystem;
-    const fs::path root =
-        argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / ("qb_bench_purge_" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root / "CFG");
-    fs::create_directories(root / "TEMP");
-    fs::create_directories(root / "F1");
-    Mem.Net = Mem.FileDir = MasIdxPath = root.string();
-    Mem.TempDir = (root / "TEMP").string();
-    Mem.Dirnamn = "F1";
+    const fs::path root = bench::databaseHome(argc, argv, "purge");
     Mem.ForumType = 1;
     Mem.ForumNumber = 250001;
     Mem.Description = "Bench forum";
-    setEngineDirectory((root / "CFG").string());
 
     auto t0 = Clock::now();
     OP_CLOSE(OpOpenShared, Forums.number());
