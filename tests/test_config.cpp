@@ -23,6 +23,7 @@
 #include "core/tables.h"
 #include "core/ui.h"
 #include "tests/qboxrun.h"
+#include "tests/reading_runs.h"
 #include "tests/testutil.h"
 
 namespace fs = std::filesystem;
@@ -181,13 +182,7 @@ class PreferencesTest : public ::testing::Test {
 protected:
     TempDir tmp;
     HeadlessUi headless;
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "qbtests";
-        static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qb::testing::ensureApp(); }
     void SetUp() override {
         setUi(&headless);
         startHeadless(tmp.path);

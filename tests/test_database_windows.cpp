@@ -21,18 +21,13 @@
 #include "tests/words_fixture.h"
 #include "wordsearch/indexer.h"
 #include "wordsearch/wordlists.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
 
 namespace {
 
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
+using qb::testing::ensureApp;
 
 void settle() {
     for (int i = 0; i < 5; ++i) {

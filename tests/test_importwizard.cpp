@@ -21,19 +21,14 @@
 #include "import/pipeline.h"
 #include "tests/pipeline_testreader.h"
 #include "tests/testutil.h"
+#include "tests/reading_runs.h"
 
 namespace fs = std::filesystem;
 using namespace qb;
 
 namespace {
 
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
+using qb::testing::ensureApp;
 
 class ImportWizardTest : public ::testing::Test {
 protected:

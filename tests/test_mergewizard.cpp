@@ -23,18 +23,13 @@
 #include "import/pipeline.h"
 #include "tests/pipeline_testreader.h"
 #include "tests/testutil.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
 
 namespace {
 
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
+using qb::testing::ensureApp;
 
 class MergeWizardTest : public ::testing::Test {
 protected:

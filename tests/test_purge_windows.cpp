@@ -12,18 +12,13 @@
 #include "core/registry.h"
 #include "maintenance/taskreport.h"
 #include "tests/purge_fixture.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
 
 namespace {
 
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
+using qb::testing::ensureApp;
 
 class PurgeWindows : public PurgeDbTest {
 protected:

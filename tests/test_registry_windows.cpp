@@ -13,18 +13,13 @@
 #include "core/registry.h"
 #include "import/maildb.h"
 #include "tests/dbhome.h"
+#include "tests/reading_runs.h"
 
 using namespace qb;
 
 namespace {
 
-void ensureApp() {
-    static int argc = 1;
-    static char name[] = "qbtests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
+using qb::testing::ensureApp;
 
 class RegistryWindows : public qb::testing::DbHome {
 protected:
