@@ -808,18 +808,31 @@ std::string charsetToCp1252(std::string_view text, std::string_view charsetIn) {
         if (c >= 0x80 || c == 0x1B) { ascii = false; break; }
     if (ascii) return std::string(text);
 
+    // Converters are kept per charset name, since opening one costs more than
+    // converting a message. The names come from the messages, so the cache is
+    // bounded, names iconv does not know are not kept, and every converter is
+    // closed when the process ends.
+    struct ConverterCache {
+        std::map<std::string, iconv_t> open;
+        void clear() {
+            for (auto& [name, cd] : open) iconv_close(cd);
+            open.clear();
+        }
+        ~ConverterCache() { clear(); }
+    };
     static std::mutex mu;
-    static std::map<std::string, iconv_t> cache;
+    static ConverterCache cache;
     std::lock_guard<std::mutex> lock(mu);
     iconv_t cd;
-    auto it = cache.find(cs);
-    if (it != cache.end()) {
+    auto it = cache.open.find(cs);
+    if (it != cache.open.end()) {
         cd = it->second;
     } else {
         cd = iconv_open("WINDOWS-1252//TRANSLIT", cs.c_str());
-        cache[cs] = cd;
+        if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
+        if (cache.open.size() >= kConverterCacheSize) cache.clear();
+        cache.open.emplace(cs, cd);
     }
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     // Transliteration follows the character-type locale: use one that has a
     // table whatever the process runs under, for the same result everywhere.

@@ -109,5 +109,7 @@ bool isUtf8Text(std::string_view s);
 // an equivalent are transliterated or become "?"). Text in Windows-1252,
 // Latin-1, US-ASCII or an unknown charset is returned unchanged.
 std::string charsetToCp1252(std::string_view text, std::string_view charset);
+// How many charset converters charsetToCp1252 keeps open at most.
+inline constexpr size_t kConverterCacheSize = 32;
 
 } // namespace qb

@@ -232,6 +232,23 @@ TEST(Mime, CharsetsAndEncodedWords) {
     EXPECT_EQ(charsetToCp1252("\xE1\xE9", "iso-8859-7"), "??");  // Greek letters have no equivalent
     EXPECT_EQ(charsetToCp1252("\xE9", "iso-8859-15"), "\xE9");
 
+    // Many charset names, as a mailbox of many writers has them: converters are
+    // dropped and reopened on the way, and each conversion stays right.
+    std::vector<std::string> names;
+    for (int n = 2; n <= 16; ++n) {
+        names.push_back("ISO-8859-" + std::to_string(n));
+        names.push_back("ISO8859-" + std::to_string(n));
+    }
+    for (int n = 1250; n <= 1258; ++n) names.push_back("CP" + std::to_string(n));
+    for (int n = 0; n < 40; ++n) names.push_back("X-NO-SUCH-CHARSET-" + std::to_string(n));
+    ASSERT_GT(names.size(), 2 * kConverterCacheSize);
+    for (int round = 0; round < 3; ++round)
+        for (const std::string& name : names) {
+            charsetToCp1252("\xE9\xA4", name);
+            ASSERT_EQ(charsetToCp1252("caf\xC3\xA9", "utf-8"), "caf\xE9") << name;
+            ASSERT_EQ(charsetToCp1252("\xA4", "latin-9"), "\x80") << name;
+        }
+
     EXPECT_EQ(decodeEncodedWords("=?ISO-8859-1?Q?Andr=E9_Fo?= <a@b>"), "Andr\xE9 Fo <a@b>");
     EXPECT_EQ(decodeEncodedWords("=?utf-8?b?Y2Fmw6k=?= =?UTF-8?Q?_ok?="), "caf\xE9 ok");
     EXPECT_EQ(decodeEncodedWords("plain =?bad"), "plain =?bad");
