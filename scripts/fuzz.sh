@@ -41,6 +41,10 @@ seed() {
   true
 }
 
+# The readers' harnesses create tables for every input: on a memory file
+# system their syncs cost nothing, which gives many more runs a second.
+[ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
+
 status=0
 for t in $targets; do
   bin="$dir/fuzz/fuzz_$t"
