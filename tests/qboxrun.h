@@ -1,9 +1,9 @@
-// Runs the qbox program as a child process on a home directory and collects
-// its exit status, standard output and standard error.
+// Runs the qbox program of the build as a child process on a home directory
+// and collects its exit status, standard output and standard error.
 #pragma once
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,25 +17,34 @@ struct QboxOutcome {
     std::string out, err;
 };
 
-inline QboxOutcome runQbox(const std::string& home, const std::string& scratchDir, std::vector<std::string> args) {
+// The text in single quotes for the shell.
+inline std::string shellQuote(const std::string& s) {
+    std::string r = "'";
+    for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return r + "'";
+}
+
+// qbox --home HOME ARGS, with ARGS as the shell reads them and stdin empty;
+// the outputs pass through files in scratchDir. A child that did not exit
+// (a crash) has status 100.
+inline QboxOutcome runQboxShell(const std::string& home, const std::string& scratchDir, const std::string& args) {
     const std::string outPath = scratchDir + "/qbox-out.txt", errPath = scratchDir + "/qbox-err.txt";
-    args.insert(args.begin(), {QBOX_BIN, "--home", home});
+    const std::string cmd = shellQuote(QBOX_BIN) + " --home " + shellQuote(home) + " " + args + " >" +
+                            shellQuote(outPath) + " 2>" + shellQuote(errPath) + " </dev/null";
+    const int rc = std::system(cmd.c_str());
     QboxOutcome r;
-    r.status = runChild([&] {
-        int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0) return 126;
-        dup2(o, 1);
-        dup2(e, 2);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        return 127;
-    });
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 100;
     r.out = readFile(outPath);
     r.err = readFile(errPath);
     return r;
+}
+
+// The same with each argument as it is.
+inline QboxOutcome runQbox(const std::string& home, const std::string& scratchDir,
+                           const std::vector<std::string>& args) {
+    std::string line;
+    for (const std::string& a : args) line += (line.empty() ? "" : " ") + shellQuote(a);
+    return runQboxShell(home, scratchDir, line);
 }
 
 // Tab-separated output as rows of columns.
@@ -53,4 +62,14 @@ inline std::vector<std::vector<std::string>> tabRows(const std::string& out) {
     return v;
 }
 
+namespace testing {
+
+using CliResult = QboxOutcome;
+using CliRun = QboxOutcome;
+
+// qbox --home HOME ARGS (as the shell reads them), the outputs kept in HOME.
+inline CliResult runQbox(const std::string& home, const std::string& args) { return runQboxShell(home, home, args); }
+inline CliRun qbox(const std::string& home, const std::string& args) { return runQboxShell(home, home, args); }
+
+} // namespace testing
 } // namespace qb

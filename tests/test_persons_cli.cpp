@@ -21,7 +21,7 @@
 #include "core/text.h"
 #include "core/ui.h"
 #include "import/maildb.h"
-#include "tests/cli_testutil.h"
+#include "tests/qboxrun.h"
 
 namespace fs = std::filesystem;
 using namespace qb;
@@ -29,7 +29,7 @@ using namespace qb;
 namespace {
 
 using Result = qb::testing::CliResult;
-const auto quote = qb::testing::shellQuote;
+const auto quote = qb::shellQuote;
 Result qbox(const std::string& home, const std::string& args) { return qb::testing::runQbox(home, args); }
 
 std::vector<std::vector<std::string>> rows(const std::string& out) {
