@@ -378,6 +378,19 @@ private:
 };
 
 
+// A row of buttons at the right under the window's contents, in the order given.
+std::vector<QPushButton*> buttonRow(QWidget* owner, QVBoxLayout* v, std::initializer_list<const char*> labels) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    std::vector<QPushButton*> buttons;
+    for (const char* label : labels) {
+        buttons.push_back(new QPushButton(QString::fromLatin1(label), owner));
+        row->addWidget(buttons.back());
+    }
+    v->addLayout(row);
+    return buttons;
+}
+
 // ---- Import definitions: the list, its drag, the definition window --------
 
 // A drag of import definitions carries their IDs, blank-separated.
@@ -638,15 +651,9 @@ public:
         auto* v = new QVBoxLayout(this);
         list_ = new DefinitionList(this);
         v->addWidget(list_);
-        auto* row = new QHBoxLayout;
-        auto* open = new QPushButton(QStringLiteral("&Open"), this);
-        auto* change = new QPushButton(QStringLiteral("&Change"), this);
-        auto* remove = new QPushButton(QStringLiteral("&Delete"), this);
-        auto* toTask = new QPushButton(QStringLiteral("Add to &task"), this);
-        auto* close = new QPushButton(QStringLiteral("C&lose"), this);
-        row->addStretch();
-        for (QPushButton* b : {open, change, remove, toTask, close}) row->addWidget(b);
-        v->addLayout(row);
+        const auto buttons = buttonRow(this, v, {"&Open", "&Change", "&Delete", "Add to &task", "C&lose"});
+        QPushButton *open = buttons[0], *change = buttons[1], *remove = buttons[2], *toTask = buttons[3],
+                    *close = buttons[4];
         connect(open, &QPushButton::clicked, this, [this] { openDefinition(false); });
         connect(list_, &QTreeWidget::itemActivated, this, [this] { openDefinition(false); });
         connect(change, &QPushButton::clicked, this, [this] { openDefinition(true); });
@@ -864,15 +871,9 @@ public:
         list_->setRootIsDecorated(false);
         list_->setHeaderLabels({"Task", "Active", "Next start", "Last run", "Result"});
         v->addWidget(list_);
-        auto* row = new QHBoxLayout;
-        auto* add = new QPushButton(QStringLiteral("&Add"), this);
-        auto* change = new QPushButton(QStringLiteral("&Change"), this);
-        auto* runNow = new QPushButton(QStringLiteral("&Run now"), this);
-        auto* remove = new QPushButton(QStringLiteral("&Delete"), this);
-        auto* log = new QPushButton(QStringLiteral("&Log"), this);
-        auto* close = new QPushButton(QStringLiteral("&Close"), this);
-        row->addStretch();
-        for (QPushButton* b : {add, change, runNow, remove, log, close}) row->addWidget(b);
+        const auto buttons = buttonRow(this, v, {"&Add", "&Change", "&Run now", "&Delete", "&Log", "&Close"});
+        QPushButton *add = buttons[0], *change = buttons[1], *runNow = buttons[2], *remove = buttons[3],
+                    *log = buttons[4], *close = buttons[5];
         // The task window stays open beside the list of import definitions,
         // from which definitions are dragged into it.
         auto openForm = [this](uint32_t id) {
@@ -885,7 +886,6 @@ public:
         connect(change, &QPushButton::clicked, this, [this, openForm] {
             if (const uint32_t id = currentId()) openForm(id);
         });
-        v->addLayout(row);
         connect(runNow, &QPushButton::clicked, this, [this] {
             if (const uint32_t id = currentId())
                 changeTask(id, [](TasksRec& t, int32_t) {
