@@ -111,6 +111,44 @@ protected:
         return changeDefinition(b, fileSpecs(id)) ? id : 0;
     }
 
+    // A mail database that keeps a word index, a mailbox of three mails and
+    // task `name` that imports it, counts and indexes, to run now.
+    void mailTask(TasksRec& t, const std::string& name) {
+        ASSERT_TRUE(loadWordTables());
+        std::string why;
+        const uint32_t db = addMailDatabase("Lists", "owner@example.org", {}, &why);
+        ASSERT_NE(db, 0u) << why;
+        const std::string in = home.path + "/in";
+        std::filesystem::create_directories(in);
+        {
+            std::ofstream mbox(in + "/list.mbox", std::ios::binary);
+            for (int i = 1; i <= 3; ++i)
+                mbox << "From a@example.org Mon Dec  7 10:0" << i << ":00 2026\nFrom: a@example.org\n"
+                     << "To: owner@example.org\nSubject: kernel patch " << i << "\nDate: Mon, 7 Dec 2026 10:0" << i
+                     << ":00 +0000\n\nThe mips kernel boots again, attempt " << i << ".\n\n";
+        }
+        const uint32_t def = definition("List mail", in, db);
+        ASSERT_NE(def, 0u);
+        ASSERT_TRUE(setKeepsIndex(db, true));
+        t = TasksRec{};
+        t.DESCRIPTION.set(name);
+        t.RUNNOWDATE = today();
+        t.RUNNOWTIME = clockNow();
+        t.ACTIVE = 1;
+        t.DOCOUNT = 1;
+        t.DOINDEX = 1;
+        ASSERT_TRUE(saveTask(t, true, {def}, true));
+    }
+    // The kind and result of each step of the last run, each finished.
+    static std::vector<std::pair<int, int>> loggedSteps() {
+        std::vector<std::pair<int, int>> steps;
+        for (const TaskLogItemRec& i : runItems(currentTaskLogId())) {
+            steps.emplace_back(static_cast<int>(i.TYPE), static_cast<int>(i.RESULTCODE));
+            EXPECT_NE(i.DATEFINISHED, 0) << i.TYPE;
+        }
+        return steps;
+    }
+
     TasksRec row() {
         OP_CLOSE(OpOpenShared, Tasks.number());
         Tasks.clearBuffer();
@@ -362,31 +400,8 @@ TEST_F(TaskWindows, OpenWorkWindowsHoldTheScheduler) {
 }
 
 TEST_F(TaskWindows, JobsRunInTheirWindowsAndReportTheirEnd) {
-    ASSERT_TRUE(loadWordTables());
-    std::string why;
-    const uint32_t db = addMailDatabase("Lists", "owner@example.org", {}, &why);
-    ASSERT_NE(db, 0u) << why;
-    const std::string in = home.path + "/in";
-    std::filesystem::create_directories(in);
-    {
-        std::ofstream mbox(in + "/list.mbox", std::ios::binary);
-        for (int i = 1; i <= 3; ++i)
-            mbox << "From a@example.org Mon Dec  7 10:0" << i << ":00 2026\nFrom: a@example.org\n"
-                 << "To: owner@example.org\nSubject: kernel patch " << i << "\nDate: Mon, 7 Dec 2026 10:0" << i
-                 << ":00 +0000\n\nThe mips kernel boots again, attempt " << i << ".\n\n";
-    }
-    const uint32_t def = definition("List mail", in, db);
-    ASSERT_NE(def, 0u);
-    ASSERT_TRUE(setKeepsIndex(db, true));
     TasksRec t{};
-    t.DESCRIPTION.set("Mail and index");
-    t.RUNNOWDATE = today();
-    t.RUNNOWTIME = clockNow();
-    t.ACTIVE = 1;
-    t.DOCOUNT = 1;
-    t.DOINDEX = 1;
-    ASSERT_TRUE(saveTask(t, true, {def}, true));
-
+    ASSERT_NO_FATAL_FAILURE(mailTask(t, "Mail and index"));
     QWidget* start = startProcedure("StartTask");
     ASSERT_NE(start, nullptr);
     auto* which = start->findChild<QComboBox*>();
@@ -407,12 +422,7 @@ TEST_F(TaskWindows, JobsRunInTheirWindowsAndReportTheirEnd) {
 
     // Import, count and indexing, each logged with its end; the jobs ran in
     // their windows, which went with the run.
-    std::vector<std::pair<int, int>> steps;
-    for (const TaskLogItemRec& i : runItems(currentTaskLogId())) {
-        steps.emplace_back(static_cast<int>(i.TYPE), static_cast<int>(i.RESULTCODE));
-        EXPECT_NE(i.DATEFINISHED, 0) << i.TYPE;
-    }
-    EXPECT_EQ(steps, (std::vector<std::pair<int, int>>{{StepImport, 1}, {StepCount, 1}, {StepIndex, 1}}));
+    EXPECT_EQ(loggedSteps(), (std::vector<std::pair<int, int>>{{StepImport, 1}, {StepCount, 1}, {StepIndex, 1}}));
     EXPECT_TRUE(counting);
     EXPECT_TRUE(indexing);
     ASSERT_TRUE(waitFor([] { return NextTask(13, 0, nullptr) == 0; }));
@@ -421,6 +431,36 @@ TEST_F(TaskWindows, JobsRunInTheirWindowsAndReportTheirEnd) {
     ASSERT_TRUE(taskNamed("Mail and index", after));
     EXPECT_EQ(after.ACTIVE, 0);  // a run-now task without a next start ran once
     EXPECT_EQ(after.RESULTCODE, 1);
+}
+
+TEST_F(TaskWindows, AFailedJobWindowEndsTheRunAndTheTask) {
+    // A weekly task: after a good run it would stay active.
+    TasksRec t{};
+    ASSERT_NO_FATAL_FAILURE(mailTask(t, "Weekly mail"));
+    t.RUNNEXTDATE = today() + 1;
+    t.RUNNEXTTIME = clockTime(3, 0, 0);
+    t.DAYS[weekday(today())] = 1;
+    ASSERT_TRUE(saveTask(t, false, {}, false));
+    // Another indexer holds the word index: the indexing window's run cannot start.
+    IndexingInProgress = true;
+    QWidget* start = startProcedure("StartTask");
+    ASSERT_NE(start, nullptr);
+    auto* which = start->findChild<QComboBox*>();
+    which->setCurrentIndex(which->findData(t.ID));
+    start->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    const bool ended = waitFor([] { return !taskRunning(); }, 60000);
+    IndexingInProgress = false;
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(lastRunResult(), 2);
+    EXPECT_TRUE(headless.shown.empty()) << headless.shown[0].text;
+    EXPECT_EQ(loggedSteps(), (std::vector<std::pair<int, int>>{{StepImport, 1}, {StepCount, 1}, {StepIndex, 2}}));
+    TasksRec after{};
+    ASSERT_TRUE(taskNamed("Weekly mail", after));
+    EXPECT_EQ(after.ACTIVE, 0);
+    EXPECT_EQ(after.RUNNOWDATE, 0);
+    EXPECT_EQ(after.RESULTCODE, 2);
+    EXPECT_EQ(after.RUNNEXTDATE, today() + 1);  // a run-now run leaves the next start
+    ASSERT_TRUE(waitFor([] { return NextTask(13, 0, nullptr) == 0; }));
 }
 
 } // namespace
