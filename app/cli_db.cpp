@@ -29,6 +29,12 @@ void printRow(const ForumsRec& r) {
                 databaseDirName(r.DIRNUMBER).c_str(), r.MSGCOUNT);
 }
 
+// The row of `db list`: the database row and whether it keeps a word index.
+void printListRow(const ForumsRec& r) {
+    std::printf("%u\t%s\t%s\t%s\t%u\t%s\n", r.ID, kindWord(r.TYPE), toUtf8(r.DESCRIPTION.view()).c_str(),
+                databaseDirName(r.DIRNUMBER).c_str(), r.MSGCOUNT, r.INDEXTYPE == 1 ? "index" : "-");
+}
+
 // The single name argument of a subcommand.
 bool oneName(const std::vector<std::string>& args, std::string& name) {
     if (args.size() != 1 || args[0].empty() || args[0].rfind("--", 0) == 0) return false;
@@ -47,7 +53,7 @@ int dbCommand(CliContext& ctx) {
 
     if (sub == "list") {
         if (!args.empty()) return fail("db list: unexpected argument " + args[0]);
-        for (const ForumsRec& r : listDatabases(0)) printRow(r);
+        for (const ForumsRec& r : listDatabases(0)) printListRow(r);
         return 0;
     }
     if (sub == "add-forum") {

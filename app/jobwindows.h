@@ -1,9 +1,12 @@
 // What the windows of the maintenance procedures share: the procedure of a
 // task manager job, and running a step on the window's own database.
 #pragma once
+#include <QTimer>
 #include <cstdint>
+#include <string>
 
 #include "core/globals.h"
+#include "app/procedures.h"
 #include "core/registry.h"
 #include "maintenance/taskreport.h"
 
@@ -17,6 +20,15 @@ inline const char* procedureOfJob(int kind) {
     case JobIndex: return "AutoIndex";
     case JobDuplicates: return "Duplicates";
     default: return nullptr;
+    }
+}
+
+// Unattended: reports the end of a job to the task manager and starts the
+// procedure of the next job it names, once the caller has returned.
+inline void reportJobEnd(int kind, uint32_t database, int result) {
+    if (const char* proc = procedureOfJob(reportMaintenanceEnd(kind, database, result))) {
+        const std::string name = proc;
+        QTimer::singleShot(0, [name] { startProcedure(name); });
     }
 }
 

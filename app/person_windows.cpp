@@ -397,11 +397,7 @@ DuplicatesWindow::~DuplicatesWindow() {
 // Unattended: the end goes to the task manager, and its next job starts.
 void DuplicatesWindow::report(int result) {
     reported_ = true;
-    const int next = reportMaintenanceEnd(JobDuplicates, database_, result);
-    if (const char* proc = procedureOfJob(next)) {
-        const std::string name = proc;
-        QTimer::singleShot(0, [name] { startProcedure(name); });
-    }
+    reportJobEnd(JobDuplicates, database_, result);
 }
 
 bool DuplicatesWindow::running() const { return run_ && !run_->finished(); }

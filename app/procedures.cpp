@@ -3,12 +3,14 @@
 #include <QPointer>
 #include <QWidget>
 #include <map>
+#include <set>
 
 #include "app/boundwindows.h"
 #include "core/fixedstr.h"
 #include "core/globals.h"
 #include "core/text.h"
 #include "core/ui.h"
+#include "tasks/taskmanager.h"
 
 namespace qb {
 
@@ -20,6 +22,16 @@ std::map<std::string, ProcedureFactory>& factories() {
 std::map<std::string, QPointer<QWidget>>& windows() {
     static std::map<std::string, QPointer<QWidget>> m;
     return m;
+}
+// The procedures that do work on the databases or the configuration: while
+// a window of one is open the scheduler starts no task (and a run is refused),
+// so that no run meets their half-done work. Reading, browsing and the
+// settings windows do not count; a task run closes them.
+bool countsAsWork(const std::string& name) {
+    static const std::set<std::string> work = {"ImportMeny", "MergeMeny",   "PurgeMess",   "CountMess",
+                                               "Duplicates", "MergePersons", "AutoIndex",  "RebuildMeny",
+                                               "NextIdCheck", "AddressExport", "Classify"};
+    return work.count(name) != 0;
 }
 } // namespace
 
@@ -88,6 +100,10 @@ QWidget* startProcedure(const std::string& name, QWidget* parent) {
             w->setWindowTitle(w->windowTitle() + QStringLiteral(" [") + db + QStringLiteral("]"));
     }
     windows()[name] = w;
+    if (countsAsWork(name)) {
+        NextTask(12, 0, nullptr);
+        QObject::connect(w, &QObject::destroyed, [] { NextTask(14, 0, nullptr); });
+    }
     w->show();
     w->raise();
     return w;

@@ -207,12 +207,8 @@ void MaintenanceWindow::finish(int result) {
         return;
     }
     // Unattended: report the end and start the next job of the task.
-    const int next = reportMaintenanceEnd(counting_ ? JobCount : JobPurge, database_, result_);
+    reportJobEnd(counting_ ? JobCount : JobPurge, database_, result_);
     QTimer::singleShot(0, this, &QWidget::close);
-    if (const char* proc = procedureOfJob(next)) {
-        const std::string name = proc;
-        QTimer::singleShot(0, [name] { startProcedure(name); });
-    }
 }
 
 void MaintenanceWindow::closeEvent(QCloseEvent* e) {

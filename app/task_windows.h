@@ -8,4 +8,8 @@ namespace qb {
 // when a task is due, the countdown window; 1 when it was shown.
 int schedulerTick();
 
+// True while the program drives a task run, until it has put the active
+// database back after the run's end.
+bool taskDriverBusy();
+
 } // namespace qb

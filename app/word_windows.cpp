@@ -26,6 +26,7 @@
 
 #include "app/boundwindows.h"
 #include "app/browsewindow.h"
+#include "app/jobwindows.h"
 #include "app/procedures.h"
 #include "core/access.h"
 #include "core/globals.h"
@@ -62,8 +63,9 @@ std::string kindName(uint8_t kind) {
 
 // ================================================================ indexing
 
-IndexWindow::IndexWindow(QWidget* parent) : QWidget(parent) {
+IndexWindow::IndexWindow(QWidget* parent) : QWidget(parent), scheduled_(unattended()) {
     bindToActiveDatabase(this);
+    database_ = boundDatabase(this).id;
     setWindowTitle(q(" Indexing of " + kindName(Mem.ForumType) + " database [" + Mem.Description + "]"));
     auto* lay = new QVBoxLayout(this);
     advice_label_ = new QLabel(this);
@@ -85,8 +87,12 @@ IndexWindow::IndexWindow(QWidget* parent) : QWidget(parent) {
     connect(partial_, &QPushButton::clicked, this, [this] { runMode(advice_ == AdviceCleanup ? ModeCleanupOnly : ModePartial); });
     connect(full_, &QPushButton::clicked, this, [this] { runMode(ModeFull); });
     connect(cancel_, &QPushButton::clicked, this, [this] {
-        if (run_) run_->cancel();
-        else close();
+        if (run_) {
+            stopped_ = true;
+            run_->cancel();
+        } else {
+            close();
+        }
     });
     connect(recount_, &QPushButton::clicked, this, [this] {
         DatabaseScope scope(this);
@@ -103,20 +109,37 @@ IndexWindow::IndexWindow(QWidget* parent) : QWidget(parent) {
 
     readOk_ = readIndexFields(position_, count_, needsUpdate_);
     if (!readOk_) {
-        ui().message("Disk Error", "Unable to read forum data!|Indexing not possible now.");
+        // A task's job shows no box: its failure goes to the task log.
+        if (scheduled_) report(2);
+        else ui().message("Disk Error", "Unable to read forum data!|Indexing not possible now.");
         QTimer::singleShot(0, this, &QWidget::close);
         return;
     }
     WSIndexFixup(advice_, 4, position_, count_, 1, 0);
     showAdvice();
-    if (unattended()) {
-        if (advice_ == AdviceNone) QTimer::singleShot(0, this, &QWidget::close);
-        else QTimer::singleShot(0, this, [this] { runMode(advice_ == AdviceCleanup ? ModeCleanupOnly : static_cast<int>(advice_)); });
+    if (scheduled_) {
+        // A task's job: the indexer's own advice, without a question.
+        QTimer::singleShot(0, this, [this] {
+            if (advice_ == AdviceNone) {
+                report(1);  // the index is up to date
+                close();
+                return;
+            }
+            runMode(advice_ == AdviceCleanup ? ModeCleanupOnly : static_cast<int>(advice_));
+        });
     }
 }
 
 IndexWindow::~IndexWindow() {
     if (run_) finishRun();
+    // A job whose window went before its end is a failed job.
+    if (scheduled_ && !reported_) report(2);
+}
+
+void IndexWindow::report(int result) {
+    if (reported_) return;
+    reported_ = true;
+    reportJobEnd(JobIndex, database_, result);
 }
 
 QString IndexWindow::adviceShown() const { return advice_label_->text(); }
@@ -135,6 +158,10 @@ void IndexWindow::runMode(int mode) {
     if (!run_->start()) {
         run_->finish();
         run_.reset();
+        if (scheduled_) {
+            report(2);
+            QTimer::singleShot(0, this, &QWidget::close);
+        }
         return;
     }
     writeIndexFields(position_, count_, needsUpdate_);
@@ -171,7 +198,7 @@ void IndexWindow::finishRun() {
     timer_->stop();
     if (!run_) return;
     DatabaseScope scope(this);
-    run_->finish();
+    const bool ok = run_->finish() == 1 && !run_->failed();
     writeIndexFields(position_, count_, needsUpdate_);
     status_->setText(QStringLiteral("Indexing finished!"));
     run_.reset();
@@ -179,12 +206,17 @@ void IndexWindow::finishRun() {
     WSIndexFixup(advice_, 4, position_, count_, 1, 0);
     showAdvice();
     recount_->setEnabled(true);
-    if (unattended()) QTimer::singleShot(0, this, &QWidget::close);
+    if (scheduled_) {
+        // A stopped run kept what it wrote, but the job did not end.
+        report(ok && !stopped_ ? 1 : 2);
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void IndexWindow::closeEvent(QCloseEvent* e) {
     if (run_) {
         // The run ends after its final flush; the window goes then.
+        stopped_ = true;
         run_->cancel();
         e->ignore();
         return;

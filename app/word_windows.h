@@ -42,6 +42,11 @@ private:
     void showAdvice();
     void tick();
     void finishRun();
+    // A task's job: its end goes to the task manager once.
+    void report(int result);
+
+    bool scheduled_ = false, reported_ = false, stopped_ = false;
+    uint32_t database_ = 0;
 
     uint8_t advice_ = AdviceNone;
     uint32_t position_ = 0, count_ = 0;

@@ -484,8 +484,9 @@ uint8_t NextTask(int operation, size_t length, void* buffer, int) {
             TaskLog.set(TLO_IDKEY);
             while (TaskLog.next()) logId = std::max(logId, TLO.TASKLOGID + 1);
         }
+        const int running = s.running;
         s = RunState{};
-        s.running = 0;
+        s.running = running;
         s.task = t;
         s.logId = logId;
         s.startDate = today();

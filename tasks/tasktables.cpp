@@ -161,6 +161,39 @@ bool deleteDefinition(uint32_t id) {
         });
 }
 
+bool changeDefinition(const BatchRec& b, const std::vector<std::string>& specs) {
+    OP_CLOSE(OpOpenShared, Batch.number(), FileList.number());
+    beginTransaction({&Batch, &FileList});
+    bool ok = transactionCheck() == 0;
+    if (ok) {
+        Batch.clearBuffer();
+        BAT.ID = b.ID;
+        ok = Batch.get(BAT_IDKEY);
+        if (!ok) rollbackTransaction();  // gone meanwhile: nothing to change
+        if (ok) {
+            BAT = b;
+            ok = UppDat(Batch, UppPut, ModeReportRollback) == 1;
+        }
+        // The old rows go, the new ones come, in their order.
+        FileList.clearBuffer();
+        FLI.ID = b.ID;
+        FileList.setFrom(FLI_IDKEY);
+        while (ok && FileList.next() && FLI.ID == b.ID) ok = UppDat(FileList, UppDelete, ModeReportRollback) == 1;
+        for (size_t i = 0; ok && i < specs.size(); ++i) {
+            FileList.clearBuffer();
+            FLI.ID = b.ID;
+            FLI.FILESPEC.set(specs[i]);
+            ok = UppDat(FileList, UppAdd, ModeReportRollback) == 1;
+        }
+        if (ok && !commitTransaction()) {
+            rollbackTransaction();
+            ok = false;
+        }
+    }
+    OP_CLOSE(OpClose, Batch.number(), FileList.number());
+    return ok;
+}
+
 bool deleteTask(uint32_t id) {
     return deleteWithChildren(
         Tasks, TaskBatch,

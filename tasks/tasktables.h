@@ -20,6 +20,9 @@ std::vector<std::string> fileSpecs(uint32_t id);
 std::vector<uint32_t> tasksUsing(uint32_t batchId);
 // Deletes the definition with its FileList rows in one transaction.
 bool deleteDefinition(uint32_t id);
+// Writes the changed definition `b` (found by BAT:ID) and makes `specs` its
+// FileList rows, in one transaction; false when nothing was written.
+bool changeDefinition(const BatchRec& b, const std::vector<std::string>& specs);
 
 // Tasks in ID order.
 std::vector<TasksRec> listTasks();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,35 @@ TEST_F(CatalogueDefinitions, SaveAndLoadKeepTheSession) {
     EXPECT_EQ(fileListRows(id2), 2);
     ASSERT_TRUE(loadDefinition(id2, back, c));
     EXPECT_EQ(splitList(back.path).size(), 2u);
+}
+
+TEST_F(CatalogueDefinitions, SavedDefinitionReadsTheFilesOfItsSession) {
+    // The files a wizard session reads with an empty mask list (every file),
+    // with masks of another letter case, and by tree, come back from its
+    // saved definition, whatever the reader's default masks are.
+    const std::string in = home.path + "/mailboxes";
+    std::filesystem::create_directories(in + "/old");
+    for (const char* f : {"a.MBX", "b.txt", "c", "old/d.mbx"}) std::ofstream(in + "/" + f) << "x";
+    struct Session {
+        std::string masks;
+        uint8_t method;
+    };
+    for (const Session& session : {Session{"", 1}, Session{"*.mbx;*.MBX", 1}, Session{"", 0}, Session{"*.TXT", 0}}) {
+        ImportSettings s;
+        chooseReader(s, *readerByName("Eudora"));
+        s.mailDb = 500;
+        s.method = session.method;
+        s.path = in;
+        s.masks = session.masks;
+        const std::vector<std::string> read = buildFileQueue(s);
+        ASSERT_FALSE(read.empty()) << session.masks;
+        const uint32_t id = saveDefinition(s);
+        ASSERT_NE(id, 0u);
+        ImportSettings back;
+        SetupCheck c;
+        ASSERT_TRUE(loadDefinition(id, back, c)) << c.text;
+        EXPECT_EQ(buildFileQueue(back), read) << "masks '" << session.masks << "' method " << int(session.method);
+    }
 }
 
 TEST_F(CatalogueDefinitions, DefinitionWhoseDatabaseWasDeletedFails) {

@@ -324,8 +324,11 @@ TEST_F(TaskRunDriven, DeletedDefinitionEndsImportsAndLogIdsGrow) {
     ASSERT_TRUE(Batch.erase());
     OP_CLOSE(OpClose, Batch.number());
 
+    // A window opened by a job of the run, still open when the run is over,
+    // keeps the scheduler back until it goes: the count lives beyond runs.
     uint32_t id = 901;
     ASSERT_EQ(NextTask(15, sizeof id, &id), 1);
+    EXPECT_EQ(NextTask(12, 0, nullptr), 1);
     const uint32_t firstLog = currentTaskLogId();
     // No import ran and no database was filled: no job, the run is over.
     EXPECT_EQ(takeRequestedStep().kind, StepNone);
@@ -344,6 +347,11 @@ TEST_F(TaskRunDriven, DeletedDefinitionEndsImportsAndLogIdsGrow) {
     addTask(902, {530}, false, true, false);
     id = 902;
     ASSERT_EQ(NextTask(15, sizeof id, &id), 1);
+    EXPECT_EQ(NextTask(13, 0, nullptr), 1);
+    EXPECT_EQ(NextTask(14, 0, nullptr), 1);
+    EXPECT_EQ(NextTask(13, 0, nullptr), 0);
+    EXPECT_EQ(NextTask(14, 0, nullptr), 1);  // never below none
+    EXPECT_EQ(NextTask(13, 0, nullptr), 0);
     EXPECT_EQ(currentTaskLogId(), firstLog + 1);
     ASSERT_EQ(takeRequestedStep().batchId, 530u);
     reportImportEnd(1, 0, {301});

@@ -67,8 +67,14 @@ TEST_F(TasksCli, NightlyRunOverAMailboxWithItsLog) {
     EXPECT_EQ(r.out.rfind("stored ", 0), 0u) << r.out;
     EXPECT_NE(r.out, "stored 0 skipped 0\n");
     // The first indexing run makes the database keep its index.
+    auto indexFlag = [&] {
+        auto dbs = tabRows(qbox({"db", "list"}).out);
+        return dbs.size() == 1 && dbs[0].size() == 6 ? dbs[0][5] : std::string("?");
+    };
+    EXPECT_EQ(indexFlag(), "-");
     r = qbox({"index", "Lists"});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(indexFlag(), "index");
     r = qbox({"search", "Lists", "--and", "linux"});
     ASSERT_EQ(r.status, 0) << r.err;
     const size_t foundBefore = tabRows(r.out).size();
@@ -164,7 +170,15 @@ TEST_F(TasksCli, DueTasksRunOnceAtATime) {
     EXPECT_EQ(qbox({"tasks", "due"}).out, "runs 0 failed 0\n");
 
     // Turning the index of a database on and off.
+    auto indexFlag = [&] {
+        auto dbs = tabRows(qbox({"db", "list"}).out);
+        return dbs.size() == 1 && dbs[0].size() == 6 ? dbs[0][5] : std::string("?");
+    };
+    EXPECT_EQ(indexFlag(), "-");
     EXPECT_EQ(qbox({"db", "index", "on", "Lists"}).status, 0);
+    EXPECT_EQ(indexFlag(), "index");
+    EXPECT_EQ(qbox({"db", "index", "off", "Lists"}).status, 0);
+    EXPECT_EQ(indexFlag(), "-");
     EXPECT_EQ(qbox({"db", "index", "off", "Nothing"}).status, 1);
     EXPECT_EQ(qbox({"db", "index", "maybe", "Lists"}).status, 1);
 }
