@@ -88,6 +88,16 @@ int runSearch(CliContext& ctx) {
         return 2;
     }
     if (!selectByName(ctx.args[0])) return 1;
+    // The tables every step of a search reads stay open for the whole
+    // command instead of being opened again by each step.
+    const int kept[] = {Control.number(), StopWords.number(), WordList.number(), MasIdx.number()};
+    for (int n : kept) OP_CLOSE(OpOpenShared, n);
+    struct CloseKept {
+        const int* tables;
+        ~CloseKept() {
+            for (int i = 0; i < 4; ++i) OP_CLOSE(OpClose, tables[i]);
+        }
+    } closeKept{kept};
     loadWordTables();
     if (!wordIndexHasRows()) {
         std::fprintf(stderr, "qbox: You cannot use the Professional search if the database is not indexed. Please run "
