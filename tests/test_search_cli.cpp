@@ -3,13 +3,13 @@
 // headless command that starts without the GUI libraries.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "tests/qboxrun.h"
 #include "tests/words_fixture.h"
 #include "wordsearch/indexer.h"
 #include "wordsearch/prosearch.h"
@@ -18,17 +18,6 @@ using namespace qb;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct ProgramRun {
-    int status = -1;
-    std::string out, err;
-};
-
-ProgramRun runShell(const std::string& cmd, const std::string& scratch) {
-    const std::string out = scratch + "/out.txt", err = scratch + "/err.txt";
-    const int rc = std::system((cmd + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
-    return ProgramRun{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, readFile(out), readFile(err)};
-}
 
 // Message IDs 1001..1300; message 1000+i holds QUORBEL when i is even,
 // FANTRIX when i is a multiple of 3 and ZENDOLYN when it is a multiple of 50.
@@ -66,9 +55,7 @@ protected:
         closeAllTables();
     }
 
-    ProgramRun qbox(const std::string& args) {
-        return runShell(std::string(QBOX_BIN) + " --home '" + home.path + "' " + args, home.path);
-    }
+    QboxOutcome qbox(std::vector<std::string> args) { return runQbox(home.path, home.path, std::move(args)); }
 
     // The rows of the search view in the order of its key, as the browse reads them.
     std::string view() {
@@ -86,18 +73,20 @@ protected:
 // and a search without hits, each in a fresh process.
 TEST_F(SearchCli, FreshProcessFindsTheMessagesAndLeavesThemInTheView) {
     const struct {
-        const char* args;
+        std::vector<std::string> args;
         std::string want;
     } cases[] = {
-        {"--and quorbel --and fantrix", expected({2, 3})},
-        {"--and fantrix --and quorbel", expected({2, 3})},
-        {"--and zendolyn --and fantrix", expected({50, 3})},
-        {"--and quorbel --and zendolyn", expected({50})},
-        {"--and fantrix --not quorbel", expected({3}, {2})},
+        {{"--and", "quorbel", "--and", "fantrix"}, expected({2, 3})},
+        {{"--and", "fantrix", "--and", "quorbel"}, expected({2, 3})},
+        {{"--and", "zendolyn", "--and", "fantrix"}, expected({50, 3})},
+        {{"--and", "quorbel", "--and", "zendolyn"}, expected({50})},
+        {{"--and", "fantrix", "--not", "quorbel"}, expected({3}, {2})},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.args);
-        ProgramRun r = qbox(std::string("search Lists ") + c.args);
+        SCOPED_TRACE(c.args[1] + " " + c.args[3]);
+        std::vector<std::string> args = {"search", "Lists"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        QboxOutcome r = qbox(args);
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_FALSE(c.want.empty());
         EXPECT_EQ(r.out, c.want);
@@ -105,7 +94,7 @@ TEST_F(SearchCli, FreshProcessFindsTheMessagesAndLeavesThemInTheView) {
     }
     // A search that finds nothing empties the view: the browse shows no
     // rows of the search before it.
-    ProgramRun r = qbox("search Lists --and zendolyn --not quorbel");
+    QboxOutcome r = qbox({"search", "Lists", "--and", "zendolyn", "--not", "quorbel"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(view(), "");
@@ -114,12 +103,12 @@ TEST_F(SearchCli, FreshProcessFindsTheMessagesAndLeavesThemInTheView) {
 // A search changes nothing the user keeps: the settings file is not
 // written, and the search view is left without a journal or log beside it.
 TEST_F(SearchCli, SearchLeavesTheSettingsUntouchedAndTheViewAtRest) {
-    ASSERT_EQ(qbox("search Lists --and quorbel --and fantrix").status, 0);  // settings rows made, if any
+    ASSERT_EQ(qbox({"search", "Lists", "--and", "quorbel", "--and", "fantrix"}).status, 0);  // settings rows made, if any
     const std::string control = home.path + "/CFG/IDX008.TPS";
     ASSERT_TRUE(fs::exists(control));
     const auto before = fs::last_write_time(control);
     const std::string settings = readFile(control);
-    ProgramRun r = qbox("search Lists --and zendolyn --and fantrix");
+    QboxOutcome r = qbox({"search", "Lists", "--and", "zendolyn", "--and", "fantrix"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, expected({50, 3}));
     EXPECT_EQ(fs::last_write_time(control), before);
@@ -132,14 +121,19 @@ TEST_F(SearchCli, SearchLeavesTheSettingsUntouchedAndTheViewAtRest) {
 // A headless command does not load the GUI libraries; the print command,
 // which draws with them, still works (tests/test_export_cli.cpp).
 TEST_F(SearchCli, HeadlessCommandsStartWithoutTheGuiLibraries) {
-    for (const char* args : {"version", "db list", "search Lists --and zendolyn"}) {
-        SCOPED_TRACE(args);
-        ProgramRun r = runShell("LD_DEBUG=libs " + std::string(QBOX_BIN) + " --home '" + home.path + "' " + args,
-                                home.path);
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.err.find("libqbfil"), std::string::npos) << "no loader trace";
-        EXPECT_EQ(r.err.find("libQt6"), std::string::npos);
-        EXPECT_EQ(r.err.find("libqbgui"), std::string::npos);
+    // The loader's trace of the libraries it loads goes to the error output.
+    ::setenv("LD_DEBUG", "libs", 1);
+    const std::vector<std::vector<std::string>> commands = {
+        {"version"}, {"db", "list"}, {"search", "Lists", "--and", "zendolyn"}};
+    std::vector<QboxOutcome> runs;
+    for (const auto& args : commands) runs.push_back(qbox(args));
+    ::unsetenv("LD_DEBUG");
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(commands[i][0]);
+        ASSERT_EQ(runs[i].status, 0) << runs[i].err;
+        EXPECT_NE(runs[i].err.find("libqbfil"), std::string::npos) << "no loader trace";
+        EXPECT_EQ(runs[i].err.find("libQt6"), std::string::npos);
+        EXPECT_EQ(runs[i].err.find("libqbgui"), std::string::npos);
     }
 }
 
