@@ -73,11 +73,6 @@ std::string personLabel(const PersonRec& p, uint32_t count) {
 
 } // namespace
 
-ReadingPrefs& readingPrefs() {
-    static ReadingPrefs p;
-    return p;
-}
-
 void BrowseWindow::setDatabaseRemoval(std::function<bool(uint32_t)> handler) { removalHandler() = std::move(handler); }
 
 BrowseWindow* openBrowse() {

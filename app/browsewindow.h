@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "reading/browseview.h"
 #include "wordsearch/textsearch.h"
 
@@ -147,16 +148,6 @@ private:
     uint32_t highlightId_ = 0;
 };
 
-// Display settings of the reading windows. Start-up fills them from the
-// settings (tree display item 16, the date format, the search speed and the
-// timing option of the preferences); until then they hold the defaults.
-struct ReadingPrefs {
-    int treeLabel = 2;                 // node label format of the thread tree, 1-5
-    std::string datePicture = "@D17";  // the user's date format
-    int searchBatch = 50;              // messages per tick of the standard search
-    bool searchTiming = false;         // show the completion time at the end of a search
-};
-ReadingPrefs& readingPrefs();
 
 // The open browse window of the active database, or nullptr.
 BrowseWindow* openBrowse();

@@ -1,7 +1,7 @@
 #include "app/cli.h"
 
 #include "app/commands.h"
-#include "app/mainframe.h"
+#include "app/gui.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +39,10 @@ int runCommandLine(const std::vector<std::string>& args) {
         else rest.push_back(args[i]);
     }
     std::string home = resolveHome(homeOpt);
-    if (rest.empty()) return runMainWindow(home);
+    if (rest.empty()) {
+        const GuiEntries* gui = loadGui();
+        return gui ? gui->runMainWindow(home) : 2;
+    }
     if (rest[0] == "version" || rest[0] == "--version") {
         std::printf("Quillbox %s\nhome\t%s\n", QB_VERSION, home.c_str());
         return 0;

@@ -1,5 +1,4 @@
 // Export, print and address export from the command line.
-#include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -9,7 +8,7 @@
 #include "app/cli_export.h"
 #include "app/cli_helpers.h"
 #include "app/commands.h"
-#include "app/reportprinter.h"
+#include "app/gui.h"
 #include "core/dates.h"
 #include "core/globals.h"
 #include "core/kinds.h"
@@ -172,15 +171,8 @@ int runPrint(CliContext& ctx) {
     ScopeArgs a;
     if (int rc = takeScope(ctx, a)) return rc;
     if (!ctx.args.empty()) return fail("unexpected '" + ctx.args[0] + "'; usage: " + kPrintUsage, 2);
-    // The report is drawn with the fonts of the GUI library, without a screen.
-    std::unique_ptr<QGuiApplication> app;
-    if (!QGuiApplication::instance()) {
-        if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "qbox";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    }
+    const GuiEntries* gui = loadGui();
+    if (!gui) return 1;
     scopeChoice() = a.choice;
     PrintRequest r;
     r.scope = a.scope;
@@ -188,7 +180,7 @@ int runPrint(CliContext& ctx) {
     r.fromDate = a.from;
     r.toDate = a.to;
     r.flags = a.range ? static_cast<uint32_t>(ExportDateRange) : 0u;
-    const long long n = printToPdf(pdf, r);
+    const long long n = gui->printPdf(pdf, r);
     if (n < 0) return fail("the report cannot be written to " + pdf);
     std::printf("%s\nprinted %lld\n", pdf.c_str(), n);
     return 0;

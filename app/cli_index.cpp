@@ -10,6 +10,7 @@
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/registry.h"
+#include "core/storage.h"
 #include "core/tables.h"
 #include "core/text.h"
 #include "core/ui.h"
@@ -87,11 +88,18 @@ int runSearch(CliContext& ctx) {
         return 2;
     }
     if (!selectByName(ctx.args[0])) return 1;
+    // The tables every step of a search reads stay open for the whole
+    // command instead of being opened again by each step.
+    const int kept[] = {Control.number(), StopWords.number(), WordList.number(), MasIdx.number()};
+    for (int n : kept) OP_CLOSE(OpOpenShared, n);
+    struct CloseKept {
+        const int* tables;
+        ~CloseKept() {
+            for (int i = 0; i < 4; ++i) OP_CLOSE(OpClose, tables[i]);
+        }
+    } closeKept{kept};
     loadWordTables();
-    OP_CLOSE(OpOpenShared, MasIdx.number());
-    const bool indexed = MasIdx.records() > 0;
-    OP_CLOSE(OpClose, MasIdx.number());
-    if (!indexed) {
+    if (!wordIndexHasRows()) {
         std::fprintf(stderr, "qbox: You cannot use the Professional search if the database is not indexed. Please run "
                              "Build Word Index from the Indexing menu.\n");
         return 1;
@@ -192,10 +200,16 @@ int runSearch(CliContext& ctx) {
     std::sort(all.begin(), all.end(), std::greater<>());
     all.erase(std::unique(all.begin(), all.end()), all.end());
     keepMessagesWithEveryGroup(all, groups);
-    if (!all.empty()) storeSearchResult(all);
+    // The view follows every search, also one that found nothing.
+    const bool stored = storeSearchResult(all);
+    const std::string storeError = stored ? std::string() : errorText();
     if (longRows) printMessageRows(all, Mem.ForumType == 2);
     else
         for (uint32_t id : all) std::printf("%u\n", id);
+    if (!stored) {
+        std::fprintf(stderr, "qbox: the search view could not be written: %s\n", storeError.c_str());
+        return 1;
+    }
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/gui.h"
 #include "reading/export.h"
 
 #include <QString>
@@ -37,12 +38,6 @@ private:
 
 // Runs PrintMsg over the scope into the report; the number of messages
 // printed, or -1 when printing failed. progress is called after each batch.
-struct PrintRequest {
-    uint8_t scope = 6;
-    uint32_t messageId = 0;
-    int32_t fromDate = 0, toDate = 0;
-    uint32_t flags = 0;
-};
 long long printScope(ReportSink& sink, const PrintRequest& r);
 
 // Writes the report into a PDF file; -1 on failure.

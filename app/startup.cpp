@@ -1,6 +1,5 @@
 #include "app/startup.h"
 
-#include "app/browsewindow.h"
 #include "reading/render.h"
 
 #include <filesystem>
@@ -48,6 +47,11 @@ StartupResult failed(StartupResult r, const std::string& step) {
 } // namespace
 
 const std::string& helpFile() { return registeredHelpFile; }
+
+ReadingPrefs& readingPrefs() {
+    static ReadingPrefs p;
+    return p;
+}
 
 StartupResult startUp(const std::string& home, const StartupOptions& options) {
     StartupResult r;

@@ -25,6 +25,17 @@ struct StartupResult {
     std::string failure;              // the step that failed
 };
 
+// Display settings of the reading windows. Start-up fills them from the
+// settings (tree display item 16, the date format, the search speed and the
+// timing option of the preferences); until then they hold the defaults.
+struct ReadingPrefs {
+    int treeLabel = 2;                 // node label format of the thread tree, 1-5
+    std::string datePicture = "@D17";  // the user's date format
+    int searchBatch = 50;              // messages per tick of the standard search
+    bool searchTiming = false;         // show the completion time at the end of a search
+};
+ReadingPrefs& readingPrefs();
+
 // Fixes the program, data, temporary and word-index directories (Mem.*,
 // MasIdxPath) for the home directory, loads every settings group and the
 // window layout and brings the stored version up to date. A stop of the

@@ -510,7 +510,9 @@ void ProSearchWindow::getMessages(bool nextBlock) {
     std::vector<uint32_t> r;
     SearchOutcome o = runProSearch(state, andList, orList, phrase, Mem.ForumType == 2 ? 2 : 1, r, found, true);
     result_ = o == SearchOutcome::Found ? r : std::vector<uint32_t>{};
-    storeSearchResult(result_);
+    if (!storeSearchResult(result_))
+        ui().message("Search Result", "The result could not be stored for the browse window.|" + errorText(),
+                     Icon::Exclamation);
     resultView->clear();
     for (uint32_t id : result_) resultView->addItem(QString::number(id));
     count_->setText(QStringLiteral("Messages Found: %1").arg(result_.size()));
@@ -825,12 +827,7 @@ bool WordDefWizard::finish() {
 }
 
 namespace {
-bool indexed() {
-    OP_CLOSE(OpOpenShared, MasIdx.number());
-    bool has = MasIdx.records() > 0;
-    OP_CLOSE(OpClose, MasIdx.number());
-    return has;
-}
+bool indexed() { return wordIndexHasRows(); }
 
 const bool registered = [] {
     registerProcedure("AutoIndex", [](QWidget* p) -> QWidget* { return new IndexWindow(p); });

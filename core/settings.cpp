@@ -311,6 +311,16 @@ struct ControlTxn {
 template <class Fixup>
 int loadRow(int row, Area& a, const Area& defaults, Fixup fixup) {
     if (!openControl()) return fatal();
+    // A row that is there and needs no change is only read: no transaction,
+    // so that a command that changes no setting writes nothing at its start.
+    if (getRow(row) == Got::Found) {
+        std::memcpy(a.data(), CTL.CTLFIELD, kArea);
+        fixup(a);
+        if (std::memcmp(a.data(), CTL.CTLFIELD, kArea) == 0 && (row != CtlRowIds || CTL.NEXTNUMBER >= FirstId)) {
+            closeControl();
+            return 1;
+        }
+    }
     int result = 1;
     ControlTxn txn;
     switch (getRow(row)) {

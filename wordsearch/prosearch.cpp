@@ -599,20 +599,35 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
 }
 
 bool storeSearchResult(const std::vector<uint32_t>& result) {
+    // The search view is scratch that any search makes again: it is written
+    // as one batch without waiting for the disk, and a failed write leaves it
+    // empty rather than half filled.
     OP_CLOSE(OpOpenShared, Search.number());
-    bool ok = beginTransaction({&Search});
-    if (ok) {
-        ok = Search.empty();
-        for (uint32_t id : result) {
-            if (!ok) break;
-            Search.clearBuffer();
-            SEA.ID = id;
-            if (!Search.add() && errorCode() != ErrDuplicateKey) ok = false;
-        }
-        ok = ok ? commitTransaction() : (rollbackTransaction(), false);
+    if (!Search.isOpen()) return false;
+    Search.stream();
+    bool ok = Search.empty();
+    for (uint32_t id : result) {
+        if (!ok) break;
+        Search.clearBuffer();
+        SEA.ID = id;
+        if (!Search.add() && errorCode() != ErrDuplicateKey) ok = false;
     }
+    int error = ok ? NoError : errorCode();
+    if (!ok) Search.empty();
+    Search.flush();
+    if (!error) error = errorCode();
     OP_CLOSE(OpClose, Search.number());
-    return ok;
+    setError(error);
+    return error == NoError;
+}
+
+bool wordIndexHasRows() {
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    // The first row in file order, not a count of every row.
+    MasIdx.setFile();
+    const bool has = MasIdx.isOpen() && MasIdx.next();
+    OP_CLOSE(OpClose, MasIdx.number());
+    return has;
 }
 
 std::vector<std::pair<long, long>> BUILDWORDPOSQ1(const std::vector<std::string>& words, std::string_view text) {

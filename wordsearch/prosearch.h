@@ -84,8 +84,12 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
 // (a group: the indexed words one wildcard stands for).
 void keepMessagesWithEveryGroup(std::vector<uint32_t>& result, const std::vector<std::vector<ListEntry>>& groups);
 
-// Replaces the contents of the Search table with the result.
+// Replaces the contents of the Search table with the result; false (with
+// the storage error set) when it could not be written.
 bool storeSearchResult(const std::vector<uint32_t>& result);
+
+// Whether the master index of the active database holds any row.
+bool wordIndexHasRows();
 
 // (start, end) from 1 of every word of text equal to word / to any of words.
 std::vector<std::pair<long, long>> BUILDWORDPOSQ(const std::string& word, std::string_view text);
