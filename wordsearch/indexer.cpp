@@ -911,6 +911,20 @@ void WordIndexer::rollbackWords() {
 }
 
 bool WordIndexer::stepFlushWords(bool all) {
+    // A word list write that fails takes the whole flush back.
+    auto failedFlush = [this](const std::string& what) {
+        tell("Unexpected Error", "Unexpected file error:" + what);
+        rollbackWords();
+        if (!rollbackPairs()) {
+            tell("Unexpected Error", "Unexpected file error:Wordlist||on Message#" + std::to_string(currentMsg_));
+            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+        }
+        flushedPos_ = 0;
+        flushedCount_ = 0;
+        savedPosition_ = true;
+        fail();
+        return false;
+    };
     const size_t chunk = all ? flushWordKeys_.size() : static_cast<size_t>(batch_) * 250;
     const size_t end = std::min(flushWordKeys_.size(), wordAt_ + chunk);
     WordList.stream();
@@ -938,37 +952,15 @@ bool WordIndexer::stepFlushWords(bool all) {
         if (!ok) {
             const std::string err = errorText();
             WordList.flush();
-            tell("Unexpected Error", "Unexpected file error:Wordlist(Put)|" + err + "|on Message#" +
-                                         std::to_string(currentMsg_) + "|Word=" + it->first);
-            rollbackWords();
-            if (!rollbackPairs()) {
-                tell("Unexpected Error", "Unexpected file error:Wordlist||on Message#" + std::to_string(currentMsg_));
-                tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
-            }
-            flushedPos_ = 0;
-            flushedCount_ = 0;
-            savedPosition_ = true;
-            fail();
-            return false;
+            return failedFlush("Wordlist(Put)|" + err + "|on Message#" + std::to_string(currentMsg_) + "|Word=" +
+                               it->first);
         }
         wordsHandled_.emplace_back(it->first, e);
     }
     WordList.flush();
     if (wordAt_ < flushWordKeys_.size()) return true;
-    if (wordsAppend_ && !WordList.build()) {
-        tell("Unexpected Error", "Unexpected file error:Wordlist(Build)|" + errorText() + "|on Message#" +
-                                     std::to_string(currentMsg_));
-        rollbackWords();
-        if (!rollbackPairs()) {
-            tell("Unexpected Error", "Unexpected file error:Wordlist||on Message#" + std::to_string(currentMsg_));
-            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
-        }
-        flushedPos_ = 0;
-        flushedCount_ = 0;
-        savedPosition_ = true;
-        fail();
-        return false;
-    }
+    if (wordsAppend_ && !WordList.build())
+        return failedFlush("Wordlist(Build)|" + errorText() + "|on Message#" + std::to_string(currentMsg_));
     afterFlush();
     return phase_ != Phase::Done;
 }
