@@ -2,7 +2,13 @@
 // mailing-list archive, and the median time of two-word AND searches; the
 // same messages indexed and searched by notmuch, side by side.
 //   bench_index [ARCHIVE.mbox.gz] [WORKDIR]
+// Old against new: the same imported mailbox indexed by another qbox (a
+// command, e.g. a wrapper around an earlier build) and by the qbox beside this
+// benchmark, alternating, whole processes timed from outside; the word lists
+// and (message, word) pairs of the two must be identical.
+//   bench_index --against OLD_QBOX [--rounds N] [--mbox FILE] [--dir WORKDIR]
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,9 +16,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/registry.h"
@@ -113,10 +122,173 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// ---- old against new
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+// The index of a database directory: its words with their counts in word
+// order, and every (word, message) pair as (place of the word in that order,
+// message ID), sorted.
+struct IndexDigest {
+    std::vector<std::pair<std::string, int32_t>> words;
+    std::vector<uint64_t> pairs;
+    uint64_t masBytes = 0, wordBytes = 0;
+};
+
+bool readDigest(const std::string& dbDir, IndexDigest& d) {
+    const std::string wl = dbDir + "/IDX028.DAT", mas = dbDir + "/IDX029.TPS";
+    d = IndexDigest{};
+    std::error_code ec;
+    d.masBytes = fs::file_size(mas, ec);
+    d.wordBytes = fs::file_size(wl, ec);
+    std::map<int32_t, std::string> byId;
+    WordList.open(wl, OpenMode::SharedReadOnly);
+    if (!WordList.isOpen()) return false;
+    WordList.setFile();
+    while (WordList.next()) {
+        byId[WOR.WORDID] = WOR.THEWORD.str();
+        d.words.emplace_back(WOR.THEWORD.str(), WOR.WORDCOUNT);
+    }
+    WordList.close();
+    std::sort(d.words.begin(), d.words.end());
+    std::map<std::string, uint32_t> place;
+    for (size_t i = 0; i < d.words.size(); ++i) place[d.words[i].first] = static_cast<uint32_t>(i);
+    MasIdx.open(mas, OpenMode::SharedReadOnly);
+    if (!MasIdx.isOpen()) return false;
+    MasIdx.setFile();
+    while (MasIdx.next()) {
+        auto w = byId.find(static_cast<int32_t>(MAS.WORDID));
+        uint64_t at = w == byId.end() ? 0xFFFFFFFFu : place[w->second];
+        d.pairs.push_back(at << 32 | MAS.SYSID);
+    }
+    MasIdx.close();
+    std::sort(d.pairs.begin(), d.pairs.end());
+    return true;
+}
+
+// "identical", or where the two differ first.
+std::string compareDigests(const IndexDigest& a, const IndexDigest& b) {
+    if (a.words.size() != b.words.size())
+        return "word lists differ: " + std::to_string(a.words.size()) + " against " + std::to_string(b.words.size()) +
+               " words";
+    for (size_t i = 0; i < a.words.size(); ++i)
+        if (a.words[i] != b.words[i])
+            return "word " + a.words[i].first + " (" + std::to_string(a.words[i].second) + ") against " +
+                   b.words[i].first + " (" + std::to_string(b.words[i].second) + ")";
+    if (a.pairs != b.pairs)
+        return "pairs differ: " + std::to_string(a.pairs.size()) + " against " + std::to_string(b.pairs.size());
+    return "identical";
+}
+
+struct RunTime {
+    double wall = 0, cpu = 0;
+    long rssKb = 0;
+};
+
+// Runs cmd under /usr/bin/time; false when it failed.
+bool timed(const std::string& cmd, const std::string& timeFile, RunTime& r) {
+    const std::string full = "/usr/bin/time -o " + bench::quote(timeFile) + " -f '%e %U %S %M' " + cmd;
+    if (std::system(full.c_str()) != 0) return false;
+    std::ifstream in(timeFile);
+    double u = 0, s = 0;
+    in >> r.wall >> u >> s >> r.rssKb;
+    r.cpu = u + s;
+    return static_cast<bool>(in);
+}
+
+int againstOld(int argc, char** argv) {
+    std::string oldQbox, mbox = "/tmp/qb-bench-index-20k.mbox", dir = (fs::temp_directory_path() / "qb-bench-index-cmp").string();
+    int rounds = 2;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string a = argv[i];
+        if (a == "--against") oldQbox = argv[i + 1];
+        else if (a == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (a == "--mbox") mbox = argv[i + 1];
+        else if (a == "--dir") dir = argv[i + 1];
+    }
+    const std::string newQbox = (fs::canonical("/proc/self/exe").parent_path() / "qbox").string();
+    if (!fs::exists(mbox)) {
+        const std::string gz = bench::dataFile("linux-mips-20k.mbox.gz");
+        if (gz.empty() || std::system(("gzip -dc " + bench::quote(gz) + " > " + bench::quote(mbox)).c_str()) != 0) {
+            std::fprintf(stderr, "bench_index: no mailbox\n");
+            return 1;
+        }
+    }
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string home = dir + "/home", saved = dir + "/saved", tf = dir + "/time";
+    const std::string q = bench::quote(newQbox) + " --home " + bench::quote(home);
+    RunTime imp;
+    if (std::system((q + " db add-mail Bench --address bench@example.org >/dev/null").c_str()) != 0 ||
+        !timed(q + " import --reader 'Unix Mail' --mail-db Bench " + bench::quote(mbox) + " >/dev/null", tf, imp)) {
+        std::fprintf(stderr, "bench_index: the import failed\n");
+        return 1;
+    }
+    uint64_t tempBytes = 0;
+    for (auto& e : fs::directory_iterator(home + "/TEMP"))
+        if (e.is_regular_file()) tempBytes += e.file_size();
+    std::printf("import\t%.2f s wall\t%.2f s cpu\tpeak %ld KB\ttemporary files after it %llu bytes\tload %s\n",
+                imp.wall, imp.cpu, imp.rssKb, static_cast<unsigned long long>(tempBytes), loadAverage().c_str());
+    fs::copy(home, saved, fs::copy_options::recursive);
+
+    struct Side { const char* name; std::string cmd; std::vector<RunTime> runs; IndexDigest digest; bool have = false; };
+    Side sides[2] = {{"old", oldQbox, {}, {}, false}, {"new", bench::quote(newQbox), {}, {}, false}};
+    uint32_t messages = 0;
+    for (int r = 0; r < rounds; ++r) {
+        for (int k = 0; k < 2; ++k) {
+            Side& s = sides[(r + k) % 2];
+            fs::remove_all(home);
+            fs::copy(saved, home, fs::copy_options::recursive);
+            RunTime t;
+            const std::string out = dir + "/out";
+            if (!timed(s.cmd + " --home " + bench::quote(home) + " index Bench >" + bench::quote(out), tf, t)) {
+                std::fprintf(stderr, "bench_index: the %s index failed\n", s.name);
+                return 1;
+            }
+            std::ifstream o(out);
+            std::string w;
+            o >> w >> messages;
+            s.runs.push_back(t);
+            std::printf("%s\tround %d\t%.2f s wall\t%.2f s cpu\t%.0f msgs/s\tpeak %ld KB\tload %s\n", s.name, r + 1,
+                        t.wall, t.cpu, messages / t.wall, t.rssKb, loadAverage().c_str());
+            if (!s.have) {
+                s.have = readDigest(home + "/F1", s.digest);
+                closeAllTables();
+            }
+        }
+    }
+    auto best = [](const Side& s, double RunTime::*f) {
+        double m = 1e30;
+        for (auto& r : s.runs) m = std::min(m, r.*f);
+        return m;
+    };
+    for (Side& s : sides) {
+        const double rows = static_cast<double>(std::max<size_t>(1, s.digest.pairs.size()));
+        std::printf("%s\tbest %.2f s wall (%.0f msgs/s)\tbest %.2f s cpu\tMasIdx %llu bytes, %zu rows, %.1f bytes/row\t"
+                    "word list %llu bytes, %zu words\n",
+                    s.name, best(s, &RunTime::wall), messages / best(s, &RunTime::wall), best(s, &RunTime::cpu),
+                    static_cast<unsigned long long>(s.digest.masBytes), s.digest.pairs.size(),
+                    static_cast<double>(s.digest.masBytes) / rows, static_cast<unsigned long long>(s.digest.wordBytes),
+                    s.digest.words.size());
+    }
+    std::printf("ratio\t%.2fx wall\t%.2fx cpu\n", best(sides[0], &RunTime::wall) / best(sides[1], &RunTime::wall),
+                best(sides[0], &RunTime::cpu) / best(sides[1], &RunTime::cpu));
+    const std::string same = compareDigests(sides[0].digest, sides[1].digest);
+    std::printf("words, counts and pairs\t%s\n", same.c_str());
+    fs::remove_all(dir);
+    return same == "identical" ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc > 1 && std::string(argv[1]) == "--against") return againstOld(argc, argv);
     const std::string archive = argc > 1 ? argv[1] : "/work/shared/data/linux-mips-20k.mbox.gz";
     const std::string dir = argc > 2 ? argv[2] : (fs::temp_directory_path() / "qb-bench-index").string();
     fs::remove_all(dir);

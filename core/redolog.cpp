@@ -290,6 +290,34 @@ bool applyFile(const Record& r, size_t fi) {
             while (sqlite3_step(s) == SQLITE_ROW) cols.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
         sqlite3_finalize(s);
     }
+    // A file without row IDs names a row by its key: two numbers packed into
+    // the position (the first in the upper 32 bits).
+    std::vector<std::string> keyCols;
+    {
+        sqlite3_stmt* s = nullptr;
+        bool withoutRowIds = false;
+        if (sqlite3_prepare_v2(d.db, ("SELECT sql FROM " + quoteId(schema) + ".sqlite_master WHERE type='table' AND name='r'").c_str(),
+                               -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
+            const unsigned char* v = sqlite3_column_text(s, 0);
+            withoutRowIds = v && std::string(reinterpret_cast<const char*>(v)).find("WITHOUT ROWID") != std::string::npos;
+        }
+        sqlite3_finalize(s);
+        if (withoutRowIds) {
+            std::map<int, std::string> pk;
+            if (sqlite3_prepare_v2(d.db, ("PRAGMA " + quoteId(schema) + ".table_info(r)").c_str(), -1, &s, nullptr) ==
+                SQLITE_OK)
+                while (sqlite3_step(s) == SQLITE_ROW)
+                    if (int k = sqlite3_column_int(s, 5); k > 0)
+                        pk[k] = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+            sqlite3_finalize(s);
+            for (auto& [k, c] : pk) keyCols.push_back(c);
+            if (keyCols.size() != 2) return false;  // not a layout this log can name rows of
+        }
+    }
+    const std::string whereRow = keyCols.empty() ? std::string("rowid = ?1")
+                                                 : quoteId(keyCols[0]) + " = (?1 >> 32) AND " + quoteId(keyCols[1]) +
+                                                       " = (?1 & 4294967295)";
     const std::string tab = quoteId(schema) + ".r";
     std::string insWith = "INSERT INTO " + tab + " (rowid", insWithout = "INSERT INTO " + tab + " (", upd =
         "UPDATE " + tab + " SET ";
@@ -306,7 +334,7 @@ bool applyFile(const Record& r, size_t fi) {
     }
     insWith += ")";
     insWithout += ")";
-    upd += " WHERE rowid = ?1";
+    upd += " WHERE " + whereRow;
 
     // Rows that another process stored meanwhile keep their place; the rows
     // of the transaction then go where there is room.
@@ -327,7 +355,7 @@ bool applyFile(const Record& r, size_t fi) {
     auto exists = [&](int64_t rowid) {
         sqlite3_stmt* s = nullptr;
         bool yes = false;
-        if (sqlite3_prepare_v2(d.db, ("SELECT 1 FROM " + tab + " WHERE rowid = ?1").c_str(), -1, &s, nullptr) ==
+        if (sqlite3_prepare_v2(d.db, ("SELECT 1 FROM " + tab + " WHERE " + whereRow).c_str(), -1, &s, nullptr) ==
             SQLITE_OK) {
             sqlite3_bind_int64(s, 1, rowid);
             yes = sqlite3_step(s) == SQLITE_ROW;
@@ -351,7 +379,7 @@ bool applyFile(const Record& r, size_t fi) {
             continue;
         }
         if (op == 'D') {
-            if (file == fi && hard(run("DELETE FROM " + tab + " WHERE rowid = ?1", target(rowid), nullptr, 0)))
+            if (file == fi && hard(run("DELETE FROM " + tab + " WHERE " + whereRow, target(rowid), nullptr, 0)))
                 failed = true;
             continue;
         }
@@ -364,7 +392,10 @@ bool applyFile(const Record& r, size_t fi) {
             failed = true;
             break;
         }
-        if (op == 'I') {
+        if (op == 'I' && !keyCols.empty()) {
+            // The row is its key: one that is there already needs nothing more.
+            if (hard(run("INSERT OR IGNORE" + insWithout.substr(6), 0, &in, n))) failed = true;
+        } else if (op == 'I') {
             if (!exists(rowid)) {
                 if (hard(run(insWith, rowid, &in, n))) failed = true;
             } else {

@@ -296,6 +296,9 @@ struct Table::Impl {
     int ncols = 0;
     bool readOnly = false;
     bool keysDropped = false;        // appends left the keys to be built
+    // The key whose order the file keeps its rows in, without row IDs (a row's
+    // position is then its key values); -1 for a file with row IDs.
+    int clusterKey = -1;
     int lockFd = -1;
     int redoFile = -1;               // index in the open transaction's log
     Position heldRow = 0;
@@ -375,6 +378,83 @@ struct Table::Impl {
         return "(" + r + ")";
     }
 
+    // ---- rows without row IDs
+    //
+    // A table that is nothing but its key (two unsigned 32-bit numbers under
+    // an optional primary key: the master index of the word index) is made
+    // without row IDs, its rows kept in that key's order: one B-tree less on
+    // disk and no index to build for that key. A row's position is then its
+    // key, the first number in the upper 32 bits. Files made with row IDs are
+    // read and written as before.
+    static int clusterableKey(const Table& t) {
+        if (t.kind() != StorageKind::Keyed || t.memo() || t.keys().empty() || t.fields().size() != 2) return -1;
+        const KeyDef& k = t.keys().front();
+        if (!k.primary || !k.unique || !k.optional || k.nocase || k.onDemand || k.comps.size() != 2) return -1;
+        for (size_t i = 0; i < 2; ++i) {
+            const KeyComp& c = k.comps[i];
+            if (c.descending || c.field != static_cast<int>(i) || t.fields()[i].type != FieldType::ULong ||
+                t.fields()[i].dim > 1)
+                return -1;
+        }
+        return 0;
+    }
+
+    // The column of part i of the position, and that part of parameter n.
+    std::string posCol(size_t i) const {
+        return quoteId(cols[fieldCol[t->keys_[clusterKey].comps[i].field]]);
+    }
+    static std::string posPart(size_t i, int n) {
+        return i == 0 ? "(?" + std::to_string(n) + " >> 32)" : "(?" + std::to_string(n) + " & 4294967295)";
+    }
+    // The parts of the position that the key k does not hold already (all of
+    // them without a key).
+    std::vector<size_t> posPartsBeyond(const KeyDef* k) const {
+        std::vector<size_t> r;
+        for (size_t i = 0; i < 2; ++i) {
+            bool inKey = false;
+            if (k)
+                for (auto& c : k->comps) inKey = inKey || c.field == t->keys_[clusterKey].comps[i].field;
+            if (!inKey) r.push_back(i);
+        }
+        return r;
+    }
+    std::string posExpr() const {
+        if (clusterKey < 0) return "rowid";
+        return "((" + posCol(0) + " << 32) | " + posCol(1) + ")";
+    }
+    std::string posEquals(int n) const {
+        if (clusterKey < 0) return "rowid = ?" + std::to_string(n);
+        return posCol(0) + " = " + posPart(0, n) + " AND " + posCol(1) + " = " + posPart(1, n);
+    }
+    // The rows whose position compares by op with parameter n, among rows
+    // whose values of key k (if any) are equal.
+    std::string posCompare(const std::string& op, int n, const KeyDef* k) const {
+        if (clusterKey < 0) return "rowid " + op + " ?" + std::to_string(n);
+        auto parts = posPartsBeyond(k);
+        if (parts.empty()) return op.size() == 2 ? "1" : "0";  // the key holds the whole position
+        std::string lhs, rhs;
+        for (size_t i : parts) {
+            if (!lhs.empty()) { lhs += ", "; rhs += ", "; }
+            lhs += posCol(i);
+            rhs += posPart(i, n);
+        }
+        return "(" + lhs + ") " + op + " (" + rhs + ")";
+    }
+    // ORDER BY terms of the position after the key k; empty when k holds it.
+    std::string posOrder(bool desc, const KeyDef* k) const {
+        if (clusterKey < 0) return desc ? "rowid DESC" : "rowid";
+        std::string r;
+        for (size_t i : posPartsBeyond(k)) r += (r.empty() ? "" : ", ") + posCol(i) + (desc ? " DESC" : "");
+        return r;
+    }
+    int64_t posFromBuffer() const {
+        uint32_t part[2];
+        for (size_t i = 0; i < 2; ++i)
+            std::memcpy(&part[i], static_cast<const char*>(t->buffer_) + t->fields_[t->keys_[clusterKey].comps[i].field].offset, 4);
+        return static_cast<int64_t>(uint64_t(part[0]) << 32 | part[1]);
+    }
+    bool storedAsIndex(size_t k) const { return static_cast<int>(k) != clusterKey; }
+
     std::string indexSql(size_t ki) const {
         const KeyDef& k = t->keys_[ki];
         std::string sql = std::string("CREATE ") + (k.unique ? "UNIQUE " : "") + "INDEX " + quoteId(schema) +
@@ -389,7 +469,7 @@ struct Table::Impl {
     }
 
     std::string selectList(bool withMemo) const {
-        std::string s = "rowid";
+        std::string s = posExpr();
         for (int i = 0; i < totalCols(); ++i) {
             if (i == memoCol && !withMemo) continue;
             s += ", " + quoteId(cols[i]);
@@ -557,7 +637,7 @@ struct Table::Impl {
         };
         if (mode == 2 && phase == 0) {
             equalUpTo(k.comps.size());
-            return eq + " AND rowid " + (dir > 0 ? "> ?" : "< ?") + std::to_string(k.comps.size() + 1);
+            return eq + " AND " + posCompare(dir > 0 ? ">" : "<", static_cast<int>(k.comps.size() + 1), &k);
         }
         size_t j = runs.size() - 1 - static_cast<size_t>(phase - (mode == 2 ? 1 : 0));
         equalUpTo(runs[j].first);
@@ -578,14 +658,15 @@ struct Table::Impl {
     }
 
     std::string orderBy(int key, int dir) const {
-        if (key < 0) return std::string(" ORDER BY rowid") + (dir > 0 ? "" : " DESC");
+        if (key < 0) return " ORDER BY " + posOrder(dir < 0, nullptr);
         const KeyDef& k = t->keys_[key];
         std::string s = " ORDER BY ";
         for (auto& c : k.comps) {
             bool desc = c.descending != (dir < 0);
             s += compExpr(k, c) + (desc ? " DESC, " : ", ");
         }
-        return s + (dir > 0 ? "rowid" : "rowid DESC");
+        std::string tie = posOrder(dir < 0, &k);
+        return tie.empty() ? s.substr(0, s.size() - 2) : s + tie;
     }
 
     // mode: 0 from the start, 1 at or after values, 2 after the current row
@@ -595,8 +676,8 @@ struct Table::Impl {
         return prepare(id, [&] {
             std::string where;
             if (key < 0) {
-                if (mode == 1) where = dir > 0 ? "rowid >= ?1" : "rowid <= ?1";
-                if (mode == 2) where = dir > 0 ? "rowid > ?1" : "rowid < ?1";
+                if (mode == 1) where = posCompare(dir > 0 ? ">=" : "<=", 1, nullptr);
+                if (mode == 2) where = posCompare(dir > 0 ? ">" : "<", 1, nullptr);
             } else {
                 const KeyDef& k = t->keys_[key];
                 if (k.optional) where = optionalCond(k);
@@ -705,7 +786,8 @@ struct Table::Impl {
     bool dropKeys() {
         quietConnection();
         for (size_t k = 0; k < t->keys_.size(); ++k)
-            if (!execLogged("DROP INDEX IF EXISTS " + quoteId(schema) + ".k" + std::to_string(k))) return false;
+            if (storedAsIndex(k) && !execLogged("DROP INDEX IF EXISTS " + quoteId(schema) + ".k" + std::to_string(k)))
+                return false;
         return execLogged("INSERT OR REPLACE INTO " + quoteId(schema) + ".qb_meta VALUES ('keys_pending', '1')");
     }
 
@@ -870,18 +952,22 @@ void Table::create(const std::string& path) {
     }
     setupConnection(db);
     Impl& im = *impl_;
+    im.clusterKey = Impl::clusterableKey(*this);
     std::string sql = "BEGIN; CREATE TABLE r (";
     for (int i = 0; i < im.totalCols(); ++i) {
         if (i) sql += ", ";
         sql += quoteId(im.cols[i]);
         sql += i == im.memoCol ? " BLOB" : "";
     }
-    sql += "); CREATE TABLE qb_meta (k TEXT PRIMARY KEY, v TEXT);";
+    if (im.clusterKey >= 0) sql += ", PRIMARY KEY (" + im.posCol(0) + ", " + im.posCol(1) + ")) WITHOUT ROWID";
+    else sql += ")";
+    sql += "; CREATE TABLE qb_meta (k TEXT PRIMARY KEY, v TEXT);";
     sql += "INSERT INTO qb_meta VALUES ('layout', " + sqlString(layoutSignature(*this)) + ");";
     sql += "INSERT INTO qb_meta VALUES ('keys_pending', '0');";
     std::string saved = im.schema;
     im.schema = "main";
-    for (size_t k = 0; k < keys_.size(); ++k) sql += im.indexSql(k) + ";";
+    for (size_t k = 0; k < keys_.size(); ++k)
+        if (im.storedAsIndex(k)) sql += im.indexSql(k) + ";";
     im.schema = saved;
     sql += "COMMIT;";
     char* err = nullptr;
@@ -986,6 +1072,22 @@ void Table::open(const std::string& path, OpenMode mode) {
         }
         sqlite3_finalize(s);
     }
+    im.clusterKey = -1;
+    if (!err) {
+        // A file without row IDs keeps its rows in the order of the key that
+        // allows it; any other such file is not of this declaration.
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(im.conn->db, "SELECT sql FROM sqlite_master WHERE type='table' AND name='r'", -1, &s,
+                               nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
+            const unsigned char* v = sqlite3_column_text(s, 0);
+            if (v && std::string(reinterpret_cast<const char*>(v)).find("WITHOUT ROWID") != std::string::npos) {
+                im.clusterKey = Impl::clusterableKey(*this);
+                if (im.clusterKey < 0) err = ErrInvalidDeclaration;
+            }
+        }
+        sqlite3_finalize(s);
+    }
     if (!err) {
         // Every declared key must be stored as declared.
         sqlite3_stmt* s = nullptr;
@@ -998,6 +1100,7 @@ void Table::open(const std::string& path, OpenMode mode) {
         }
         sqlite3_finalize(s);
         for (size_t k = 0; k < keys_.size() && !err; ++k) {
+            if (!im.storedAsIndex(k)) continue;
             std::string want = im.indexSql(k);
             // sqlite_master keeps the statement without the schema prefix
             auto pos = want.find("\"main\".");
@@ -1207,7 +1310,7 @@ bool Table::reget(Position p, bool withoutMemo) {
     Impl& im = *impl_;
     std::string id = std::string("row") + (withoutMemo ? "" : "m");
     sqlite3_stmt* s = im.prepare(
-        id, [&] { return "SELECT " + im.selectList(!withoutMemo) + " FROM " + im.tab() + " WHERE rowid = ?1"; });
+        id, [&] { return "SELECT " + im.selectList(!withoutMemo) + " FROM " + im.tab() + " WHERE " + im.posEquals(1); });
     if (!s) return false;
     sqlite3_bind_int64(s, 1, p);
     int rc = sqlite3_step(s);
@@ -1237,7 +1340,7 @@ bool Table::add() {
     if (!s) return false;
     im.bindRow(s);
     if (!im.stepWrite(s)) return false;
-    current_ = sqlite3_last_insert_rowid(im.conn->db);
+    current_ = im.clusterKey >= 0 ? im.posFromBuffer() : sqlite3_last_insert_rowid(im.conn->db);
     im.logRow('I', current_);
     im.afterWrite();
     return true;
@@ -1264,7 +1367,7 @@ bool Table::put() {
         std::string sql = "UPDATE " + im.tab() + " SET ";
         for (int i = 0; i < im.totalCols(); ++i)
             sql += (i ? ", " : "") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
-        return sql + " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
+        return sql + " WHERE " + im.posEquals(im.totalCols() + 1);
     });
     if (!s) return false;
     im.bindRow(s);
@@ -1272,6 +1375,8 @@ bool Table::put() {
     if (!im.stepWrite(s)) return false;
     if (sqlite3_changes(im.conn->db) == 0) { setError(ErrRecordNotFound); return false; }
     im.logRow('U', current_);
+    // Without row IDs the row's position follows its (new) key.
+    if (im.clusterKey >= 0) current_ = im.posFromBuffer();
     im.afterWrite();
     return true;
 }
@@ -1282,7 +1387,7 @@ bool Table::erase() {
     if (!im.writable()) return false;
     if (current_ <= 0) { setError(ErrRecordNotAvailable, "no record read"); return false; }
     im.beforeWrite();
-    sqlite3_stmt* s = im.prepare("del", [&] { return "DELETE FROM " + im.tab() + " WHERE rowid = ?1"; });
+    sqlite3_stmt* s = im.prepare("del", [&] { return "DELETE FROM " + im.tab() + " WHERE " + im.posEquals(1); });
     if (!s) return false;
     sqlite3_bind_int64(s, 1, current_);
     if (!im.stepWrite(s)) return false;
@@ -1350,8 +1455,9 @@ bool Table::build() {
     if (own && !im.conn->exec("SAVEPOINT qbbuild")) return false;
     bool ok = true;
     for (size_t k = 0; k < keys_.size() && ok; ++k)
-        ok = im.execLogged("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(k)) &&
-             im.execLogged(im.indexSql(k));
+        ok = !im.storedAsIndex(k) ||
+             (im.execLogged("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(k)) &&
+              im.execLogged(im.indexSql(k)));
     ok = ok && im.execLogged("INSERT OR REPLACE INTO " + quoteId(im.schema) + ".qb_meta VALUES ('keys_pending', '0')");
     if (own) {
         const SavedError saved;
@@ -1368,6 +1474,7 @@ bool Table::buildKey(int key) {
     if (!im.writable()) return false;
     if (key < 0 || key >= static_cast<int>(keys_.size())) { setError(ErrInvalidFieldType, "no such key"); return false; }
     if (im.keysDropped) return build();
+    if (!im.storedAsIndex(static_cast<size_t>(key))) return true;
     im.quietConnection();
     im.conn->commitBatch();
     return im.execLogged("DROP INDEX IF EXISTS " + quoteId(im.schema) + ".k" + std::to_string(key)) &&

@@ -29,6 +29,16 @@ namespace qb {
 
 namespace {
 
+// The temporary files made anew, empty (an emptied SQLite file keeps its
+// size). They are closed.
+void emptyTemporaryFiles() {
+    for (Table* t : {&NewHR, &TempCC, &TempID}) {
+        const std::string file = tableFileName(t->number());
+        std::error_code ec;
+        if (std::filesystem::exists(file, ec)) t->create(file);
+    }
+}
+
 constexpr uint64_t kLowDisk = 5000000;
 constexpr uint64_t kCommitEvery = 400;
 constexpr uint64_t kRefreshEvery = 100;
@@ -967,7 +977,10 @@ void ImportRun::finish(bool error) {
     parser_.reset();
     releaseControl();
     if (tempOpen_) {
+        // A run that stored everything leaves the temporary files empty; a
+        // failed or stopped one keeps what it read.
         ctx_.closeTemporary();
+        if (endedNormally) emptyTemporaryFiles();
         tempOpen_ = false;
     }
     if (savedOpen_) OP_CLOSE(OpClose, SavedMsg.number());

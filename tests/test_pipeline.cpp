@@ -109,6 +109,29 @@ protected:
         return false;
     }
 
+    // Runs the pre-import pass alone and stops the run where the import pass
+    // begins: a stopped run keeps its temporary file.
+    void preImportOnly(ImportRun& r) {
+        while (!r.importPassRunning() && r.step()) {}
+        if (r.finished()) return;
+        headless.answers.push_back(BtnYes);
+        ASSERT_TRUE(r.requestStop());
+    }
+
+    // Rows and bytes of the temporary files (NewHR, TempCC, TempID) together.
+    std::pair<int64_t, uintmax_t> temporarySize() {
+        int64_t rows = 0;
+        uintmax_t bytes = 0;
+        for (Table* t : {&NewHR, &TempCC, &TempID}) {
+            const std::string path = tableFileName(t->number());
+            std::error_code ec;
+            if (!fs::exists(path, ec)) continue;
+            rows += storedRowCount(path);
+            bytes += fs::file_size(path, ec);
+        }
+        return {rows, bytes};
+    }
+
     // (database -> number of records) of the temporary file left by the last run.
     std::map<uint32_t, int> temporaryRecords() {
         std::map<uint32_t, int> out;
@@ -156,7 +179,7 @@ TEST_F(PipelineTest, PreImportRoutesByForumNameAndCreatesNewEntries) {
                                       });
     ImportSettings s = settings();
     ImportRun r(s, {f});
-    run(r);
+    preImportOnly(r);
 
     // The new forum got an entry with an ID from the private counter and the
     // next directory number.
@@ -197,7 +220,7 @@ TEST_F(PipelineTest, FilesThatAreMissingOrOfAnotherReaderAreSkipped) {
     writeFile(other, "From someone\n");
     std::string missing = home.path + "/missing.txt";
     ImportRun r(settings(), {missing, other, good});
-    run(r);
+    preImportOnly(r);
     EXPECT_TRUE(shown("The file " + missing + " does not exist and will be skipped!"));
     EXPECT_TRUE(shown(other + " is not a test file!\r\nThis file will be skipped!"));
     EXPECT_EQ(temporaryRecords()[kForumDb], 1);
@@ -221,7 +244,7 @@ TEST_F(PipelineTest, NothingRoutedEndsWithNoMessagesFound) {
 TEST_F(PipelineTest, ForumNamedLikeAMailDatabaseIsNotRoutedThere) {
     std::string f = file("clash.txt", {forumLine("owner mail", 1, 0, "Hi"), forumLine("Existing Forum", 2, 0, "Hi")});
     ImportRun r(settings(), {f});
-    run(r);
+    preImportOnly(r);
     auto recs = temporaryRecords();
     EXPECT_EQ(recs.count(kMailDb), 0u);
     EXPECT_EQ(recs[kForumDb], 1);
@@ -554,12 +577,25 @@ TEST_F(PipelineTest, StopDuringImportAsksAndKeepsWhatIsCommitted) {
     }
     // The registry counts the messages that were stored.
     EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, storedBefore);
+    // The stopped run keeps its temporary file whole.
+    EXPECT_EQ(temporaryRecords()[kForumDb], 1500);
+    const auto kept = temporarySize();
     // The next run takes up the rest without a repair of the saved-message key.
     headless.shown.clear();
     ImportRun rest(settings(), {f});
     run(rest);
+    EXPECT_FALSE(rest.failed());
     EXPECT_EQ(rest.totals().stored, 1500u - storedBefore);
     for (const auto& b : headless.shown) EXPECT_EQ(b.title.find("Bad keys"), std::string::npos) << b.title;
+    // A run that stored everything leaves its temporary files empty and small.
+    const auto left = temporarySize();
+    EXPECT_EQ(left.first, 0);
+    EXPECT_LT(left.second, kept.second / 2);
+    // and the next run makes them again as usual.
+    ImportRun again(settings(), {f});
+    run(again);
+    EXPECT_FALSE(again.failed());
+    EXPECT_EQ(again.totals().stored, 0u);
 }
 
 TEST_F(PipelineTest, SavedDefinitionRunsLikeAScheduledTask) {
@@ -690,8 +726,9 @@ TEST_F(PipelineTest, ReadErrorInTheImportPassEndsTheRun) {
     EXPECT_TRUE(r.endText().empty());  // neither "finished" nor "No messages to import!"
     ASSERT_FALSE(headless.shown.empty());
     EXPECT_NE(headless.shown.back().text.find("Messages will not be imported!"), std::string::npos);
-    // What was stored is kept and counted.
+    // What was stored is kept and counted; the failed run keeps its temporary file.
     EXPECT_EQ(forumsRow(kForumDb).MSGCOUNT, storedBefore);
+    EXPECT_EQ(temporaryRecords()[kForumDb], 1200);
 }
 
 TEST_F(PipelineTest, NewForumDirectoryPassesOverNumbersOnTheDisk) {

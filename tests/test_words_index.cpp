@@ -474,3 +474,139 @@ TEST_F(WordsIndex, FailedPartialFlushKeepsFormerCounts) {
     EXPECT_EQ(rows(MasIdx), pairsBefore);
 }
 } // namespace
+
+// ---- the stored layout of the master index ------------------------------------
+
+#include <sqlite3.h>
+
+#include "wordsearch/prosearch.h"
+
+namespace {
+
+// The statement that made table r of the file.
+std::string tableSql(const std::string& path) {
+    sqlite3* db = nullptr;
+    std::string sql;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE name = 'r'", -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW)
+            sql = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return sql;
+}
+
+// Writes the rows of the master index at path into a file of the layout that
+// earlier versions made (row IDs, both keys as indexes) and puts it in place.
+void rewriteInFormerLayout(const std::string& path) {
+    const std::string former = path + ".former";
+    std::filesystem::remove(former);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(former.c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "ATTACH " + std::string("'") + path + "' AS cur;"
+        "CREATE TABLE r (\"SYSID\", \"WORDID\");"
+        "INSERT INTO r SELECT \"SYSID\", \"WORDID\" FROM cur.r ORDER BY \"SYSID\", \"WORDID\";"
+        "CREATE TABLE qb_meta (k TEXT PRIMARY KEY, v TEXT);"
+        "INSERT INTO qb_meta SELECT k, v FROM cur.qb_meta;"
+        "CREATE UNIQUE INDEX k0 ON r (\"SYSID\", \"WORDID\") WHERE (\"SYSID\" <> 0 OR \"WORDID\" <> 0);"
+        "CREATE INDEX k1 ON r (\"WORDID\") WHERE (\"WORDID\" <> 0);"
+        "DETACH cur;";
+    char* err = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+    sqlite3_free(err);
+    sqlite3_close(db);
+    std::filesystem::rename(former, path);
+}
+
+// Messages holding both words, newest first, by a professional search.
+std::vector<uint32_t> bothWords(const std::string& a, const std::string& b) {
+    OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), MsgText.number(), Mail.number(), StopWords.number());
+    LookupHit ha = exactWord(a), hb = exactWord(b);
+    std::vector<ListEntry> andList{{"", ha.word, ha.count, ha.id, false}, {"", hb.word, hb.count, hb.id, false}};
+    std::vector<ListEntry> orList;
+    ProSearchState st;
+    std::vector<uint32_t> result;
+    std::vector<std::string> found;
+    if (ha.id != 0 && hb.id != 0) runProSearch(st, andList, orList, {}, 2, result, found, false);
+    OP_CLOSE(OpClose, WordList.number(), MasIdx.number(), MsgText.number(), Mail.number(), StopWords.number());
+    return result;
+}
+
+// The messages of a word in the order of the word key, read page by page from
+// the last row read, as the key-word tab does.
+std::vector<uint32_t> messagesOfWordByPages(int32_t wordId) {
+    std::vector<uint32_t> out;
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    Position last = 0;
+    uint32_t lastSys = 0;
+    for (;;) {
+        MasIdx.clearBuffer();
+        MAS.WORDID = static_cast<uint32_t>(wordId);
+        if (last == 0) MasIdx.setFrom(MAS_by_WordId);
+        else {
+            MAS.SYSID = lastSys;
+            MasIdx.setAfter(MAS_by_WordId, last);
+        }
+        int n = 0;
+        while (n < 2 && MasIdx.next() && MAS.WORDID == static_cast<uint32_t>(wordId)) {
+            out.push_back(MAS.SYSID);
+            last = MasIdx.position();
+            lastSys = MAS.SYSID;
+            ++n;
+        }
+        if (n < 2) break;
+    }
+    OP_CLOSE(OpClose, MasIdx.number());
+    return out;
+}
+
+TEST_F(WordsIndex, MasterIndexWithoutRowIdsAndFilesOfTheFormerLayout) {
+    makeDb("Mail", 2);
+    for (uint32_t m = 1; m <= 7; ++m)
+        addMail(m, m % 2 ? "kernel patch" : "kernel question", "the cache line " + std::to_string(m) + " flushes");
+    ASSERT_EQ(run(ModeFull), 1);
+    const std::string path = tableFileName(MasIdx.number());
+    // A new index keeps its rows in key order, without row IDs.
+    EXPECT_NE(tableSql(path).find("WITHOUT ROWID"), std::string::npos) << tableSql(path);
+    const int64_t pairs = rows(MasIdx);
+    const auto kernelPatch = bothWords("KERNEL", "PATCH");
+    EXPECT_EQ(kernelPatch, (std::vector<uint32_t>{7, 5, 3, 1}));
+    int32_t cache = 0;
+    ASSERT_EQ(wordCount("CACHE", &cache), 7);
+    const auto pages = messagesOfWordByPages(cache);
+    EXPECT_EQ(pages, (std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_TRUE(pair(4, "QUESTION"));
+    EXPECT_FALSE(pair(5, "QUESTION"));
+
+    // An index built by an earlier version (row IDs) answers as before ...
+    closeAllTables();
+    rewriteInFormerLayout(path);
+    ASSERT_EQ(tableSql(path).find("WITHOUT ROWID"), std::string::npos);
+    EXPECT_EQ(rows(MasIdx), pairs);
+    EXPECT_EQ(bothWords("KERNEL", "PATCH"), kernelPatch);
+    EXPECT_EQ(messagesOfWordByPages(cache), pages);
+    EXPECT_TRUE(pair(4, "QUESTION"));
+    EXPECT_FALSE(pair(5, "QUESTION"));
+    // ... takes new messages in a partial run ...
+    addMail(8, "kernel patch", "cache");
+    EXPECT_EQ(advice(), AdvicePartial);
+    ASSERT_EQ(run(), 1);
+    EXPECT_EQ(lastRunMessages, 1u);
+    EXPECT_EQ(tableSql(path).find("WITHOUT ROWID"), std::string::npos);
+    EXPECT_EQ(bothWords("KERNEL", "PATCH"), (std::vector<uint32_t>{8, 7, 5, 3, 1}));
+    EXPECT_EQ(wordCount("CACHE"), 8);
+    const int64_t afterPartial = rows(MasIdx);
+    EXPECT_GT(afterPartial, pairs);
+    // ... and takes the current layout when it is built again in full.
+    headless.answers.push_back(BtnYes);
+    ASSERT_EQ(run(ModeFull), 1);
+    EXPECT_NE(tableSql(path).find("WITHOUT ROWID"), std::string::npos);
+    EXPECT_EQ(rows(MasIdx), afterPartial);
+    EXPECT_EQ(bothWords("KERNEL", "PATCH"), (std::vector<uint32_t>{8, 7, 5, 3, 1}));
+    EXPECT_EQ(messagesOfWordByPages(cache).size(), 8u);
+}
+
+} // namespace

@@ -282,7 +282,10 @@ bool WordIndexer::start() {
     if (WordPurge.records() > 0) {
         setPhase(Phase::Cleanup, "Moving deleted index words to Ignore list");
     } else {
-        if (mode_ == ModeFull) resetToFullBuild();
+        if (mode_ == ModeFull) {
+            resetToFullBuild();
+            renewMasterIndexFile();
+        }
         setPhase(mode_ == ModeCleanupOnly ? Phase::Done : Phase::Prepare, "Preparing for Word Indexing");
     }
     return true;
@@ -297,6 +300,22 @@ void WordIndexer::resetToFullBuild() {
     cache_.clear();
     pairs_.clear();
     mode_ = ModeFull;
+}
+
+// The emptied master index is made anew, so that one kept in an earlier
+// layout (with row IDs and one more key on disk) takes the current one. Only
+// when no one else, in this process or another, has it open; otherwise it
+// stays as it is and works as before.
+void WordIndexer::renewMasterIndexFile() {
+    if (openCount(MasIdx.number()) != 1 || MasIdx.records() != 0) return;
+    const std::string path = MasIdx.path();
+    OP_CLOSE(OpClose, MasIdx.number());
+    MasIdx.open(path, OpenMode::Exclusive);
+    if (MasIdx.isOpen()) {
+        MasIdx.close();
+        MasIdx.create(path);
+    }
+    OP_CLOSE(OpOpenShared, MasIdx.number());
 }
 
 // A file error in the middle of the work: the user is told, and the index
@@ -524,7 +543,9 @@ bool WordIndexer::stepPrepare() {
     unlockRemoval();
     status_ = "Preparing for Word Indexing";
     cache_.clear();
-    cache_.reserve(1 << 16);
+    // Short bucket chains: most words looked up are in the table already.
+    cache_.max_load_factor(0.5f);
+    cache_.reserve(1 << 17);
     StopWords.setFile();
     if (StopWords.records() == 0) {
         OP_CLOSE(OpClose, StopWords.number());
@@ -750,7 +771,6 @@ bool WordIndexer::stepFlushPairs(bool all) {
     const size_t chunk = all ? pairs_.size() : static_cast<size_t>(batch_) * 1000;
     const size_t end = std::min(pairs_.size(), pairAt_ + chunk);
     MasIdx.stream();
-    int sinceFlush = 0;
     for (; pairAt_ < end; ++pairAt_) {
         MAS.SYSID = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
         MAS.WORDID = static_cast<uint32_t>(pairs_[pairAt_]);
@@ -770,27 +790,59 @@ bool WordIndexer::stepFlushPairs(bool all) {
             fail();
             return false;
         }
-        if (firstPairPos_ == 0) firstPairPos_ = MasIdx.position();
-        ++pairsThisFlush_;
-        if (++sinceFlush >= 2000) {
-            MasIdx.flush();
-            MasIdx.stream();
-            sinceFlush = 0;
+        if (firstPairPos_ == 0) {
+            // A master index that keeps its rows in key order gives each row
+            // its key as its position.
+            firstPairPos_ = MasIdx.position();
+            pairPositionsAreKeys_ = static_cast<uint64_t>(firstPairPos_) == pairs_[pairAt_];
         }
+        ++pairsThisFlush_;
     }
     MasIdx.flush();
-    if (pairAt_ >= pairs_.size()) setPhase(Phase::FlushKeys, "Flushing Buffers/Building Indexes");
+    if (pairAt_ >= pairs_.size()) {
+        // The pairs are written: what a later failure of this flush takes out
+        // again is known by their messages, and the memory goes before the
+        // keys are built.
+        flushMessages_.clear();
+        for (uint64_t p : pairs_)
+            if (flushMessages_.empty() || flushMessages_.back() != static_cast<uint32_t>(p >> 32))
+                flushMessages_.push_back(static_cast<uint32_t>(p >> 32));
+        pairs_.clear();
+        pairs_.shrink_to_fit();
+        setPhase(Phase::FlushKeys, "Flushing Buffers/Building Indexes");
+    }
     return true;
 }
 
 bool WordIndexer::rollbackPairs() {
     if (firstPairPos_ == 0) return true;
-    std::vector<Position> rows;
-    MasIdx.setRecord(firstPairPos_);
-    while (MasIdx.next()) rows.push_back(MasIdx.position());
-    MasIdx.stream();
     bool ok = true;
-    for (auto it = rows.rbegin(); it != rows.rend() && ok; ++it) ok = MasIdx.reget(*it) && MasIdx.erase();
+    MasIdx.stream();
+    if (pairPositionsAreKeys_) {
+        // Rows kept in key order: the rows of this flush are not those after
+        // its first one in the file. They are the rows of its messages (a
+        // message with rows already is not indexed again).
+        std::vector<uint32_t> messages = flushMessages_;
+        if (!pairs_.empty())
+            for (size_t i = 0; i < pairAt_ && i < pairs_.size(); ++i)
+                if (messages.empty() || messages.back() != static_cast<uint32_t>(pairs_[i] >> 32))
+                    messages.push_back(static_cast<uint32_t>(pairs_[i] >> 32));
+        for (size_t m = 0; m < messages.size() && ok; ++m) {
+            std::vector<Position> rows;
+            MasIdx.clearBuffer();
+            MAS.SYSID = messages[m];
+            MAS.WORDID = 0;
+            MasIdx.setFrom(MAS_by_SysID);
+            while (MasIdx.next() && MAS.SYSID == messages[m]) rows.push_back(MasIdx.position());
+            for (size_t i = 0; i < rows.size() && ok; ++i) ok = MasIdx.reget(rows[i]) && MasIdx.erase();
+        }
+        flushMessages_.clear();
+    } else {
+        std::vector<Position> rows;
+        MasIdx.setRecord(firstPairPos_);
+        while (MasIdx.next()) rows.push_back(MasIdx.position());
+        for (auto it = rows.rbegin(); it != rows.rend() && ok; ++it) ok = MasIdx.reget(*it) && MasIdx.erase();
+    }
     MasIdx.flush();
     ok = ok && MasIdx.build();
     firstPairPos_ = 0;
@@ -815,18 +867,33 @@ bool WordIndexer::stepFlushKeys() {
         return false;
     }
     pairsWritten_ += pairsThisFlush_;
-    pairs_.clear();
-    pairs_.shrink_to_fit();
     flushWordKeys_.clear();
     for (auto& [w, e] : cache_)
         if (e.dirty && (e.status == 1 || e.status == 2)) flushWordKeys_.push_back(w);
     std::sort(flushWordKeys_.begin(), flushWordKeys_.end());
     wordAt_ = 0;
+    // Into an empty list the words are appended and its keys built once.
+    wordsAppend_ = WordList.records() == 0;
     setPhase(Phase::FlushWords, "Flushing Buffers/Building Indexes");
     return true;
 }
 
 void WordIndexer::rollbackWords() {
+    if (wordsAppend_) {
+        // Appended without keys: the words of this flush are found in one pass.
+        std::unordered_set<int32_t> ids;
+        for (auto& [w, e] : wordsHandled_) ids.insert(e.id);
+        std::vector<Position> rows;
+        WordList.setFile();
+        while (WordList.next())
+            if (ids.count(WOR.WORDID)) rows.push_back(WordList.position());
+        WordList.stream();
+        for (Position p : rows)
+            if (WordList.reget(p)) WordList.erase();
+        WordList.flush();
+        WordList.build();
+        return;
+    }
     // Words added in this flush go; words updated get their former count back.
     WordList.stream();
     for (auto& [w, e] : wordsHandled_) {
@@ -844,10 +911,23 @@ void WordIndexer::rollbackWords() {
 }
 
 bool WordIndexer::stepFlushWords(bool all) {
+    // A word list write that fails takes the whole flush back.
+    auto failedFlush = [this](const std::string& what) {
+        tell("Unexpected Error", "Unexpected file error:" + what);
+        rollbackWords();
+        if (!rollbackPairs()) {
+            tell("Unexpected Error", "Unexpected file error:Wordlist||on Message#" + std::to_string(currentMsg_));
+            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+        }
+        flushedPos_ = 0;
+        flushedCount_ = 0;
+        savedPosition_ = true;
+        fail();
+        return false;
+    };
     const size_t chunk = all ? flushWordKeys_.size() : static_cast<size_t>(batch_) * 250;
     const size_t end = std::min(flushWordKeys_.size(), wordAt_ + chunk);
     WordList.stream();
-    int sinceFlush = 0;
     for (; wordAt_ < end; ++wordAt_) {
         auto it = cache_.find(flushWordKeys_[wordAt_]);
         if (it == cache_.end()) continue;
@@ -867,38 +947,26 @@ bool WordIndexer::stepFlushWords(bool all) {
             WOR.WORDID = e.id;
             WOR.THEWORD = it->first;
             WOR.WORDCOUNT = e.count;
-            ok = WordList.add();
+            ok = wordsAppend_ ? WordList.append() : WordList.add();
         }
         if (!ok) {
             const std::string err = errorText();
             WordList.flush();
-            tell("Unexpected Error", "Unexpected file error:Wordlist(Put)|" + err + "|on Message#" +
-                                         std::to_string(currentMsg_) + "|Word=" + it->first);
-            rollbackWords();
-            if (!rollbackPairs()) {
-                tell("Unexpected Error", "Unexpected file error:Wordlist||on Message#" + std::to_string(currentMsg_));
-                tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
-            }
-            flushedPos_ = 0;
-            flushedCount_ = 0;
-            savedPosition_ = true;
-            fail();
-            return false;
+            return failedFlush("Wordlist(Put)|" + err + "|on Message#" + std::to_string(currentMsg_) + "|Word=" +
+                               it->first);
         }
         wordsHandled_.emplace_back(it->first, e);
-        if (++sinceFlush >= 1000) {
-            WordList.flush();
-            WordList.stream();
-            sinceFlush = 0;
-        }
     }
     WordList.flush();
     if (wordAt_ < flushWordKeys_.size()) return true;
+    if (wordsAppend_ && !WordList.build())
+        return failedFlush("Wordlist(Build)|" + errorText() + "|on Message#" + std::to_string(currentMsg_));
     afterFlush();
     return phase_ != Phase::Done;
 }
 
 void WordIndexer::afterFlush() {
+    flushMessages_.clear();
     for (auto& [w, e] : wordsHandled_) {
         auto it = cache_.find(w);
         if (it == cache_.end()) continue;

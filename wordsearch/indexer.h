@@ -47,9 +47,13 @@ std::vector<std::string> shippedStopWords();
 // Opens and closes StopWords itself. The number of words added.
 int seedStopWords();
 
+// Looks words up by string_view without making a string. Deliberately not
+// noexcept: the standard library then keeps each word's hash in its node, and
+// a lookup that walks a bucket does not hash every word it passes again (the
+// main cost of indexing when it was noexcept).
 struct TransparentHash {
     using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
 class WordIndexer {
@@ -125,6 +129,7 @@ private:
     bool rollbackPairs();
     void rollbackWords();
     void resetToFullBuild();
+    void renewMasterIndexFile();
     void restartAsFullBuild(const std::string& operation);
     std::string headingOf(uint32_t threadNumber);
 
@@ -161,10 +166,13 @@ private:
     std::vector<uint64_t> pairs_;
     size_t pairAt_ = 0;
     bool pairsAppend_ = true;
+    bool pairPositionsAreKeys_ = false;
+    std::vector<uint32_t> flushMessages_;  // messages of the pairs written by this flush
     int64_t firstPairPos_ = 0;
     uint32_t pairsThisFlush_ = 0;
     std::vector<std::string> flushWordKeys_;
     size_t wordAt_ = 0;
+    bool wordsAppend_ = false;
     std::vector<std::pair<std::string, Entry>> wordsHandled_;
 
     // Words whose index rows are to be removed.
