@@ -12,6 +12,7 @@
 // companion file "<table file>-lock": they are seen by every process and vanish
 // with the process that holds them.
 #include "core/storage.h"
+#include "core/fieldput.h"
 #include "core/readbatch.h"
 
 #include <fcntl.h>
@@ -1272,6 +1273,56 @@ bool Table::put() {
     if (!im.stepWrite(s)) return false;
     if (sqlite3_changes(im.conn->db) == 0) { setError(ErrRecordNotFound); return false; }
     im.logRow('U', current_);
+    im.afterWrite();
+    return true;
+}
+
+bool putFields(Table& t, const std::vector<int>& fields) {
+    setError(NoError);
+    Table::Impl& im = *t.impl();
+    if (!im.writable()) return false;
+    const Position row = t.position();
+    if (row <= 0) { setError(ErrRecordNotAvailable, "no record read"); return false; }
+    if (fields.empty()) { setError(ErrInvalidDeclaration, "no field named"); return false; }
+    const auto& defs = t.fields();
+    for (int f : fields)
+        if (f < 0 || f >= static_cast<int>(defs.size())) { setError(ErrInvalidDeclaration, "no such field"); return false; }
+    im.beforeWrite();
+    // Every column is bound; the statement names those it writes.
+    std::string id = "upd";
+    for (int f : fields) id += ":" + std::to_string(f);
+    sqlite3_stmt* s = im.prepare(id, [&] {
+        std::vector<bool> written(im.totalCols(), false);
+        for (int f : fields)
+            for (uint32_t e = 0; e < std::max<uint32_t>(defs[f].dim, 1); ++e) written[im.fieldCol[f] + e] = true;
+        std::string sql;
+        for (int i = 0; i < im.totalCols(); ++i)
+            if (written[i]) sql += (sql.empty() ? "" : ", ") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
+        return "UPDATE " + im.tab() + " SET " + sql + " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
+    });
+    if (!s) return false;
+    im.bindRow(s);
+    sqlite3_bind_int64(s, im.totalCols() + 1, row);
+    if (!im.stepWrite(s)) return false;
+    if (sqlite3_changes(im.conn->db) == 0) { setError(ErrRecordNotFound); return false; }
+    if (im.logging()) {
+        // The commit log holds the row as stored: the fields not written are
+        // taken from the file, and the buffer stays as the caller left it.
+        const std::string mine(static_cast<const char*>(t.buffer()), t.recordSize());
+        const std::string myMemo = t.memo() ? *t.memo() : std::string();
+        sqlite3_stmt* r = im.prepare("rowm", [&] {
+            return "SELECT " + im.selectList(true) + " FROM " + im.tab() + " WHERE rowid = ?1";
+        });
+        if (!r) return false;
+        sqlite3_bind_int64(r, 1, row);
+        const int rc = sqlite3_step(r);
+        if (rc == SQLITE_ROW) im.readRow(r, true);
+        sqlite3_reset(r);
+        if (rc == SQLITE_ROW) im.logRow('U', row);
+        std::memcpy(t.buffer(), mine.data(), t.recordSize());
+        if (t.memo()) *t.memo() = myMemo;
+        if (rc != SQLITE_ROW) return failSqlite(im.conn->db, rc == SQLITE_DONE ? SQLITE_NOTFOUND : rc);
+    }
     im.afterWrite();
     return true;
 }
