@@ -5,6 +5,9 @@
 // `qbox dedup-persons` runs on it as a user would run it, and is timed.
 //
 //   bench_persons [MESSAGES] [PERSONS] [DIR]
+//
+// QB_BENCH_KEEP=DIR keeps the filled database in DIR for later runs
+// (benchdata.h); without a DIR the home is then TMP/qb_bench_persons_kept.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,20 +18,20 @@
 #include <random>
 #include <string>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/globals.h"
 #include "core/storage.h"
 #include "core/tables.h"
 
 using namespace qb;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 namespace fs = std::filesystem;
 
 namespace {
 
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-std::string quote(const std::string& s) { return "'" + s + "'"; }
+using bench::quote;
+using bench::seconds;
 
 int run(const std::string& cmd, std::string* out = nullptr) {
     FILE* p = popen(cmd.c_str(), "r");
@@ -42,49 +45,13 @@ int run(const std::string& cmd, std::string* out = nullptr) {
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const long messages = argc > 1 ? std::atol(argv[1]) : 1000000;
-    const long persons = argc > 2 ? std::atol(argv[2]) : 100000;
-    const fs::path root =
-        argc > 3 ? fs::path(argv[3]) : fs::temp_directory_path() / ("qb_bench_persons_" + std::to_string(::getpid()));
-    const std::string qbox = (fs::path(argv[0]).parent_path() / "qbox").string();
-    if (!fs::exists(qbox)) {
-        std::fprintf(stderr, "qbox not found beside the benchmark (%s)\n", qbox.c_str());
-        return 1;
-    }
-    fs::remove_all(root);
-    fs::create_directories(root);
-    const std::string home = root.string();
-
-    std::string out;
-    if (run(qbox + " --home " + quote(home) + " db add-forum Bench 2>&1", &out) != 0) {
-        std::fprintf(stderr, "db add-forum failed: %s\n", out.c_str());
-        return 1;
-    }
-    // "ID<TAB>forum<TAB>Bench<TAB>F<n><TAB>0"
-    const size_t f = out.find("\tF");
-    const std::string dir = out.substr(f + 1, out.find('\t', f + 1) - f - 1);
-    fs::path dbDir;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        if (e.is_directory() && e.path().filename() == dir) dbDir = e.path();
-    if (dbDir.empty()) {
-        std::fprintf(stderr, "database directory %s not found\n", dir.c_str());
-        return 1;
-    }
-    Mem.Net = home;
-    Mem.FileDir = MasIdxPath = dbDir.parent_path().string();
-    Mem.TempDir = (root / "TEMP").string();
-    Mem.Dirnamn = dir;
-    Mem.ForumType = 1;
-    setEngineDirectory((root / "CFG").string());
-
-    auto t0 = Clock::now();
+// Persons and messages of the database F<n> the globals name (rows appended,
+// keys built afterwards). False after a message on stderr.
+bool fill(long messages, long persons) {
     OP_CLOSE(OpOpenShared, MsgNmbr.number(), Person.number());
     if (!MsgNmbr.isOpen() || !Person.isOpen()) {
         std::fprintf(stderr, "cannot open the tables: %s\n", errorText().c_str());
-        return 1;
+        return false;
     }
     // Persons 0 .. 90% are distinct; each of the last 10% takes the address of
     // one of them under another name.
@@ -113,7 +80,7 @@ int main(int argc, char** argv) {
         lastNames[static_cast<size_t>(i)] = last.substr(0, 10);
         if (!Person.append()) {
             std::fprintf(stderr, "person append failed: %s\n", errorText().c_str());
-            return 1;
+            return false;
         }
     }
     Person.flush();
@@ -134,21 +101,73 @@ int main(int argc, char** argv) {
         MSG.DATE = 70000 + static_cast<int32_t>(i / 300);
         if (!MsgNmbr.append()) {
             std::fprintf(stderr, "message append failed: %s\n", errorText().c_str());
-            return 1;
+            return false;
         }
     }
     MsgNmbr.flush();
     if (!Person.build() || !MsgNmbr.build()) {
         std::fprintf(stderr, "key build failed: %s\n", errorText().c_str());
-        return 1;
+        return false;
     }
     OP_CLOSE(OpForceClose, MsgNmbr.number(), Person.number());
     closeAllTables();
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const long messages = argc > 1 ? std::atol(argv[1]) : 1000000;
+    const long persons = argc > 2 ? std::atol(argv[2]) : 100000;
+    // The home keeps absolute paths: a kept copy is used in the same place.
+    const fs::path root = argc > 3                     ? fs::path(argv[3])
+                          : !bench::keptCopy("").empty() ? fs::temp_directory_path() / "qb_bench_persons_kept"
+                                                       : fs::temp_directory_path() /
+                                                             ("qb_bench_persons_" + std::to_string(::getpid()));
+    const std::string qbox = (fs::path(argv[0]).parent_path() / "qbox").string();
+    if (!fs::exists(qbox)) {
+        std::fprintf(stderr, "qbox not found beside the benchmark (%s)\n", qbox.c_str());
+        return 1;
+    }
+    fs::remove_all(root);
+    fs::create_directories(root);
+    const std::string home = root.string();
+
+    const std::string tag = "persons_" + std::to_string(messages) + "_" + std::to_string(persons);
+    const bool reused = bench::restoreKept(root, tag);
+    std::string out;
+    if (run(qbox + " --home " + quote(home) + (reused ? " db list" : " db add-forum Bench") + " 2>&1", &out) != 0) {
+        std::fprintf(stderr, "qbox db failed: %s\n", out.c_str());
+        return 1;
+    }
+    // "ID<TAB>forum<TAB>Bench<TAB>F<n><TAB>0"
+    const size_t f = out.find("\tF");
+    const std::string dir = out.substr(f + 1, out.find('\t', f + 1) - f - 1);
+    fs::path dbDir;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_directory() && e.path().filename() == dir) dbDir = e.path();
+    if (dbDir.empty()) {
+        std::fprintf(stderr, "database directory %s not found\n", dir.c_str());
+        return 1;
+    }
+    Mem.Net = home;
+    Mem.FileDir = MasIdxPath = dbDir.parent_path().string();
+    Mem.TempDir = (root / "TEMP").string();
+    Mem.Dirnamn = dir;
+    Mem.ForumType = 1;
+    setEngineDirectory((root / "CFG").string());
+
+    auto t0 = Clock::now();
+    if (!reused) {
+        if (!fill(messages, persons)) return 1;
+        bench::keepCopy(root, tag);
+    }
     auto t1 = Clock::now();
-    std::printf("messages\t%ld\npersons\t%ld\nduplicates\t%ld\nbuild_s\t%.1f\n", messages, persons, persons - originals,
-                seconds(t0, t1));
+    std::printf("messages\t%ld\npersons\t%ld\nduplicates\t%ld\n%s\t%.1f\n", messages, persons, persons / 10,
+                reused ? "copy_s" : "build_s", seconds(t0, t1));
 
     auto t2 = Clock::now();
+    const double cpu2 = bench::cpuSeconds(RUSAGE_CHILDREN);
     const int rc = run(qbox + " --home " + quote(home) + " dedup-persons Bench 2>/dev/null", &out);
     auto t3 = Clock::now();
     if (rc != 0) {
@@ -156,7 +175,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("dedup_output\t%s", out.c_str());
-    std::printf("dedup_persons_s\t%.1f\t(target < 60)\n", seconds(t2, t3));
+    std::printf("dedup_persons_s\t%.1f\t(target < 60)\ndedup_cpu_s\t%.1f\n", seconds(t2, t3),
+                bench::cpuSeconds(RUSAGE_CHILDREN) - cpu2);
     if (argc <= 3) fs::remove_all(root);
     return 0;
 }

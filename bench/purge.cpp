@@ -5,6 +5,9 @@
 // and a count.
 //
 //   bench_purge [MESSAGES] [DIR]
+//
+// QB_BENCH_KEEP=DIR keeps the built database in DIR for later runs
+// (benchdata.h).
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +27,7 @@
 
 using namespace qb;
 using bench::Clock;
+using bench::cpuSeconds;
 using bench::seconds;
 
 namespace {
@@ -37,24 +41,18 @@ bool check(bool ok, const char* what) {
 
 std::string personName(uint32_t p) { return "Person" + std::to_string(p); }
 std::string threadHeading(uint32_t t) { return "Heading " + std::to_string(t); }
-} // namespace
 
-int main(int argc, char** argv) {
-    const uint32_t messages = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
-    namespace fs = std::filesystem;
-    const fs::path root = bench::databaseHome(argc, argv, "purge");
-    Mem.ForumType = 1;
-    Mem.ForumNumber = 250001;
-    Mem.Description = "Bench forum";
-
-    auto t0 = Clock::now();
+// The database: registry row, sections, persons, threads, messages with their
+// texts and index rows, word list. False after a message on stderr.
+bool buildDatabase(uint32_t messages, uint64_t& indexRows) {
+    indexRows = 0;
     OP_CLOSE(OpOpenShared, Forums.number());
     Forums.clearBuffer();
     FOR.ID = Mem.ForumNumber;
     FOR.DESCRIPTION = Mem.Description;
     FOR.DIRNUMBER = 1;
     FOR.TYPE = 1;
-    if (!check(Forums.add(), "registry row")) return 1;
+    if (!check(Forums.add(), "registry row")) return false;
     OP_CLOSE(OpClose, Forums.number());
 
     OP_CLOSE(OpOpenShared, {MsgNmbr.number(), MsgText.number(), Person.number(), Threads.number(), Sections.number(),
@@ -65,7 +63,7 @@ int main(int argc, char** argv) {
         SEC.SECSYSID = s;
         SEC.SECTIONNUMBER = static_cast<uint8_t>(s);
         SEC.DESCRIPTION = "Section " + std::to_string(s);
-        if (!check(Sections.add(), "section")) return 1;
+        if (!check(Sections.add(), "section")) return false;
     }
     Sections.flush();
     Person.stream();
@@ -74,7 +72,7 @@ int main(int argc, char** argv) {
         PER.PERSONID = p;
         PER.LASTNAME = personName(p);
         PER.PERSONSTRING = "PERSON " + std::to_string(p);
-        if (!check(Person.add(), "person")) return 1;
+        if (!check(Person.add(), "person")) return false;
     }
     Person.flush();
     Threads.stream();
@@ -83,7 +81,7 @@ int main(int argc, char** argv) {
         THR.THREADNUMBER = t;
         THR.SECSYSID = 1 + t % kSections;
         THR.setHeading(threadHeading(t));
-        if (!check(Threads.add(), "thread")) return 1;
+        if (!check(Threads.add(), "thread")) return false;
     }
     Threads.flush();
 
@@ -91,7 +89,6 @@ int main(int argc, char** argv) {
     MsgNmbr.stream();
     MsgText.stream();
     MasIdx.stream();
-    uint64_t indexRows = 0;
     for (uint32_t i = 1; i <= messages; ++i) {
         const uint32_t thread = 1 + i % kThreads;
         MsgNmbr.clearBuffer();
@@ -106,19 +103,19 @@ int main(int argc, char** argv) {
         MSG.DATE = 70000 + static_cast<int32_t>(i / 300);
         // Two of the twenty messages of every thread, spread through the file.
         MSG.DUMMY = (i + i / kThreads) % 10 == 0 ? 2 : 0;
-        if (!check(MsgNmbr.append(), "message")) return 1;
+        if (!check(MsgNmbr.append(), "message")) return false;
         MsgText.clearBuffer();
         TXT.MSGNUMBER = i;
         TXT.DATE = MSG.DATE;
         TXT_MsgText = "Message " + std::to_string(i) + " of thread " + std::to_string(thread) + "\r\n";
-        if (!check(MsgText.append(), "text")) return 1;
+        if (!check(MsgText.append(), "text")) return false;
         // Eight distinct words a message, spread over the vocabulary.
         for (uint32_t w = 0; w < kWordsPerMessage; ++w) {
             const uint32_t word = 1 + (i * 7919u + w * 6271u) % kVocabulary;
             MasIdx.clearBuffer();
             MAS.SYSID = i;
             MAS.WORDID = word;
-            if (!check(MasIdx.append(), "index row")) return 1;
+            if (!check(MasIdx.append(), "index row")) return false;
             ++wordCounts[word];
             ++indexRows;
         }
@@ -133,28 +130,53 @@ int main(int argc, char** argv) {
         WOR.WORDID = static_cast<int32_t>(w);
         WOR.THEWORD = "word" + std::to_string(w);
         WOR.WORDCOUNT = wordCounts[w];
-        if (!check(WordList.append(), "word")) return 1;
+        if (!check(WordList.append(), "word")) return false;
     }
     WordList.flush();
-    if (!check(MsgNmbr.build() && MsgText.build() && MasIdx.build() && WordList.build(), "key build")) return 1;
+    if (!check(MsgNmbr.build() && MsgText.build() && MasIdx.build() && WordList.build(), "key build")) return false;
     OP_CLOSE(OpClose, {MsgNmbr.number(), MsgText.number(), Person.number(), Threads.number(), Sections.number(),
                        MasIdx.number(), WordList.number()});
     closeAllTables();
+    return true;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    const uint32_t messages = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
+    namespace fs = std::filesystem;
+    const fs::path root = bench::databaseHome(argc, argv, "purge");
+    Mem.ForumType = 1;
+    Mem.ForumNumber = 250001;
+    Mem.Description = "Bench forum";
+
+    auto t0 = Clock::now();
+    uint64_t indexRows = uint64_t{messages} * kWordsPerMessage;
+    const std::string tag = "purge_" + std::to_string(messages);
+    const bool reused = bench::restoreKept(root, tag);
+    if (!reused) {
+        if (!buildDatabase(messages, indexRows)) return 1;
+        bench::keepCopy(root, tag);
+    }
     auto t1 = Clock::now();
-    std::printf("messages\t%u\nindex_rows\t%llu\nbuild_s\t%.1f\n", messages, static_cast<unsigned long long>(indexRows),
-                seconds(t0, t1));
+    std::printf("messages\t%u\nindex_rows\t%llu\n%s\t%.1f\n", messages, static_cast<unsigned long long>(indexRows),
+                reused ? "copy_s" : "build_s", seconds(t0, t1));
 
     auto t2 = Clock::now();
+    const double cpu2 = cpuSeconds();
     Purge purge(0, 0);
     {
         // Seconds per step of the purge.
         auto mark = Clock::now();
+        double markCpu = cpuSeconds();
         std::string last;
         auto report = [&](const std::string& next) {
             if (next == last) return;
             const auto now = Clock::now();
-            if (!last.empty()) std::printf("  step\t%.1f\t%s\n", seconds(mark, now), last.c_str());
+            const double cpu = cpuSeconds();
+            if (!last.empty())
+                std::printf("  step\t%.1f\t(cpu %.1f)\t%s\n", seconds(mark, now), cpu - markCpu, last.c_str());
             mark = now;
+            markCpu = cpu;
             last = next;
         };
         while (purge.step()) report(purge.status());
@@ -165,15 +187,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "purge failed: %s\n", purge.reason().c_str());
         return 1;
     }
-    const double purgeS = seconds(t2, t3);
+    const double purgeS = seconds(t2, t3), purgeCpu = cpuSeconds() - cpu2;
     // Every deleted message takes its header, its text and its index rows.
     const uint64_t rowsDeleted = purge.deleted() * (2 + kWordsPerMessage);
-    std::printf("purge_deleted_messages\t%llu\npurge_rows_deleted\t%llu\npurge_s\t%.1f\npurge_rows_per_s\t%.0f\n",
+    std::printf("purge_deleted_messages\t%llu\npurge_rows_deleted\t%llu\npurge_s\t%.1f\npurge_cpu_s\t%.1f\npurge_rows_per_s\t%.0f\n",
                 static_cast<unsigned long long>(purge.deleted()), static_cast<unsigned long long>(rowsDeleted), purgeS,
-                rowsDeleted / purgeS);
+                purgeCpu, rowsDeleted / purgeS);
     std::printf("after\t%llu\n", static_cast<unsigned long long>(purge.after()));
 
     auto t4 = Clock::now();
+    const double cpu4 = cpuSeconds();
     Recount count;
     while (count.step()) {
     }
@@ -183,6 +206,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double countS = seconds(t4, t5);
+    std::printf("count_cpu_s\t%.1f\n", cpuSeconds() - cpu4);
     std::printf("count_s\t%.1f\t(messages %llu threads %llu persons %llu)\n", countS,
                 static_cast<unsigned long long>(count.totals().messages),
                 static_cast<unsigned long long>(count.totals().threads),

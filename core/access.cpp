@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/fieldput.h"
 #include "core/fixedstr.h"
 #include "core/globals.h"
 #include "core/text.h"
@@ -385,17 +386,10 @@ Table* boundTableOfField(const std::string& fieldName, int* fieldIndex) {
 
 // ---- UppDat ---------------------------------------------------------------
 
-int UppDat(Table& table, int operation, int mode) {
-    bool ok = false;
-    const char* first = nullptr;
-    switch (operation) {
-    case UppAdd: ok = table.add(); first = "Record add error!"; break;
-    case UppPut: ok = table.put(); first = "Record update error!"; break;
-    case UppDelete: ok = table.erase(); first = "Record delete error!"; break;
-    case UppAppend: ok = table.append(); first = "Record add error!"; break;
-    default: return 0;
-    }
-    if (ok) return 1;
+namespace {
+
+// The message and rollback of a failed write; 0.
+int writeFailed(Table& table, int operation, const char* first, int mode) {
     const int err = errorCode();
     const std::string engineText = errorText();
 
@@ -416,6 +410,25 @@ int UppDat(Table& table, int operation, int mode) {
         report(title, std::string(first) + "\r\n" + second + "\r\n" + kRolledBack);
     }
     return 0;
+}
+
+} // namespace
+
+int UppDat(Table& table, int operation, int mode) {
+    bool ok = false;
+    const char* first = nullptr;
+    switch (operation) {
+    case UppAdd: ok = table.add(); first = "Record add error!"; break;
+    case UppPut: ok = table.put(); first = "Record update error!"; break;
+    case UppDelete: ok = table.erase(); first = "Record delete error!"; break;
+    case UppAppend: ok = table.append(); first = "Record add error!"; break;
+    default: return 0;
+    }
+    return ok ? 1 : writeFailed(table, operation, first, mode);
+}
+
+int UppPutFields(Table& table, const std::vector<int>& fields, int mode) {
+    return putFields(table, fields) ? 1 : writeFailed(table, UppPut, "Record update error!", mode);
 }
 
 // ---- HoldRec --------------------------------------------------------------

@@ -209,7 +209,7 @@ void Recount::enter(Stage s) {
         case Stage::Threads: wanted = (parts_ & RecountThreads) && !mail; break;
         case Stage::Sections: wanted = (parts_ & RecountSections) && !mail; break;
         case Stage::Words:
-            wanted = std::filesystem::exists(tableFileName(MasIdx.number())) &&
+            wanted = (parts_ & RecountWords) && std::filesystem::exists(tableFileName(MasIdx.number())) &&
                      std::filesystem::exists(tableFileName(WordList.number())) && wordCountsMarked();
             break;
         default: break;

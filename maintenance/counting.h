@@ -72,7 +72,8 @@ enum RecountPart : unsigned {
     RecountThreads = 4,    // forum and newsgroup databases only
     RecountSections = 8,   // forum and newsgroup databases only
     RecountDatabase = 16,
-    RecountAll = 31,
+    RecountWords = 32,     // the word list, when a killed purge left its recount mark
+    RecountAll = 63,
 };
 
 struct CountTotals {

@@ -36,6 +36,7 @@ DuplicateMerge::DuplicateMerge() {
 }
 
 DuplicateMerge::~DuplicateMerge() {
+    recount_.reset();
     if (txn_ && inTransaction()) commitTransaction();
     txn_ = false;
     if (opened_)
@@ -74,6 +75,7 @@ void DuplicateMerge::next(Pass p) {
 }
 
 void DuplicateMerge::fail() {
+    recount_.reset();
     if (txn_ && inTransaction()) rollbackTransaction();
     txn_ = false;
     seconds_ = seconds();
@@ -82,6 +84,8 @@ void DuplicateMerge::fail() {
 
 void DuplicateMerge::stop() {
     if (finished()) return;
+    if (recount_) recount_->stop();
+    recount_.reset();
     if (txn_ && inTransaction()) commitTransaction();
     txn_ = false;
     stopped_ = true;
@@ -343,8 +347,23 @@ void DuplicateMerge::doRemove() {
     }
 }
 
-// 7. Every person is counted again; persons without messages go.
+// 7. Every person is counted again; persons without messages go. In a forum
+// or newsgroup database the messages are tallied in one pass over the
+// message file (the count's own way), not sought per person.
 void DuplicateMerge::doRecount() {
+    if (!mail_) {
+        if (!recount_) recount_ = std::make_unique<qb::Recount>(RecountPersons, batch_);
+        const bool more = recount_->step();
+        index_ = static_cast<size_t>(std::max<long long>(recount_->done(), 0));
+        total_ = static_cast<size_t>(std::max<long long>(recount_->total(), 0));
+        if (more) return;
+        const bool ok = recount_->result() == 1;
+        removed_ += recount_->totals().personsDeleted;
+        recount_.reset();
+        if (!ok) return fail();
+        next(Finish);
+        return;
+    }
     if (total_ == 0 && ids_.empty()) {
         Person.set(PER_PersonKey);
         while (Person.next()) ids_.push_back(PER.PERSONID);

@@ -5,12 +5,14 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace qb {
 
 class Table;
+class Recount;
 
 class DuplicateMerge {
 public:
@@ -109,6 +111,7 @@ private:
     std::vector<uint32_t> ids_;        // persons of the pass under way
     std::vector<Suspect> suspects_;
     std::vector<Merge> merges_;
+    std::unique_ptr<qb::Recount> recount_;  // pass 7 of a forum or newsgroup database
     uint64_t existing_ = 0, removed_ = 0, merged_ = 0, remaining_ = 0;
     std::chrono::steady_clock::time_point started_;
     double seconds_ = 0;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "core/access.h"
+#include "core/fieldput.h"
 #include "core/globals.h"
 #include "core/kinds.h"
 #include "core/registry.h"
@@ -162,6 +163,12 @@ bool recodePersonMessages(const PersonRef& from, const PersonRef& to, uint64_t* 
     }
     const std::string a = alpha10(to.last);
     Table& t = headerTable();
+    static const std::vector<int> mailFields = {Mail.fieldIndex("MAI:PAIRID"), Mail.fieldIndex("MAI:PAIRALPHA"),
+                                                Mail.fieldIndex("MAI:TOID"), Mail.fieldIndex("MAI:TOALPHA"),
+                                                Mail.fieldIndex("MAI:FROMID"), Mail.fieldIndex("MAI:FROMALPHA")};
+    static const std::vector<int> msgFields = {MsgNmbr.fieldIndex("MSG:TOID"), MsgNmbr.fieldIndex("MSG:TOALPHA"),
+                                               MsgNmbr.fieldIndex("MSG:FROMID"), MsgNmbr.fieldIndex("MSG:FROMALPHA")};
+    const std::vector<int>& personFields = mail ? mailFields : msgFields;
     for (Position p : rows) {
         if (!t.reget(p)) continue;  // gone meanwhile
         if (mail) {
@@ -187,7 +194,8 @@ bool recodePersonMessages(const PersonRef& from, const PersonRef& to, uint64_t* 
                 MSG.FROMALPHA = a;
             }
         }
-        if (!UppDat(t, UppPut, ModeReportRollback)) return false;
+        // Only the person fields: the other keys of the row keep their entries.
+        if (!UppPutFields(t, personFields, ModeReportRollback)) return false;
         if (changed) ++*changed;
     }
     return true;

@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "core/fieldput.h"
 #include "core/storage.h"
 #include "tests/testutil.h"
 
@@ -624,4 +625,66 @@ TEST_F(Storage, CommitLogOfALivingWriterIsLeftAlone) {
     ASSERT_EQ(errorCode(), 0) << errorText();
     EXPECT_EQ(msgNumbers(), (std::set<uint32_t>{42}));
     EXPECT_EQ(textsByNumber(), (std::map<uint32_t, std::string>{{42, "waiting"}}));
+}
+
+// Writing some fields of a row: the others stay as stored (also when the
+// buffer holds other values for them), the keys follow the written fields,
+// and a commit finished from the commit log writes the same row.
+TEST_F(Storage, PutOfSomeFieldsLeavesTheOthersAsStoredAlsoFromTheCommitLog) {
+    addMsg(1, "old", 100);
+    addMsg(2, "other", 200);
+    const std::vector<int> alphaOnly = {Msgs.fieldIndex("M:ALPHA")};
+    Msgs.clearBuffer();
+    M.NUMBER = 1;
+    ASSERT_TRUE(Msgs.get(K_Id));
+    M.ALPHA = "new";
+    M.DATE = 999;
+    ASSERT_TRUE(putFields(Msgs, alphaOnly)) << errorText();
+    EXPECT_EQ(M.DATE, 999) << "the buffer stays as the caller left it";
+    Msgs.clearBuffer();
+    M.NUMBER = 1;
+    ASSERT_TRUE(Msgs.get(K_Id));
+    EXPECT_EQ(M.ALPHA.str(), "new");
+    EXPECT_EQ(M.DATE, 100);
+    EXPECT_EQ(readAll(K_Alpha), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(readAll(K_Date), (std::vector<uint32_t>{2, 1}));
+    EXPECT_FALSE(putFields(Msgs, {42}));
+    EXPECT_FALSE(putFields(Msgs, {}));
+
+    // In a transaction over both files, killed once its log is on disk.
+    closeAllTables();
+    pid_t child = fork();
+    if (child == 0) {
+        storageCommitHook = [](int s) {
+            if (s == 1) _exit(7);
+        };
+        Msgs.open(msgs, OpenMode::SharedReadWrite);
+        Texts.open(texts, OpenMode::SharedReadWrite);
+        if (errorCode() || !beginTransaction({&Msgs, &Texts})) _exit(1);
+        Msgs.clearBuffer();
+        M.NUMBER = 2;
+        if (!Msgs.get(K_Id)) _exit(2);
+        M.ALPHA = "renamed";
+        M.DATE = 555;
+        if (!putFields(Msgs, {Msgs.fieldIndex("M:ALPHA")})) _exit(3);
+        Texts.clearBuffer();
+        T.NUMBER = 2;
+        T_Memo = "text";
+        if (!Texts.add()) _exit(4);
+        commitTransaction();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 7);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    Texts.open(texts, OpenMode::SharedReadWrite);
+    EXPECT_EQ(textsByNumber(), (std::map<uint32_t, std::string>{{2, "text"}}));
+    Msgs.clearBuffer();
+    M.NUMBER = 2;
+    ASSERT_TRUE(Msgs.get(K_Id));
+    EXPECT_EQ(M.ALPHA.str(), "renamed");
+    EXPECT_EQ(M.DATE, 200);
 }
