@@ -210,6 +210,14 @@ DbfRow DbfReader::next() {
     rowError_.clear();
     if (!f_ || next_ >= rowCount_) return DbfRow::End;
     uint64_t pos = headerLen_ + static_cast<uint64_t>(next_) * rowLen_;
+    // A damaged header may claim far more rows than the file holds: the rows
+    // wholly beyond its end do not exist. That is reported once as a damaged
+    // row, and the table ends there.
+    if (pos >= fileSize_) {
+        next_ = rowCount_;
+        rowError_ = "the file ends before the " + std::to_string(rowCount_) + " rows its header gives";
+        return DbfRow::Damaged;
+    }
     ++next_;
     if (!readAt(f_, pos, row_.data(), rowLen_)) {
         row_.assign(rowLen_, ' ');

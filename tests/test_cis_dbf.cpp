@@ -108,6 +108,18 @@ TEST(Dbf, DamagedRowsAndFilesAreReported) {
         EXPECT_EQ(db.next(), DbfRow::Damaged);
         EXPECT_EQ(db.next(), DbfRow::End);
     }
+    // A row count of hundreds of millions over a file of three rows ends with
+    // the file, reported once, instead of reading every missing row.
+    patch(path, 4, std::string("\x04\x00\x00\x25", 4));
+    {
+        DbfReader db;
+        ASSERT_TRUE(db.open(path));
+        int rows = 0, damaged = 0;
+        for (DbfRow r = db.next(); r != DbfRow::End && rows < 1000; r = db.next(), ++rows)
+            if (r == DbfRow::Damaged) ++damaged;
+        EXPECT_EQ(rows, 5);
+        EXPECT_EQ(damaged, 4);  // the two patched rows, the cut one, the end of the file
+    }
     // No memo file, or not a table at all.
     std::filesystem::remove(dir.path + "/t.DBT");
     DbfReader db;
