@@ -857,11 +857,7 @@ bool WordIndexer::stepFlushKeys() {
         if (rollbackPairs()) {
             tell("Rollback Complete", "Rollback was sucessfull.");
         } else {
-            tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(currentMsg_));
-            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
-            flushedPos_ = 0;
-            flushedCount_ = 0;
-            savedPosition_ = true;
+            flushNotTakenBack("MASIDX");
         }
         fail();
         return false;
@@ -876,6 +872,14 @@ bool WordIndexer::stepFlushKeys() {
     wordsAppend_ = WordList.records() == 0;
     setPhase(Phase::FlushWords, "Flushing Buffers/Building Indexes");
     return true;
+}
+
+void WordIndexer::flushNotTakenBack(const std::string& table) {
+    tell("Unexpected Error", "Unexpected file error:" + table + "||on Message#" + std::to_string(currentMsg_));
+    tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+    flushedPos_ = 0;
+    flushedCount_ = 0;
+    savedPosition_ = true;
 }
 
 void WordIndexer::rollbackWords() {
@@ -915,13 +919,13 @@ bool WordIndexer::stepFlushWords(bool all) {
     auto failedFlush = [this](const std::string& what) {
         tell("Unexpected Error", "Unexpected file error:" + what);
         rollbackWords();
-        if (!rollbackPairs()) {
-            tell("Unexpected Error", "Unexpected file error:Wordlist||on Message#" + std::to_string(currentMsg_));
-            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+        if (rollbackPairs()) {
+            flushedPos_ = 0;
+            flushedCount_ = 0;
+            savedPosition_ = true;
+        } else {
+            flushNotTakenBack("Wordlist");
         }
-        flushedPos_ = 0;
-        flushedCount_ = 0;
-        savedPosition_ = true;
         fail();
         return false;
     };

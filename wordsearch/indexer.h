@@ -128,6 +128,9 @@ private:
     void moveToIgnoreList(const std::string& word, Entry& e);
     bool rollbackPairs();
     void rollbackWords();
+    // A flush that could not be taken back: says so, and the next run starts
+    // over from the last saved position.
+    void flushNotTakenBack(const std::string& table);
     void resetToFullBuild();
     void renewMasterIndexFile();
     void restartAsFullBuild(const std::string& operation);
