@@ -1056,6 +1056,10 @@ void Table::open(const std::string& path, OpenMode mode) {
     path_ = path;
     if (!im.attachOwn(path)) { path_.clear(); return; }
 
+    // The checks below read the file in one read transaction instead of one
+    // each (the file's lock, journal and log are then looked at once).
+    const bool checkTxn = sqlite3_exec(im.conn->db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+
     // The stored layout and the state of the keys.
     int err = NoError;
     std::string detail;
@@ -1121,6 +1125,7 @@ void Table::open(const std::string& path, OpenMode mode) {
             if (it == have.end() || it->second != want) err = ErrKeysNeedRebuild;
         }
     }
+    if (checkTxn) sqlite3_exec(im.conn->db, "COMMIT", nullptr, nullptr, nullptr);
     // Access mode against the other openers.
     if (!err || err == ErrKeysNeedRebuild) {
         im.lockFd = ::open((path + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
