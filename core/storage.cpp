@@ -110,7 +110,10 @@ void setupConnection(sqlite3* db) {
 // file) instead of one read call each: seeks spread over a large file (the
 // sender and receiver keys of a million messages) then cost no system call
 // per page. Writes still go through the write-ahead log.
+bool readMapping = true;
+
 void mapForReading(sqlite3* db, const std::string& schema) {
+    if (!readMapping) return;
     const std::string sql = "PRAGMA \"" + schema + "\".mmap_size=1073741824";
     sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
 }
@@ -292,6 +295,8 @@ Conn* sharedConn(const std::string& dir) {
 } // namespace
 
 void setEngineDirectory(const std::string& dir) { engineDir = dir; }
+
+void setReadMapping(bool on) { readMapping = on; }
 
 // ---------------------------------------------------------------- table internals
 
