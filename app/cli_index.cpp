@@ -9,6 +9,7 @@
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/registry.h"
 #include "core/storage.h"
 #include "core/tables.h"
@@ -88,6 +89,9 @@ int runSearch(CliContext& ctx) {
         return 2;
     }
     if (!selectByName(ctx.args[0])) return 1;
+    // A search reads a few hundred pages: mapping its files costs more than
+    // it saves.
+    setReadMapping(false);
     // The tables every step of a search reads stay open for the whole
     // command instead of being opened again by each step.
     const int kept[] = {Control.number(), StopWords.number(), WordList.number(), MasIdx.number()};

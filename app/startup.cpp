@@ -8,6 +8,7 @@
 #include "core/access.h"
 #include "core/fixedstr.h"
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/registry.h"
 #include "core/settings.h"
 #include "core/storage.h"
@@ -125,15 +126,22 @@ StartupResult startUp(const std::string& home, const StartupOptions& options) {
                          "Check word indexing path in Preferences\r\n");
     }
 
-    // 7. Configuration, speed, window positions and list columns.
-    if (!Konfig(1, 0, number, text) || !Konfig(6, 0, number, text) || !Konfig(23, 0, number, text))
-        return failed(r, "the configuration cannot be read");
-    SpeedVal(2, 0);
+    // 7. Configuration, speed, window positions and list columns: their rows
+    // are read in one read transaction (a row that needs writing ends it).
     int16_t x = 0, y = 0, w = 0, h = 0;
     std::vector<int16_t> widths;
-    if (!WindowPos(1, 0, x, y, w, h) || !WindowPos2(1, 0, x, y, w, h))
-        return failed(r, "the window positions cannot be read");
-    if (!ListCol(1, 0, widths)) return failed(r, "the list column widths cannot be read");
+    {
+        beginReadBatch({&Control});
+        struct EndBatch {
+            ~EndBatch() { endReadBatch({&Control}); }
+        } endBatch;
+        if (!Konfig(1, 0, number, text) || !Konfig(6, 0, number, text) || !Konfig(23, 0, number, text))
+            return failed(r, "the configuration cannot be read");
+        SpeedVal(2, 0);
+        if (!WindowPos(1, 0, x, y, w, h) || !WindowPos2(1, 0, x, y, w, h))
+            return failed(r, "the window positions cannot be read");
+        if (!ListCol(1, 0, widths)) return failed(r, "the list column widths cannot be read");
+    }
 
     // 8. The stored version.
     const int32_t version = konfigNumber(11);

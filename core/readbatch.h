@@ -1,4 +1,5 @@
-// Runs of reads in one read transaction (defined with the storage engine).
+// How reads of table files are made: runs of reads in one read transaction,
+// and the memory map (defined with the storage engine).
 #pragma once
 #include <vector>
 
@@ -13,5 +14,12 @@ class Table;
 // A table closed, or a transaction begun, ends its part of the run.
 void beginReadBatch(const std::vector<Table*>& tables);
 void endReadBatch(const std::vector<Table*>& tables);
+
+// Whether table files opened from now on are read through a memory map (the
+// default: no read call per page, which pays off over many pages) or page by
+// page into the connection's cache. A short command that reads a few hundred
+// pages is cheaper without the map: setting it up, its page faults and the
+// unmapping at close cost more than the read calls they save.
+void setReadMapping(bool on);
 
 } // namespace qb

@@ -13,6 +13,7 @@
 #include "core/access.h"
 #include "core/dates.h"
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -294,7 +295,12 @@ bool addRow(int row, const Area& a) {
 // write of the ID counter in the same row.
 struct ControlTxn {
     bool own = false;
-    ControlTxn() { own = !inTransaction() && Control.isOpen() && beginTransaction({&Control}, 5); }
+    ControlTxn() {
+        // A read transaction of the caller ends here: the write must not wait
+        // behind a read lock of this process's own.
+        endReadBatch({&Control});
+        own = !inTransaction() && Control.isOpen() && beginTransaction({&Control}, 5);
+    }
     bool finish(bool ok) {
         if (!own) return ok;
         own = false;

@@ -110,7 +110,10 @@ void setupConnection(sqlite3* db) {
 // file) instead of one read call each: seeks spread over a large file (the
 // sender and receiver keys of a million messages) then cost no system call
 // per page. Writes still go through the write-ahead log.
+bool readMapping = true;
+
 void mapForReading(sqlite3* db, const std::string& schema) {
+    if (!readMapping) return;
     const std::string sql = "PRAGMA \"" + schema + "\".mmap_size=1073741824";
     sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
 }
@@ -292,6 +295,8 @@ Conn* sharedConn(const std::string& dir) {
 } // namespace
 
 void setEngineDirectory(const std::string& dir) { engineDir = dir; }
+
+void setReadMapping(bool on) { readMapping = on; }
 
 // ---------------------------------------------------------------- table internals
 
@@ -1056,6 +1061,10 @@ void Table::open(const std::string& path, OpenMode mode) {
     path_ = path;
     if (!im.attachOwn(path)) { path_.clear(); return; }
 
+    // The checks below read the file in one read transaction instead of one
+    // each (the file's lock, journal and log are then looked at once).
+    const bool checkTxn = sqlite3_exec(im.conn->db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+
     // The stored layout and the state of the keys.
     int err = NoError;
     std::string detail;
@@ -1121,6 +1130,7 @@ void Table::open(const std::string& path, OpenMode mode) {
             if (it == have.end() || it->second != want) err = ErrKeysNeedRebuild;
         }
     }
+    if (checkTxn) sqlite3_exec(im.conn->db, "COMMIT", nullptr, nullptr, nullptr);
     // Access mode against the other openers.
     if (!err || err == ErrKeysNeedRebuild) {
         im.lockFd = ::open((path + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);

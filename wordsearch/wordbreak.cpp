@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 #include "core/access.h"
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/settings.h"
 #include "core/storage.h"
 #include "core/tables.h"
@@ -110,6 +112,10 @@ bool loadWordTables() {
     packTables(defaults);
     std::memcpy(loaded, defaults, 1024);
     bool ok = true, lastRead = true;
+    // The six rows are read in one read transaction; missing ones are added
+    // after it, so that no write waits on a read lock of our own.
+    std::vector<int> missing;
+    beginReadBatch({&Control});
     for (int row = kFirstTableRow; row <= kLastTableRow; ++row) {
         Control.clearBuffer();
         CTL.ID = static_cast<uint8_t>(row);
@@ -118,15 +124,19 @@ bool loadWordTables() {
                 if (row == kLastTableRow) lastRead = false;
                 continue;
             }
-            Control.clearBuffer();
-            CTL.ID = static_cast<uint8_t>(row);
-            sliceOf(defaults, row, CTL.CTLFIELD);
-            if (!Control.add()) ok = false;
+            missing.push_back(row);
             continue;
         }
         size_t from = static_cast<size_t>(row - kFirstTableRow) * kSlice;
         size_t n = from + kSlice <= 1024 ? kSlice : 1024 - from;
         std::memcpy(loaded + from, CTL.CTLFIELD, n);
+    }
+    endReadBatch({&Control});
+    for (int row : missing) {
+        Control.clearBuffer();
+        CTL.ID = static_cast<uint8_t>(row);
+        sliceOf(defaults, row, CTL.CTLFIELD);
+        if (!Control.add()) ok = false;
     }
     OP_CLOSE(OpClose, Control.number());
     if (!lastRead) {
