@@ -60,9 +60,8 @@ public:
     double seconds() const;
 
     // Changed rows per transaction batch (a commit and a free-space check
-    // each). Commits are the cost of this work: a batch of a few thousand
-    // rows keeps a million-message run within a minute.
-    static constexpr int kCommitEvery = 4000;
+    // each), as in every long batch procedure.
+    static constexpr int kCommitEvery = 400;
     // Bytes that must be free in the data directory at each commit.
     static constexpr uint64_t kFreeSpace = 5000000;
 
