@@ -29,22 +29,31 @@ inline double cpuSeconds(int who = RUSAGE_SELF) {
     return s(u.ru_utime) + s(u.ru_stime);
 }
 
-// A fresh home for a benchmark's database F1: the directory given as argv[2],
-// else one in the temporary directory named after the benchmark. Its CFG,
-// TEMP and F1 directories are made and the directory globals point there;
-// the caller sets the kind and the rest of the active database.
-inline std::filesystem::path databaseHome(int argc, char** argv, const std::string& name) {
+// A fresh, empty home: the directory given (when not empty), else one in the
+// temporary directory named after the benchmark. Its CFG and TEMP
+// directories are made and the directory globals point there; databases are
+// added by the caller.
+inline std::filesystem::path emptyHome(const std::string& given, const std::string& name) {
     namespace fs = std::filesystem;
-    const fs::path root = argc > 2 ? fs::path(argv[2])
-                                   : fs::temp_directory_path() / ("qb_bench_" + name + "_" + std::to_string(::getpid()));
+    const fs::path root = !given.empty() ? fs::path(given)
+                                         : fs::temp_directory_path() /
+                                               ("qb_bench_" + name + "_" + std::to_string(::getpid()));
     fs::remove_all(root);
     fs::create_directories(root / "CFG");
     fs::create_directories(root / "TEMP");
-    fs::create_directories(root / "F1");
     Mem.Net = Mem.FileDir = MasIdxPath = root.string();
     Mem.TempDir = (root / "TEMP").string();
-    Mem.Dirnamn = "F1";
     setEngineDirectory((root / "CFG").string());
+    return root;
+}
+
+// A fresh home for a benchmark's database F1: the directory given as argv[2],
+// else one in the temporary directory named after the benchmark. The caller
+// sets the kind and the rest of the active database.
+inline std::filesystem::path databaseHome(int argc, char** argv, const std::string& name) {
+    const std::filesystem::path root = emptyHome(argc > 2 ? argv[2] : "", name);
+    std::filesystem::create_directories(root / "F1");
+    Mem.Dirnamn = "F1";
     return root;
 }
 

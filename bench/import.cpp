@@ -13,6 +13,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/dates.h"
 #include "core/globals.h"
@@ -121,17 +122,8 @@ void runOne(const char* label, const std::string& file, uint32_t mailDb) {
 
 int main(int argc, char** argv) {
     const bool own = argc <= 1 || !*argv[1];
-    std::string dir = own ? (fs::temp_directory_path() / ("qb_bench_import_" + std::to_string(::getpid()))).string()
-                          : std::string(argv[1]);
     if (argc > 2) gCount = std::atol(argv[2]);
-    fs::remove_all(dir);
-    fs::create_directories(dir + "/CFG");
-    fs::create_directories(dir + "/TEMP");
-    Mem.Net = dir;
-    Mem.FileDir = dir;
-    Mem.TempDir = dir + "/TEMP";
-    MasIdxPath = dir;
-    setEngineDirectory(dir + "/CFG");
+    const std::string dir = bench::emptyHome(own ? "" : argv[1], "import").string();
     HeadlessUi quiet;
     setUi(&quiet);
     (void)registered;

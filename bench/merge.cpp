@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/benchdata.h"
 #include "core/access.h"
 #include "core/dates.h"
 #include "core/globals.h"
@@ -25,7 +26,8 @@
 
 namespace fs = std::filesystem;
 using namespace qb;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::seconds;
 
 namespace {
 
@@ -70,23 +72,12 @@ private:
 
 const bool registered = registerParser("Merge Bench Generator", [] { return std::make_unique<GeneratingParser>(); });
 
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
 } // namespace
 
 int main(int argc, char** argv) {
     const bool own = argc <= 1 || !*argv[1];
-    std::string dir = own ? (fs::temp_directory_path() / ("qb_bench_merge_" + std::to_string(::getpid()))).string()
-                          : std::string(argv[1]);
     if (argc > 2) gCount = std::atol(argv[2]);
-    fs::remove_all(dir);
-    fs::create_directories(dir + "/CFG");
-    fs::create_directories(dir + "/TEMP");
-    Mem.Net = dir;
-    Mem.FileDir = dir;
-    Mem.TempDir = dir + "/TEMP";
-    MasIdxPath = dir;
-    setEngineDirectory(dir + "/CFG");
+    const std::string dir = bench::emptyHome(own ? "" : argv[1], "merge").string();
     HeadlessUi quiet;
     setUi(&quiet);
     (void)registered;
