@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,6 +56,15 @@ inline std::filesystem::path databaseHome(int argc, char** argv, const std::stri
     std::filesystem::create_directories(root / "F1");
     Mem.Dirnamn = "F1";
     return root;
+}
+
+// The qbox program of the build, next to the running benchmark; "" (and a
+// line on stderr naming the benchmark) when it is not there.
+inline std::string qboxBeside(const char* argv0, const char* bench) {
+    const std::filesystem::path qbox = std::filesystem::absolute(argv0).parent_path() / "qbox";
+    if (std::filesystem::exists(qbox)) return qbox.string();
+    std::fprintf(stderr, "%s: %s not found\n", bench, qbox.string().c_str());
+    return {};
 }
 
 // The file of the shared data directory (next to the source tree or the machine's), or "".

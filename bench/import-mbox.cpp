@@ -36,6 +36,7 @@ using namespace qb;
 namespace {
 
 using bench::dataFile;
+using bench::qboxBeside;
 using bench::quote;
 
 // The sample repeated: copy k of each message gets "-k" in its Message-ID and
@@ -82,12 +83,8 @@ long countMessages(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    fs::path self = fs::absolute(argv[0]).parent_path();
-    std::string qbox = (self / "qbox").string();
-    if (!fs::exists(qbox)) {
-        std::fprintf(stderr, "bench_import-mbox: %s not found\n", qbox.c_str());
-        return 1;
-    }
+    const std::string qbox = qboxBeside(argv[0], "bench_import-mbox");
+    if (qbox.empty()) return 1;
     std::string dir = (fs::temp_directory_path() / ("qb_bench_mbox_" + std::to_string(::getpid()))).string();
     fs::remove_all(dir);
     fs::create_directories(dir + "/home/CFG");

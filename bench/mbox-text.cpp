@@ -35,6 +35,7 @@ using namespace qb;
 namespace {
 
 using bench::dataFile;
+using bench::qboxBeside;
 using bench::quote;
 
 struct Judgement {
@@ -53,12 +54,8 @@ Judgement judge(const std::string& t) {
 } // namespace
 
 int main(int argc, char** argv) {
-    fs::path self = fs::absolute(argv[0]).parent_path();
-    std::string qbox = (self / "qbox").string();
-    if (!fs::exists(qbox)) {
-        std::fprintf(stderr, "bench_mbox-text: %s not found\n", qbox.c_str());
-        return 1;
-    }
+    const std::string qbox = qboxBeside(argv[0], "bench_mbox-text");
+    if (qbox.empty()) return 1;
     std::string dir = (fs::temp_directory_path() / ("qb_bench_text_" + std::to_string(::getpid()))).string();
     fs::remove_all(dir);
     fs::create_directories(dir + "/home/CFG");

@@ -124,11 +124,8 @@ int main(int argc, char** argv) {
                           : !bench::keptCopy("").empty() ? fs::temp_directory_path() / "qb_bench_persons_kept"
                                                        : fs::temp_directory_path() /
                                                              ("qb_bench_persons_" + std::to_string(::getpid()));
-    const std::string qbox = (fs::path(argv[0]).parent_path() / "qbox").string();
-    if (!fs::exists(qbox)) {
-        std::fprintf(stderr, "qbox not found beside the benchmark (%s)\n", qbox.c_str());
-        return 1;
-    }
+    const std::string qbox = bench::qboxBeside(argv[0], "bench_persons");
+    if (qbox.empty()) return 1;
     fs::remove_all(root);
     fs::create_directories(root);
     const std::string home = root.string();
