@@ -15,6 +15,7 @@
 #include "core/tables.h"
 #include "core/ui.h"
 #include "import/parser.h"
+#include "tests/enginereset.h"
 #include "tests/testutil.h"
 
 namespace qb {
@@ -143,11 +144,7 @@ protected:
     }
     void TearDown() override {
         if (inTransaction()) rollbackTransaction();
-        closeAllTables();
-        for (int n = 1; n <= 42; ++n)
-            if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
-        setUi(nullptr);
-        Mem = MemGlobals{};
+        qb::testing::resetEngine();
     }
     // A newsgroup database that exists before the run.
     void addNewsgroup(uint32_t id, const std::string& name, uint32_t dirNr) {

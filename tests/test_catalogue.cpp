@@ -14,6 +14,7 @@
 #include "core/tables.h"
 #include "core/ui.h"
 #include "import/catalogue.h"
+#include "tests/enginereset.h"
 #include "tests/testutil.h"
 
 namespace fs = std::filesystem;
@@ -157,11 +158,7 @@ protected:
         OP_CLOSE(OpClose, Forums.number());
     }
     void TearDown() override {
-        closeAllTables();
-        for (int n = 1; n <= 42; ++n)
-            if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
-        setUi(nullptr);
-        Mem = MemGlobals{};
+        qb::testing::resetEngine();
     }
     int fileListRows(uint32_t id) {
         OP_CLOSE(OpOpenShared, FileList.number());

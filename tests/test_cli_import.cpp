@@ -17,6 +17,7 @@
 #include "core/tables.h"
 #include "core/ui.h"
 #include "import/maildb.h"
+#include "tests/enginereset.h"
 #include "tests/testutil.h"
 
 namespace fs = std::filesystem;
@@ -45,11 +46,7 @@ Result qbox(const std::string& home, const std::string& args) {
 }
 
 void closeHome() {
-    closeAllTables();
-    for (int n = 1; n <= 42; ++n)
-        if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
-    setUi(nullptr);
-    Mem = MemGlobals{};
+    qb::testing::resetEngine();
 }
 
 // A home with one mail database and its topic "Lists", made in this process and closed again.

@@ -27,6 +27,7 @@
 #include "import/maildb.h"
 #include "import/merge.h"
 #include "import/pipeline.h"
+#include "tests/enginereset.h"
 #include "tests/internettest.h"
 #include "tests/pipeline_testreader.h"
 #include "tests/testutil.h"
@@ -95,11 +96,7 @@ protected:
 
     void TearDown() override {
         if (inTransaction()) rollbackTransaction();
-        closeAllTables();
-        for (int n = 1; n <= 42; ++n)
-            if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
-        setUi(nullptr);
-        Mem = MemGlobals{};
+        qb::testing::resetEngine();
     }
 
     uint32_t forum(const std::string& name) {
@@ -626,9 +623,7 @@ TEST_F(MergeTest, CommandPrintsTotalsAndRefusesBadChoices) {
     mailDb("Some Mail", "me@example.org");
     import({forumLine("Source Forum", 1, 0, "A"), forumLine("Source Forum", 2, 0, "B"),
             forumLine("Target Forum", 2, 0, "B")});
-    closeAllTables();
-    for (int n = 1; n <= 42; ++n)
-        if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
+    qb::testing::forceCloseEveryTable();
 
     Cli r = qboxMerge(home.path, "'source forum' 'Target Forum'");
     EXPECT_EQ(r.status, 0) << r.err;

@@ -21,6 +21,7 @@
 #include "import/maildb.h"
 #include "import/merge.h"
 #include "import/pipeline.h"
+#include "tests/enginereset.h"
 #include "tests/pipeline_testreader.h"
 #include "tests/testutil.h"
 #include "tests/reading_runs.h"
@@ -64,11 +65,7 @@ protected:
     void TearDown() override {
         closeAllProcedures();
         QApplication::processEvents();
-        closeAllTables();
-        for (int n = 1; n <= 42; ++n)
-            if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
-        setUi(nullptr);
-        Mem = MemGlobals{};
+        qb::testing::resetEngine();
     }
 };
 

@@ -19,6 +19,7 @@
 #include "import/catalogue.h"
 #include "import/maildb.h"
 #include "import/pipeline.h"
+#include "tests/enginereset.h"
 #include "tests/pipeline_testreader.h"
 #include "tests/testutil.h"
 
@@ -62,11 +63,7 @@ protected:
 
     void TearDown() override {
         if (inTransaction()) rollbackTransaction();
-        closeAllTables();
-        for (int n = 1; n <= 42; ++n)
-            if (tableNumberDefined(n)) OP_CLOSE(OpForceClose, n);
-        setUi(nullptr);
-        Mem = MemGlobals{};
+        qb::testing::resetEngine();
     }
 
     void addDb(uint32_t id, const std::string& name, uint32_t dir, uint8_t type, bool closed) {
