@@ -10,6 +10,7 @@
 #include "app/commands.h"
 #include "core/access.h"
 #include "core/fixedstr.h"
+#include "core/readbatch.h"
 #include "core/globals.h"
 #include "core/registry.h"
 #include "core/storage.h"
@@ -175,6 +176,10 @@ int runImport(CliContext& c) {
         return status;
     }
 
+    // An import writes its files from end to end and reads the temporary
+    // file once, in order: a memory map of them saves nothing and would keep
+    // every page read in the process's resident memory.
+    setReadMapping(false);
     int status = 1;
     // Ctrl-C stops the run between two batches: what is stored stays, the
     // temporary files and the control record are let go.
