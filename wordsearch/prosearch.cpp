@@ -398,13 +398,24 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
         return SearchOutcome::NothingToSearch;
     }
 
-    OP_CLOSE(OpOpenShared, MasIdx.number(), MsgText.number());
-    if (kind == 2) OP_CLOSE(OpOpenShared, Mail.number());
-    else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    // The message tables are read only by a scan without positive words and
+    // by phrase matching: a search through the index alone opens none.
+    bool messagesOpen = false;
+    auto openMessages = [&] {
+        if (messagesOpen) return;
+        OP_CLOSE(OpOpenShared, MsgText.number());
+        if (kind == 2) OP_CLOSE(OpOpenShared, Mail.number());
+        else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
+        messagesOpen = true;
+    };
     auto closeAll = [&] {
-        OP_CLOSE(OpClose, MasIdx.number(), MsgText.number());
+        OP_CLOSE(OpClose, MasIdx.number());
+        if (!messagesOpen) return;
+        OP_CLOSE(OpClose, MsgText.number());
         if (kind == 2) OP_CLOSE(OpClose, Mail.number());
         else OP_CLOSE(OpClose, MsgNmbr.number(), Threads.number());
+        messagesOpen = false;
     };
 
     std::unordered_set<uint32_t> have(result.begin(), result.end());
@@ -438,6 +449,7 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
             }
         }
         result.clear();
+        openMessages();
         MsgText.skipMemo(true);
         MsgText.clearBuffer();
         if (st.LEFTOFFAT > 0) {
@@ -573,6 +585,7 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
 
     if (st.PHRASEMODE && !result.empty()) {
         if (!unattended()) ui().progress("Phrase Matching...", 0, static_cast<long long>(result.size()));
+        openMessages();
         std::vector<uint32_t> kept;
         std::string heading, body;
         for (uint32_t msg : result) {
