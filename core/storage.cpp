@@ -2,7 +2,8 @@
 //
 // Every table file is an SQLite database holding the rows in table "r", the
 // stored layout in "qb_meta", and one index per key. A table normally has a
-// connection of its own. A transaction over several tables attaches their files
+// connection of its own; a closed table keeps it, with its prepared
+// statements, for the next opening of the same file in this process. A transaction over several tables attaches their files
 // to one process-wide connection whose main file lies in the engine directory.
 // The files keep write-ahead logs; a commit that writes more than one of them
 // goes through the commit log (redolog.h) first, so that it ends up either in
@@ -331,6 +332,27 @@ struct Table::Impl {
 
     std::map<std::string, sqlite3_stmt*> stmts;
     sqlite3_stmt* cur = nullptr;     // live cursor
+
+    // The file as found at open: a connection kept after the close is used
+    // again only for the same file (not one made anew under its name).
+    dev_t fileDev = 0;
+    ino_t fileIno = 0;
+    bool mapped = false;             // the connection reads through a memory map
+
+    // The connection of the last close, kept with its prepared statements
+    // for a reopen of the same file in this process: the schema is not read
+    // and the statements not prepared again. At rest it holds no lock and no
+    // open statement, so other processes see the file as closed.
+    struct Parked {
+        Conn* conn = nullptr;
+        std::map<std::string, sqlite3_stmt*> stmts;
+        std::string path;
+        bool readOnly = false;
+        bool mapped = false;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        pid_t pid = 0;
+    } parked;
     int curKey = -1, curDir = 0;
     int curMode = 0, curPhase = 0;   // the cursor's phase and what it was opened at
     std::vector<Val> curVals;
@@ -384,6 +406,28 @@ struct Table::Impl {
         }
         stmts[id] = s;
         return s;
+    }
+
+    // A statement of fixed text kept with the connection; the result of
+    // preparing it (the statement is reset when it was prepared before).
+    int fixed(const char* id, const char* sql, sqlite3_stmt*& out) {
+        auto it = stmts.find(id);
+        if (it != stmts.end()) {
+            sqlite3_reset(it->second);
+            out = it->second;
+            return SQLITE_OK;
+        }
+        out = nullptr;
+        int rc = sqlite3_prepare_v3(conn->db, sql, -1, SQLITE_PREPARE_PERSISTENT, &out, nullptr);
+        if (rc == SQLITE_OK) stmts[id] = out;
+        return rc;
+    }
+    bool execFixed(const char* id, const char* sql) {
+        sqlite3_stmt* s = nullptr;
+        if (fixed(id, sql, s) != SQLITE_OK) return false;
+        const int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        return rc == SQLITE_DONE;
     }
 
     // Expression of a key component, with the key's collation.
@@ -829,12 +873,79 @@ struct Table::Impl {
         }
         setupConnection(db);
         mapForReading(db, "main");
+        mapped = readMapping;
         sqlite3_busy_timeout(db, 5000);
         conn = new Conn;
         conn->db = db;
         own = true;
         schema = "main";
         return true;
+    }
+
+    // Keeps the table's own connection after a close instead of closing it;
+    // false when it cannot be kept (the caller then closes it). A connection
+    // that has the file in write-ahead-log mode is not kept: it would hold
+    // the file's read lock and so keep another connection from bringing the
+    // file back to rest.
+    bool park() {
+        if (!own || !conn || conn->userTxn) return false;
+        conn->commitBatch();
+        invalidateCursor();
+        if (keysDropped || !sqlite3_get_autocommit(conn->db)) return false;
+        sqlite3_stmt* mode = prepare("journal_mode", [] { return std::string("PRAGMA main.journal_mode"); });
+        const bool wal = !mode || sqlite3_step(mode) != SQLITE_ROW ||
+                         sqlite3_stricmp(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "wal") == 0;
+        if (mode) sqlite3_reset(mode);
+        if (wal) return false;
+        for (auto& [id, s] : stmts) sqlite3_reset(s);
+        dropParked();
+        parked.conn = conn;
+        parked.stmts = std::move(stmts);
+        parked.path = t->path_;
+        parked.readOnly = readOnly;
+        parked.mapped = mapped;
+        parked.dev = fileDev;
+        parked.ino = fileIno;
+        parked.pid = getpid();
+        stmts.clear();
+        cur = nullptr;
+        curDir = 0;
+        conn = nullptr;
+        own = false;
+        return true;
+    }
+
+    // Takes the kept connection back for the file at path (found with st);
+    // false when there is none for it (a kept one of another file is closed).
+    bool unpark(const std::string& path, const struct stat& st) {
+        if (!parked.conn) return false;
+        if (parked.path != path || parked.readOnly != readOnly || parked.dev != st.st_dev ||
+            parked.ino != st.st_ino || parked.pid != getpid()) {
+            dropParked();
+            return false;
+        }
+        finalizeAll();
+        conn = parked.conn;
+        stmts = std::move(parked.stmts);
+        own = true;
+        schema = "main";
+        if (parked.mapped != readMapping) {
+            const std::string sql = std::string("PRAGMA main.mmap_size=") + (readMapping ? "1073741824" : "0");
+            sqlite3_exec(conn->db, sql.c_str(), nullptr, nullptr, nullptr);
+        }
+        mapped = readMapping;
+        parked = Parked{};
+        return true;
+    }
+
+    void dropParked() {
+        if (!parked.conn) return;
+        for (auto& [id, s] : parked.stmts) sqlite3_finalize(s);
+        // A copy inherited by a forked process is closed like the others:
+        // it holds no lock at rest.
+        sqlite3_close_v2(parked.conn->db);
+        delete parked.conn;
+        parked = Parked{};
     }
 
     void detach() {
@@ -907,6 +1018,7 @@ Table::Table(int number, std::string name, std::string prefix, StorageKind kind,
 
 Table::~Table() {
     if (open_) close();
+    impl_->dropParked();
     auto& r = registry();
     r.erase(std::remove(r.begin(), r.end(), this), r.end());
 }
@@ -965,6 +1077,7 @@ void Table::create(const std::string& path) {
     setError(NoError);
     if (int e = checkPath(path)) { setError(e, path); return; }
     if (open_) close();
+    impl_->dropParked();
     redo::recoverDead(engineDirFor(path));
     std::error_code ec;
     fs::remove(path, ec);
@@ -1057,30 +1170,41 @@ int64_t storedRowCount(const std::string& path) {
 void Table::open(const std::string& path, OpenMode mode) {
     setError(NoError);
     if (open_) { setError(ErrFileAlreadyOpen, path_); return; }
-    if (int e = checkPath(path)) { setError(e, path); return; }
-    std::error_code ec;
-    if (!fs::exists(path, ec)) { setError(ErrFileNotFound, path); return; }
+    if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/') {
+        setError(ErrInvalidFileName, path);
+        return;
+    }
     Impl& im = *impl_;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        // Missing: the file, or the directory it would lie in.
+        const int e = checkPath(path);
+        setError(e ? e : ErrFileNotFound, path);
+        im.dropParked();
+        return;
+    }
     im.readOnly = mode == OpenMode::SharedReadOnly;
-    if (access(path.c_str(), R_OK) != 0 || (!im.readOnly && access(path.c_str(), W_OK) != 0)) {
+    if (access(path.c_str(), im.readOnly ? R_OK : R_OK | W_OK) != 0) {
         setError(ErrAccessDenied, path);
         return;
     }
     // A transaction that a dead process left in part is finished first.
     redo::recoverDead(engineDirFor(path));
     path_ = path;
-    if (!im.attachOwn(path)) { path_.clear(); return; }
+    if (!im.unpark(path, st) && !im.attachOwn(path)) { path_.clear(); return; }
+    im.fileDev = st.st_dev;
+    im.fileIno = st.st_ino;
 
     // The checks below read the file in one read transaction instead of one
     // each (the file's lock, journal and log are then looked at once).
-    const bool checkTxn = sqlite3_exec(im.conn->db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    const bool checkTxn = im.execFixed("begin", "BEGIN");
 
     // The stored layout and the state of the keys.
     int err = NoError;
     std::string detail;
     {
         sqlite3_stmt* s = nullptr;
-        int rc = sqlite3_prepare_v2(im.conn->db, "SELECT k, v FROM qb_meta", -1, &s, nullptr);
+        int rc = im.fixed("meta", "SELECT k, v FROM qb_meta", s);
         if (rc != SQLITE_OK) {
             std::string m = sqlite3_errmsg(im.conn->db);
             err = (rc & 0xFF) == SQLITE_ERROR ? ErrInvalidDeclaration : mapSqlite(rc);
@@ -1101,15 +1225,14 @@ void Table::open(const std::string& path, OpenMode mode) {
             else if (layout != layoutSignature(*this)) err = ErrInvalidDeclaration;
             else if (pending) err = ErrKeysNeedRebuild;
         }
-        sqlite3_finalize(s);
+        if (s) sqlite3_reset(s);
     }
     im.clusterKey = -1;
     if (!err) {
         // A file without row IDs keeps its rows in the order of the key that
         // allows it; any other such file is not of this declaration.
         sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(im.conn->db, "SELECT sql FROM sqlite_master WHERE type='table' AND name='r'", -1, &s,
-                               nullptr) == SQLITE_OK &&
+        if (im.fixed("rowsql", "SELECT sql FROM sqlite_master WHERE type='table' AND name='r'", s) == SQLITE_OK &&
             sqlite3_step(s) == SQLITE_ROW) {
             const unsigned char* v = sqlite3_column_text(s, 0);
             if (v && std::string(reinterpret_cast<const char*>(v)).find("WITHOUT ROWID") != std::string::npos) {
@@ -1117,19 +1240,19 @@ void Table::open(const std::string& path, OpenMode mode) {
                 if (im.clusterKey < 0) err = ErrInvalidDeclaration;
             }
         }
-        sqlite3_finalize(s);
+        if (s) sqlite3_reset(s);
     }
     if (!err) {
         // Every declared key must be stored as declared.
         sqlite3_stmt* s = nullptr;
         std::map<std::string, std::string> have;
-        if (sqlite3_prepare_v2(im.conn->db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL",
-                               -1, &s, nullptr) == SQLITE_OK) {
+        if (im.fixed("keysql", "SELECT name, sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL", s) ==
+            SQLITE_OK) {
             while (sqlite3_step(s) == SQLITE_ROW)
                 have[reinterpret_cast<const char*>(sqlite3_column_text(s, 0))] =
                     reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
         }
-        sqlite3_finalize(s);
+        if (s) sqlite3_reset(s);
         for (size_t k = 0; k < keys_.size() && !err; ++k) {
             if (!im.storedAsIndex(k)) continue;
             std::string want = im.indexSql(k);
@@ -1140,7 +1263,7 @@ void Table::open(const std::string& path, OpenMode mode) {
             if (it == have.end() || it->second != want) err = ErrKeysNeedRebuild;
         }
     }
-    if (checkTxn) sqlite3_exec(im.conn->db, "COMMIT", nullptr, nullptr, nullptr);
+    if (checkTxn) im.execFixed("commit", "COMMIT");
     // Access mode against the other openers.
     if (!err || err == ErrKeysNeedRebuild) {
         im.lockFd = ::open((path + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -1181,7 +1304,7 @@ void Table::close() {
     if (!im.own && im.conn && im.conn->userTxn) {
         // Detached after the transaction ends.
         im.finalizeAll();
-    } else im.detach();
+    } else if (!im.park()) im.detach();
     if (im.lockFd >= 0) ::close(im.lockFd);
     im.lockFd = -1;
     open_ = false;
@@ -1207,7 +1330,10 @@ void closeAllTables() {
     if (txnConn && txnConn->userTxn) rollbackTransaction();
     for (Table* t : registry())
         if (t->isOpen()) t->close();
-    for (Table* t : registry()) t->impl()->detach();
+    for (Table* t : registry()) {
+        t->impl()->detach();
+        t->impl()->dropParked();
+    }
     if (txnConn) closeSharedConn();
 }
 
@@ -1516,6 +1642,7 @@ bool Table::remove() {
     setError(NoError);
     std::string p = path_;
     if (open_) close();
+    impl_->dropParked();
     if (p.empty()) { setError(ErrInvalidFileName); return false; }
     std::error_code ec;
     if (!fs::exists(p, ec)) { setError(ErrFileNotFound, p); return false; }
