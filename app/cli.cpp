@@ -30,7 +30,7 @@ void usage() {
 }
 } // namespace
 
-int runCommandLine(const std::vector<std::string>& args) {
+int runCommandLine(const std::vector<std::string>& args, bool* headless) {
     std::string homeOpt;
     std::vector<std::string> rest;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -39,6 +39,7 @@ int runCommandLine(const std::vector<std::string>& args) {
         else rest.push_back(args[i]);
     }
     std::string home = resolveHome(homeOpt);
+    if (headless) *headless = !rest.empty();
     if (rest.empty()) {
         const GuiEntries* gui = loadGui();
         return gui ? gui->runMainWindow(home) : 2;
