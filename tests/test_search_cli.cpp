@@ -118,6 +118,21 @@ TEST_F(SearchCli, SearchLeavesTheSettingsUntouchedAndTheViewAtRest) {
     for (const char* side : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(searchFile + side)) << side;
 }
 
+// A search through the index reads no message: it runs also while the file
+// of the message texts cannot be opened; a phrase, which reads the texts,
+// still stops on it.
+TEST_F(SearchCli, IndexedSearchOpensNoMessageFile) {
+    const std::string texts = tableFileName(MsgText.number());
+    ASSERT_TRUE(fs::exists(texts)) << texts;
+    writeFile(texts, std::string(4096, 'x'));
+    QboxOutcome r = qbox({"search", "Lists", "--and", "zendolyn", "--and", "fantrix"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected({50, 3}));
+    r = qbox({"search", "Lists", "--and", "zendolyn", "--phrase", "plain message"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(fs::path(texts).filename().string()), std::string::npos) << r.err;
+}
+
 // A headless command does not load the GUI libraries; the print command,
 // which draws with them, still works (tests/test_export_cli.cpp).
 TEST_F(SearchCli, HeadlessCommandsStartWithoutTheGuiLibraries) {
