@@ -133,6 +133,24 @@ TEST_F(SearchCli, IndexedSearchOpensNoMessageFile) {
     EXPECT_NE(r.err.find(fs::path(texts).filename().string()), std::string::npos) << r.err;
 }
 
+// The word definition tables of the settings hold in the search's process:
+// with the hyphen made part of words, a hyphenated word is one word of the
+// index and of the search.
+TEST_F(SearchCli, SearchBreaksWordsByTheStoredWordDefinitions) {
+    selectDatabase(250001);
+    InWordHash[static_cast<unsigned char>('-')] = 0;
+    EndWordHash[static_cast<unsigned char>('-')] = 0;
+    ASSERT_TRUE(saveWordTables());
+    addMail(kBase + kCount + 1, "hyphens", "a quor-bel here");
+    IndexSummary s;
+    ASSERT_TRUE(indexActiveDatabase(false, 40, s));
+    for (Table* t : allTables()) OP_CLOSE(OpForceClose, t->number());
+    closeAllTables();
+    QboxOutcome r = qbox({"search", "Lists", "--and", "quor-bel"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::to_string(kBase + kCount + 1) + "\n");
+}
+
 // A headless command does not load the GUI libraries; the print command,
 // which draws with them, still works (tests/test_export_cli.cpp).
 TEST_F(SearchCli, HeadlessCommandsStartWithoutTheGuiLibraries) {
