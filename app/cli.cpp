@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/storage.h"
 #include "core/ui.h"
 
@@ -54,6 +55,9 @@ int runCommandLine(const std::vector<std::string>& args, bool* headless) {
         CliContext ctx;
         ctx.home = home;
         ctx.args.assign(rest.begin() + 1, rest.end());
+        // A command is short: a table it closes keeps its connection for
+        // the next opening of the file.
+        keepClosedConnections(true);
         startHeadless(home);
         int status = (*fn)(ctx);
         closeAllTables();  // every file back at rest, the engine's own files gone

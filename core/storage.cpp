@@ -309,6 +309,11 @@ void setEngineDirectory(const std::string& dir) { engineDir = dir; }
 
 void setReadMapping(bool on) { readMapping = on; }
 
+namespace {
+bool keepClosed = false;
+}
+
+
 // ---------------------------------------------------------------- table internals
 
 struct Table::Impl {
@@ -888,7 +893,7 @@ struct Table::Impl {
     // the file's read lock and so keep another connection from bringing the
     // file back to rest.
     bool park() {
-        if (!own || !conn || conn->userTxn) return false;
+        if (!keepClosed || !own || !conn || conn->userTxn) return false;
         conn->commitBatch();
         invalidateCursor();
         if (keysDropped || !sqlite3_get_autocommit(conn->db)) return false;
@@ -1325,6 +1330,12 @@ void retireSharedConn() {
     closeSharedConn();
 }
 } // namespace
+
+void keepClosedConnections(bool on) {
+    keepClosed = on;
+    if (on) return;
+    for (Table* t : registry()) t->impl()->dropParked();
+}
 
 void closeAllTables() {
     if (txnConn && txnConn->userTxn) rollbackTransaction();

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/fieldput.h"
+#include "core/readbatch.h"
 #include "core/storage.h"
 #include "tests/testutil.h"
 
@@ -697,6 +698,12 @@ TEST_F(Storage, PutOfSomeFieldsLeavesTheOthersAsStoredAlsoFromTheCommitLog) {
 
 namespace {
 
+// Closed tables keep their connections while one of these lives.
+struct KeepClosed {
+    KeepClosed() { keepClosedConnections(true); }
+    ~KeepClosed() { keepClosedConnections(false); }
+};
+
 // The descriptors of this process that refer to path.
 int descriptorsOn(const std::string& path) {
     int n = 0;
@@ -711,6 +718,7 @@ int descriptorsOn(const std::string& path) {
 } // namespace
 
 TEST_F(Storage, ReopenedTableSeesWhatAnotherProcessChanged) {
+    const KeepClosed keep;
     addMsg(1, "one", 10);
     Msgs.close();
     int rc = runChild([&] {
@@ -752,6 +760,7 @@ TEST_F(Storage, ReopenedTableSeesWhatAnotherProcessChanged) {
 }
 
 TEST_F(Storage, ReopenReadsTheFileNowUnderTheName) {
+    const KeepClosed keep;
     addMsg(1, "old", 10);
     Msgs.close();
     // Made anew under the same name by another table object.
@@ -793,6 +802,7 @@ TEST_F(Storage, ReopenReadsTheFileNowUnderTheName) {
 }
 
 TEST_F(Storage, ClosedTableLeavesItsFileFreeToOthers) {
+    const KeepClosed keep;
     for (uint32_t n = 1; n <= 3; ++n) addMsg(n, "m" + std::to_string(n), 1);
     // Closed in the middle of a walk through the rows.
     Msgs.set(K_Id);
@@ -822,6 +832,7 @@ TEST_F(Storage, ClosedTableLeavesItsFileFreeToOthers) {
 // A writer that dies in its commit while our tables are closed: opening them
 // again finishes its transaction before anything is read.
 TEST_F(Storage, DeadWritersTransactionIsFinishedBeforeAReopenedTableIsRead) {
+    const KeepClosed keep;
     addMsg(1, "before", 1);
     Msgs.close();
     Texts.close();
@@ -834,4 +845,20 @@ TEST_F(Storage, DeadWritersTransactionIsFinishedBeforeAReopenedTableIsRead) {
     EXPECT_EQ(msgNumbers(), (std::set<uint32_t>{1, 100, 101, 102}));
     EXPECT_EQ(textsByNumber().size(), 3u);
     EXPECT_EQ(logBytes(dir.path), 0);
+}
+
+// Without the setting a closed table lets go of its file at once; turning the
+// setting off lets go of the connections kept so far.
+TEST_F(Storage, ClosedTablesKeepConnectionsOnlyWhileAsked) {
+    Msgs.close();
+    Texts.close();
+    EXPECT_EQ(descriptorsOn(msgs), 0);
+    {
+        const KeepClosed keep;
+        Msgs.open(msgs, OpenMode::SharedReadWrite);
+        Msgs.close();
+        EXPECT_EQ(descriptorsOn(msgs), 1);
+        EXPECT_EQ(descriptorsOn(texts), 0) << "closed before the setting";
+    }
+    EXPECT_EQ(descriptorsOn(msgs), 0);
 }
