@@ -1193,7 +1193,12 @@ void Table::open(const std::string& path, OpenMode mode) {
         setError(ErrAccessDenied, path);
         return;
     }
-    // A transaction that a dead process left in part is finished first.
+    // A transaction that a dead process left in part is finished first, at
+    // every opening: also before a kept connection is used again, so that a
+    // writer that died while the table was closed is never read half done.
+    // (The directory is looked through each time: a log made meanwhile by
+    // another process need not change the directory's time stamp in a way
+    // that every file system shows at once.)
     redo::recoverDead(engineDirFor(path));
     path_ = path;
     if (!im.unpark(path, st) && !im.attachOwn(path)) { path_.clear(); return; }
@@ -1234,30 +1239,26 @@ void Table::open(const std::string& path, OpenMode mode) {
     }
     im.clusterKey = -1;
     if (!err) {
+        // The rows' table and the keys as stored, in one pass over the schema.
         // A file without row IDs keeps its rows in the order of the key that
-        // allows it; any other such file is not of this declaration.
-        sqlite3_stmt* s = nullptr;
-        if (im.fixed("rowsql", "SELECT sql FROM sqlite_master WHERE type='table' AND name='r'", s) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW) {
-            const unsigned char* v = sqlite3_column_text(s, 0);
-            if (v && std::string(reinterpret_cast<const char*>(v)).find("WITHOUT ROWID") != std::string::npos) {
-                im.clusterKey = Impl::clusterableKey(*this);
-                if (im.clusterKey < 0) err = ErrInvalidDeclaration;
-            }
-        }
-        if (s) sqlite3_reset(s);
-    }
-    if (!err) {
-        // Every declared key must be stored as declared.
+        // allows it; any other such file is not of this declaration. Every
+        // declared key must be stored as declared.
         sqlite3_stmt* s = nullptr;
         std::map<std::string, std::string> have;
-        if (im.fixed("keysql", "SELECT name, sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL", s) ==
-            SQLITE_OK) {
-            while (sqlite3_step(s) == SQLITE_ROW)
-                have[reinterpret_cast<const char*>(sqlite3_column_text(s, 0))] =
-                    reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+        if (im.fixed("schema", "SELECT type, name, sql FROM sqlite_master WHERE sql IS NOT NULL", s) == SQLITE_OK) {
+            while (sqlite3_step(s) == SQLITE_ROW) {
+                const std::string type = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+                std::string name = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+                std::string sql = reinterpret_cast<const char*>(sqlite3_column_text(s, 2));
+                if (type == "index") {
+                    have[std::move(name)] = std::move(sql);
+                } else if (type == "table" && name == "r" && sql.find("WITHOUT ROWID") != std::string::npos) {
+                    im.clusterKey = Impl::clusterableKey(*this);
+                    if (im.clusterKey < 0) err = ErrInvalidDeclaration;
+                }
+            }
+            sqlite3_reset(s);
         }
-        if (s) sqlite3_reset(s);
         for (size_t k = 0; k < keys_.size() && !err; ++k) {
             if (!im.storedAsIndex(k)) continue;
             std::string want = im.indexSql(k);
