@@ -1342,9 +1342,11 @@ void closeAllTables() {
     if (txnConn && txnConn->userTxn) rollbackTransaction();
     for (Table* t : registry())
         if (t->isOpen()) t->close();
+    // Connections kept for closed tables stay while they are asked for: they
+    // hold no lock and nothing unwritten (and go with the process).
     for (Table* t : registry()) {
         t->impl()->detach();
-        t->impl()->dropParked();
+        if (!keepClosed) t->impl()->dropParked();
     }
     if (txnConn) closeSharedConn();
 }
