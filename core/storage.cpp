@@ -2,9 +2,10 @@
 //
 // Every table file is an SQLite database holding the rows in table "r", the
 // stored layout in "qb_meta", and one index per key. A table normally has a
-// connection of its own; a closed table keeps it, with its prepared
-// statements, for the next opening of the same file in this process. A transaction over several tables attaches their files
-// to one process-wide connection whose main file lies in the engine directory.
+// connection of its own (where asked, a closed table keeps it, with its
+// prepared statements, for the next opening of the same file in this
+// process). A transaction over several tables attaches their files to one
+// process-wide connection whose main file lies in the engine directory.
 // The files keep write-ahead logs; a commit that writes more than one of them
 // goes through the commit log (redolog.h) first, so that it ends up either in
 // every file or in none, also when the process dies midway.
@@ -310,9 +311,8 @@ void setEngineDirectory(const std::string& dir) { engineDir = dir; }
 void setReadMapping(bool on) { readMapping = on; }
 
 namespace {
-bool keepClosed = false;
+bool keepClosed = false;  // keepClosedConnections
 }
-
 
 // ---------------------------------------------------------------- table internals
 
