@@ -656,20 +656,25 @@ struct Table::Impl {
     }
 
     // Key values of the row the statement stands on.
-    std::vector<Val> keyValsFromRow(sqlite3_stmt* s, int key) const {
-        std::vector<Val> r;
-        for (auto& c : t->keys_[key].comps) {
+    // Filled in place: a walk through the rows takes no memory per row.
+    void keyValsFromRow(sqlite3_stmt* s, int key, std::vector<Val>& r) const {
+        const auto& comps = t->keys_[key].comps;
+        r.resize(comps.size());
+        for (size_t i = 0; i < comps.size(); ++i) {
+            const KeyComp& c = comps[i];
             int col = 1 + fieldCol[c.field];
-            Val v;
-            if (t->fields_[c.field].type == FieldType::String) {
-                v.text = true;
+            Val& v = r[i];
+            v.text = t->fields_[c.field].type == FieldType::String;
+            if (v.text) {
                 const unsigned char* x = sqlite3_column_text(s, col);
                 v.s.assign(reinterpret_cast<const char*>(x ? x : reinterpret_cast<const unsigned char*>("")),
                            static_cast<size_t>(sqlite3_column_bytes(s, col)));
-            } else v.i = sqlite3_column_int64(s, col);
-            r.push_back(std::move(v));
+                v.i = 0;
+            } else {
+                v.i = sqlite3_column_int64(s, col);
+                v.s.clear();
+            }
         }
-        return r;
     }
 
     static void bindVal(sqlite3_stmt* s, int param, const Val& v) {
@@ -1460,7 +1465,7 @@ bool step(Table& t, Table::Impl& im, int dir, bool skipMemo) {
     }
     if (rc == SQLITE_ROW) {
         im.readRow(im.cur, withMemo);
-        if (im.seekKey >= 0) im.seekVals = im.keyValsFromRow(im.cur, im.seekKey);
+        if (im.seekKey >= 0) im.keyValsFromRow(im.cur, im.seekKey, im.seekVals);
         im.pending = Table::Impl::AfterRow;
         return true;
     }
