@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/gui.h"
+#include "app/startup.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +59,9 @@ int runCommandLine(const std::vector<std::string>& args, bool* headless) {
         // A command is short: a table it closes keeps its connection for
         // the next opening of the file.
         keepClosedConnections(true);
-        startHeadless(home);
+        // Listing the databases reads the database list alone.
+        const bool listOnly = rest.size() == 2 && rest[0] == "db" && rest[1] == "list";
+        if (!listOnly || !startForDatabaseList(home)) startHeadless(home);
         int status = (*fn)(ctx);
         closeAllTables();  // every file back at rest, the engine's own files gone
         cliProgressEnd();  // a progress line left open ends before the shell's prompt

@@ -54,6 +54,21 @@ ReadingPrefs& readingPrefs() {
     return p;
 }
 
+bool startForDatabaseList(const std::string& home) {
+    std::error_code ec;
+    if (home.empty()) return false;
+    const std::string net = clipDir(fs::absolute(home, ec).lexically_normal().string());
+    if (ec) return false;
+    registeredHelpFile = net + "/QUILLBOX.HLP";
+    Mem.Net = net;
+    Mem.TempDir = net + "/TEMP";
+    Mem.FileDir = net;
+    MasIdxPath = net;
+    clearActiveDatabase();
+    setEngineDirectory(net + "/CFG");
+    return fs::is_regular_file(tableFileName(Forums.number()), ec);
+}
+
 StartupResult startUp(const std::string& home, const StartupOptions& options) {
     StartupResult r;
 
