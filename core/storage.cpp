@@ -321,7 +321,9 @@ struct Table::Impl {
     Conn* conn = nullptr;
     bool own = false;           // conn belongs to this table alone
     std::string schema = "main";
-    std::vector<std::string> cols;   // one per stored element
+    // The column names, one per stored element; made at the first use (a
+    // program declares every table at its start and opens few of them).
+    mutable std::vector<std::string> colNames_;
     std::vector<int> fieldCol;       // first column of each field
     int memoCol = -1;
     int ncols = 0;
@@ -367,23 +369,28 @@ struct Table::Impl {
     std::vector<Val> seekVals;
 
     explicit Impl(Table* table) : t(table) {
-        for (size_t f = 0; f < t->fields_.size(); ++f) {
-            const auto& fd = t->fields_[f];
+        for (const auto& fd : t->fields_) {
             fieldCol.push_back(ncols);
-            std::string base = columnName(fd.name);
-            if (fd.dim <= 1) cols.push_back(base);
-            else
-                for (uint32_t j = 1; j <= fd.dim; ++j) cols.push_back(base + "_" + std::to_string(j));
-            ncols += fd.dim ? fd.dim : 1;
+            ncols += fd.dim > 1 ? static_cast<int>(fd.dim) : 1;
         }
-        if (t->memo_) {
-            memoCol = ncols;
-            cols.push_back(t->memoName_.empty() ? "MEMO" : columnName(t->memoName_));
+        if (t->memo_) memoCol = ncols;
+    }
+
+    const std::vector<std::string>& cols() const {
+        if (colNames_.empty()) {
+            for (const auto& fd : t->fields_) {
+                std::string base = columnName(fd.name);
+                if (fd.dim <= 1) colNames_.push_back(base);
+                else
+                    for (uint32_t j = 1; j <= fd.dim; ++j) colNames_.push_back(base + "_" + std::to_string(j));
+            }
+            if (t->memo_) colNames_.push_back(t->memoName_.empty() ? "MEMO" : columnName(t->memoName_));
         }
+        return colNames_;
     }
 
     std::string tab() const { return quoteId(schema) + ".r"; }
-    int totalCols() const { return static_cast<int>(cols.size()); }
+    int totalCols() const { return ncols + (memoCol >= 0 ? 1 : 0); }
 
     void finalizeAll() {
         for (auto& [k, s] : stmts) sqlite3_finalize(s);
@@ -437,7 +444,7 @@ struct Table::Impl {
 
     // Expression of a key component, with the key's collation.
     std::string compExpr(const KeyDef& k, const KeyComp& c) const {
-        std::string e = quoteId(cols[fieldCol[c.field]]);
+        std::string e = quoteId(cols()[fieldCol[c.field]]);
         if (k.nocase && t->fields_[c.field].type == FieldType::String) e += " COLLATE QBNOCASE";
         return e;
     }
@@ -446,7 +453,7 @@ struct Table::Impl {
         std::string r;
         for (auto& c : k.comps) {
             if (!r.empty()) r += " OR ";
-            r += quoteId(cols[fieldCol[c.field]]) +
+            r += quoteId(cols()[fieldCol[c.field]]) +
                  (t->fields_[c.field].type == FieldType::String ? " <> ''" : " <> 0");
         }
         return "(" + r + ")";
@@ -475,7 +482,7 @@ struct Table::Impl {
 
     // The column of part i of the position, and that part of parameter n.
     std::string posCol(size_t i) const {
-        return quoteId(cols[fieldCol[t->keys_[clusterKey].comps[i].field]]);
+        return quoteId(cols()[fieldCol[t->keys_[clusterKey].comps[i].field]]);
     }
     static std::string posPart(size_t i, int n) {
         return i == 0 ? "(?" + std::to_string(n) + " >> 32)" : "(?" + std::to_string(n) + " & 4294967295)";
@@ -546,7 +553,7 @@ struct Table::Impl {
         std::string s = posExpr();
         for (int i = 0; i < totalCols(); ++i) {
             if (i == memoCol && !withMemo) continue;
-            s += ", " + quoteId(cols[i]);
+            s += ", " + quoteId(cols()[i]);
         }
         return s;
     }
@@ -726,7 +733,7 @@ struct Table::Impl {
         for (size_t i = runs[j].first; i < runs[j].second; ++i) {
             const KeyComp& c = k.comps[i];
             if (i > runs[j].first) { lhs += ", "; rhs += ", "; }
-            lhs += quoteId(cols[fieldCol[c.field]]);
+            lhs += quoteId(cols()[fieldCol[c.field]]);
             rhs += "?" + std::to_string(i + 1);
             if (k.nocase && t->fields_[c.field].type == FieldType::String) rhs += " COLLATE QBNOCASE";
         }
@@ -847,7 +854,7 @@ struct Table::Impl {
         std::string vals;
         for (int i = 0; i < totalCols(); ++i) {
             if (i) { sql += ", "; vals += ", "; }
-            sql += quoteId(cols[i]);
+            sql += quoteId(cols()[i]);
             vals += "?" + std::to_string(i + 1);
         }
         return sql + ") VALUES (" + vals + ")";
@@ -902,8 +909,9 @@ struct Table::Impl {
         conn->commitBatch();
         invalidateCursor();
         if (keysDropped || !sqlite3_get_autocommit(conn->db)) return false;
-        sqlite3_stmt* mode = prepare("journal_mode", [] { return std::string("PRAGMA main.journal_mode"); });
-        const bool wal = !mode || sqlite3_step(mode) != SQLITE_ROW ||
+        sqlite3_stmt* mode = nullptr;
+        const bool wal = fixed("journal_mode", "PRAGMA main.journal_mode", mode) != SQLITE_OK ||
+                         sqlite3_step(mode) != SQLITE_ROW ||
                          sqlite3_stricmp(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "wal") == 0;
         if (mode) sqlite3_reset(mode);
         if (wal) return false;
@@ -1106,7 +1114,7 @@ void Table::create(const std::string& path) {
     std::string sql = "BEGIN; CREATE TABLE r (";
     for (int i = 0; i < im.totalCols(); ++i) {
         if (i) sql += ", ";
-        sql += quoteId(im.cols[i]);
+        sql += quoteId(im.cols()[i]);
         sql += i == im.memoCol ? " BLOB" : "";
     }
     if (im.clusterKey >= 0) sql += ", PRIMARY KEY (" + im.posCol(0) + ", " + im.posCol(1) + ")) WITHOUT ROWID";
@@ -1543,7 +1551,7 @@ bool Table::put() {
     sqlite3_stmt* s = im.prepare("upd", [&] {
         std::string sql = "UPDATE " + im.tab() + " SET ";
         for (int i = 0; i < im.totalCols(); ++i)
-            sql += (i ? ", " : "") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
+            sql += (i ? ", " : "") + quoteId(im.cols()[i]) + " = ?" + std::to_string(i + 1);
         return sql + " WHERE " + im.posEquals(im.totalCols() + 1);
     });
     if (!s) return false;
@@ -1578,7 +1586,7 @@ bool putFields(Table& t, const std::vector<int>& fields) {
             for (uint32_t e = 0; e < std::max<uint32_t>(defs[f].dim, 1); ++e) written[im.fieldCol[f] + e] = true;
         std::string sql;
         for (int i = 0; i < im.totalCols(); ++i)
-            if (written[i]) sql += (sql.empty() ? "" : ", ") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
+            if (written[i]) sql += (sql.empty() ? "" : ", ") + quoteId(im.cols()[i]) + " = ?" + std::to_string(i + 1);
         return "UPDATE " + im.tab() + " SET " + sql + " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
     });
     if (!s) return false;
