@@ -2,12 +2,14 @@
 
 #include "app/commands.h"
 #include "app/gui.h"
+#include "app/startup.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/storage.h"
 #include "core/ui.h"
 
@@ -30,7 +32,7 @@ void usage() {
 }
 } // namespace
 
-int runCommandLine(const std::vector<std::string>& args) {
+int runCommandLine(const std::vector<std::string>& args, bool* headless) {
     std::string homeOpt;
     std::vector<std::string> rest;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -39,6 +41,7 @@ int runCommandLine(const std::vector<std::string>& args) {
         else rest.push_back(args[i]);
     }
     std::string home = resolveHome(homeOpt);
+    if (headless) *headless = !rest.empty();
     if (rest.empty()) {
         const GuiEntries* gui = loadGui();
         return gui ? gui->runMainWindow(home) : 2;
@@ -53,7 +56,12 @@ int runCommandLine(const std::vector<std::string>& args) {
         CliContext ctx;
         ctx.home = home;
         ctx.args.assign(rest.begin() + 1, rest.end());
-        startHeadless(home);
+        // A command is short: a table it closes keeps its connection for
+        // the next opening of the file.
+        keepClosedConnections(true);
+        // Listing the databases reads the database list alone.
+        const bool listOnly = rest.size() == 2 && rest[0] == "db" && rest[1] == "list";
+        if (!listOnly || !startForDatabaseList(home)) startHeadless(home);
         int status = (*fn)(ctx);
         closeAllTables();  // every file back at rest, the engine's own files gone
         cliProgressEnd();  // a progress line left open ends before the shell's prompt

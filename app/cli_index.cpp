@@ -102,7 +102,8 @@ int runSearch(CliContext& ctx) {
             for (int i = 0; i < 4; ++i) OP_CLOSE(OpClose, tables[i]);
         }
     } closeKept{kept};
-    loadWordTables();
+    // The word definition tables were read by the start-up, with the word
+    // index settings (WSVars): they are not read a second time here.
     if (!wordIndexHasRows()) {
         std::fprintf(stderr, "qbox: You cannot use the Professional search if the database is not indexed. Please run "
                              "Build Word Index from the Indexing menu.\n");

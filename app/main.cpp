@@ -12,7 +12,17 @@
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        return qb::runCommandLine(args);
+        bool headless = false;
+        const int status = qb::runCommandLine(args, &headless);
+        if (headless) {
+            // A command has closed its tables and written its output: the
+            // destructors of the static objects (table declarations,
+            // registries) hold nothing that must still reach a file, so the
+            // process ends without running them.
+            std::fflush(nullptr);
+            std::_Exit(status);
+        }
+        return status;
     } catch (const qb::ProgramStop& stop) {
         qb::closeAllTables();
         std::fprintf(stderr, "qbox: %s\n", stop.what());

@@ -54,6 +54,29 @@ ReadingPrefs& readingPrefs() {
     return p;
 }
 
+namespace {
+// Steps 1 and 2 of the start: the help file, the directories as they are
+// before the settings are read, and no active database.
+void setProgramDirectory(const std::string& net) {
+    registeredHelpFile = net + "/QUILLBOX.HLP";
+    Mem.Net = net;
+    Mem.TempDir = net + "/TEMP";
+    Mem.FileDir = net;
+    MasIdxPath = net;
+    clearActiveDatabase();
+}
+} // namespace
+
+bool startForDatabaseList(const std::string& home) {
+    std::error_code ec;
+    if (home.empty()) return false;
+    const std::string net = clipDir(fs::absolute(home, ec).lexically_normal().string());
+    if (ec) return false;
+    setProgramDirectory(net);
+    setEngineDirectory(net + "/CFG");
+    return fs::is_regular_file(tableFileName(Forums.number()), ec);
+}
+
 StartupResult startUp(const std::string& home, const StartupOptions& options) {
     StartupResult r;
 
@@ -66,15 +89,8 @@ StartupResult startUp(const std::string& home, const StartupOptions& options) {
     if (ec) return failed(r, "cannot use home directory " + home);
     net = clipDir(net);
 
-    // 1. The help file.
-    registeredHelpFile = net + "/QUILLBOX.HLP";
-
-    // 2. Directories and a cleared active database.
-    Mem.Net = net;
-    Mem.TempDir = net + "/TEMP";
-    Mem.FileDir = net;
-    MasIdxPath = net;
-    clearActiveDatabase();
+    // 1. The help file. 2. Directories and a cleared active database.
+    setProgramDirectory(net);
 
     // 3. The configuration directory (a failed creation stops the program).
     ExistPath(3, 0, net + "/CFG", "", true);

@@ -46,6 +46,12 @@ void applyDisplaySettings();
 
 StartupResult startUp(const std::string& home, const StartupOptions& options = {});
 
+// The start of a command that reads nothing but the database list: the
+// program's directories as startUp sets them first, without reading the
+// settings (the data and word-index directories keep their defaults). False
+// when the home has no database list yet: startUp then makes one.
+bool startForDatabaseList(const std::string& home);
+
 // The help file registered at start-up.
 const std::string& helpFile();
 

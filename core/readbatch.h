@@ -22,4 +22,13 @@ void endReadBatch(const std::vector<Table*>& tables);
 // unmapping at close cost more than the read calls they save.
 void setReadMapping(bool on);
 
+// Whether a table closed from now on keeps its connection to the file, with
+// the statements prepared on it, for the next opening of the same file in
+// this process (off by default). A command that opens the same tables again
+// and again in one short run gains by it; a long-lived process would keep a
+// removed file's space taken until the table is opened again. Meanwhile
+// closeAllTables leaves the kept connections (they hold no lock and nothing
+// unwritten); turning the setting off lets go of every one of them.
+void keepClosedConnections(bool on);
+
 } // namespace qb

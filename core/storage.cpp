@@ -2,8 +2,10 @@
 //
 // Every table file is an SQLite database holding the rows in table "r", the
 // stored layout in "qb_meta", and one index per key. A table normally has a
-// connection of its own. A transaction over several tables attaches their files
-// to one process-wide connection whose main file lies in the engine directory.
+// connection of its own (where asked, a closed table keeps it, with its
+// prepared statements, for the next opening of the same file in this
+// process). A transaction over several tables attaches their files to one
+// process-wide connection whose main file lies in the engine directory.
 // The files keep write-ahead logs; a commit that writes more than one of them
 // goes through the commit log (redolog.h) first, so that it ends up either in
 // every file or in none, also when the process dies midway.
@@ -100,6 +102,16 @@ int collateNoCase(void*, int na, const void* a, int nb, const void* b) {
     return compare1252(std::string_view(static_cast<const char*>(a), na),
                        std::string_view(static_cast<const char*>(b), nb), true);
 }
+
+// A connection's page cache takes memory for each page as it reads it,
+// instead of a block for twenty pages made ready at its first read: a
+// command reads a few pages of each of several files, and each page of
+// memory that a process touches for the first time costs it a fault.
+// (Set before the engine starts, so here, when the library is loaded.)
+const bool pageCacheConfigured = [] {
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+    return true;
+}();
 
 void setupConnection(sqlite3* db) {
     sqlite3_create_collation_v2(db, "QBNOCASE", SQLITE_UTF8, nullptr, collateNoCase, nullptr);
@@ -298,6 +310,10 @@ void setEngineDirectory(const std::string& dir) { engineDir = dir; }
 
 void setReadMapping(bool on) { readMapping = on; }
 
+namespace {
+bool keepClosed = false;  // keepClosedConnections
+}
+
 // ---------------------------------------------------------------- table internals
 
 struct Table::Impl {
@@ -305,7 +321,9 @@ struct Table::Impl {
     Conn* conn = nullptr;
     bool own = false;           // conn belongs to this table alone
     std::string schema = "main";
-    std::vector<std::string> cols;   // one per stored element
+    // The column names, one per stored element; made at the first use (a
+    // program declares every table at its start and opens few of them).
+    mutable std::vector<std::string> colNames_;
     std::vector<int> fieldCol;       // first column of each field
     int memoCol = -1;
     int ncols = 0;
@@ -321,6 +339,27 @@ struct Table::Impl {
 
     std::map<std::string, sqlite3_stmt*> stmts;
     sqlite3_stmt* cur = nullptr;     // live cursor
+
+    // The file as found at open: a connection kept after the close is used
+    // again only for the same file (not one made anew under its name).
+    dev_t fileDev = 0;
+    ino_t fileIno = 0;
+    bool mapped = false;             // the connection reads through a memory map
+
+    // The connection of the last close, kept with its prepared statements
+    // for a reopen of the same file in this process: the schema is not read
+    // and the statements not prepared again. At rest it holds no lock and no
+    // open statement, so other processes see the file as closed.
+    struct Parked {
+        Conn* conn = nullptr;
+        std::map<std::string, sqlite3_stmt*> stmts;
+        std::string path;
+        bool readOnly = false;
+        bool mapped = false;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        pid_t pid = 0;
+    } parked;
     int curKey = -1, curDir = 0;
     int curMode = 0, curPhase = 0;   // the cursor's phase and what it was opened at
     std::vector<Val> curVals;
@@ -330,23 +369,28 @@ struct Table::Impl {
     std::vector<Val> seekVals;
 
     explicit Impl(Table* table) : t(table) {
-        for (size_t f = 0; f < t->fields_.size(); ++f) {
-            const auto& fd = t->fields_[f];
+        for (const auto& fd : t->fields_) {
             fieldCol.push_back(ncols);
-            std::string base = columnName(fd.name);
-            if (fd.dim <= 1) cols.push_back(base);
-            else
-                for (uint32_t j = 1; j <= fd.dim; ++j) cols.push_back(base + "_" + std::to_string(j));
-            ncols += fd.dim ? fd.dim : 1;
+            ncols += fd.dim > 1 ? static_cast<int>(fd.dim) : 1;
         }
-        if (t->memo_) {
-            memoCol = ncols;
-            cols.push_back(t->memoName_.empty() ? "MEMO" : columnName(t->memoName_));
+        if (t->memo_) memoCol = ncols;
+    }
+
+    const std::vector<std::string>& cols() const {
+        if (colNames_.empty()) {
+            for (const auto& fd : t->fields_) {
+                std::string base = columnName(fd.name);
+                if (fd.dim <= 1) colNames_.push_back(base);
+                else
+                    for (uint32_t j = 1; j <= fd.dim; ++j) colNames_.push_back(base + "_" + std::to_string(j));
+            }
+            if (t->memo_) colNames_.push_back(t->memoName_.empty() ? "MEMO" : columnName(t->memoName_));
         }
+        return colNames_;
     }
 
     std::string tab() const { return quoteId(schema) + ".r"; }
-    int totalCols() const { return static_cast<int>(cols.size()); }
+    int totalCols() const { return ncols + (memoCol >= 0 ? 1 : 0); }
 
     void finalizeAll() {
         for (auto& [k, s] : stmts) sqlite3_finalize(s);
@@ -376,9 +420,31 @@ struct Table::Impl {
         return s;
     }
 
+    // A statement of fixed text kept with the connection; the result of
+    // preparing it (the statement is reset when it was prepared before).
+    int fixed(const char* id, const char* sql, sqlite3_stmt*& out) {
+        auto it = stmts.find(id);
+        if (it != stmts.end()) {
+            sqlite3_reset(it->second);
+            out = it->second;
+            return SQLITE_OK;
+        }
+        out = nullptr;
+        int rc = sqlite3_prepare_v3(conn->db, sql, -1, SQLITE_PREPARE_PERSISTENT, &out, nullptr);
+        if (rc == SQLITE_OK) stmts[id] = out;
+        return rc;
+    }
+    bool execFixed(const char* id, const char* sql) {
+        sqlite3_stmt* s = nullptr;
+        if (fixed(id, sql, s) != SQLITE_OK) return false;
+        const int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        return rc == SQLITE_DONE;
+    }
+
     // Expression of a key component, with the key's collation.
     std::string compExpr(const KeyDef& k, const KeyComp& c) const {
-        std::string e = quoteId(cols[fieldCol[c.field]]);
+        std::string e = quoteId(cols()[fieldCol[c.field]]);
         if (k.nocase && t->fields_[c.field].type == FieldType::String) e += " COLLATE QBNOCASE";
         return e;
     }
@@ -387,7 +453,7 @@ struct Table::Impl {
         std::string r;
         for (auto& c : k.comps) {
             if (!r.empty()) r += " OR ";
-            r += quoteId(cols[fieldCol[c.field]]) +
+            r += quoteId(cols()[fieldCol[c.field]]) +
                  (t->fields_[c.field].type == FieldType::String ? " <> ''" : " <> 0");
         }
         return "(" + r + ")";
@@ -416,7 +482,7 @@ struct Table::Impl {
 
     // The column of part i of the position, and that part of parameter n.
     std::string posCol(size_t i) const {
-        return quoteId(cols[fieldCol[t->keys_[clusterKey].comps[i].field]]);
+        return quoteId(cols()[fieldCol[t->keys_[clusterKey].comps[i].field]]);
     }
     static std::string posPart(size_t i, int n) {
         return i == 0 ? "(?" + std::to_string(n) + " >> 32)" : "(?" + std::to_string(n) + " & 4294967295)";
@@ -487,7 +553,7 @@ struct Table::Impl {
         std::string s = posExpr();
         for (int i = 0; i < totalCols(); ++i) {
             if (i == memoCol && !withMemo) continue;
-            s += ", " + quoteId(cols[i]);
+            s += ", " + quoteId(cols()[i]);
         }
         return s;
     }
@@ -597,20 +663,25 @@ struct Table::Impl {
     }
 
     // Key values of the row the statement stands on.
-    std::vector<Val> keyValsFromRow(sqlite3_stmt* s, int key) const {
-        std::vector<Val> r;
-        for (auto& c : t->keys_[key].comps) {
+    // Filled in place: a walk through the rows takes no memory per row.
+    void keyValsFromRow(sqlite3_stmt* s, int key, std::vector<Val>& r) const {
+        const auto& comps = t->keys_[key].comps;
+        r.resize(comps.size());
+        for (size_t i = 0; i < comps.size(); ++i) {
+            const KeyComp& c = comps[i];
             int col = 1 + fieldCol[c.field];
-            Val v;
-            if (t->fields_[c.field].type == FieldType::String) {
-                v.text = true;
+            Val& v = r[i];
+            v.text = t->fields_[c.field].type == FieldType::String;
+            if (v.text) {
                 const unsigned char* x = sqlite3_column_text(s, col);
                 v.s.assign(reinterpret_cast<const char*>(x ? x : reinterpret_cast<const unsigned char*>("")),
                            static_cast<size_t>(sqlite3_column_bytes(s, col)));
-            } else v.i = sqlite3_column_int64(s, col);
-            r.push_back(std::move(v));
+                v.i = 0;
+            } else {
+                v.i = sqlite3_column_int64(s, col);
+                v.s.clear();
+            }
         }
-        return r;
     }
 
     static void bindVal(sqlite3_stmt* s, int param, const Val& v) {
@@ -662,7 +733,7 @@ struct Table::Impl {
         for (size_t i = runs[j].first; i < runs[j].second; ++i) {
             const KeyComp& c = k.comps[i];
             if (i > runs[j].first) { lhs += ", "; rhs += ", "; }
-            lhs += quoteId(cols[fieldCol[c.field]]);
+            lhs += quoteId(cols()[fieldCol[c.field]]);
             rhs += "?" + std::to_string(i + 1);
             if (k.nocase && t->fields_[c.field].type == FieldType::String) rhs += " COLLATE QBNOCASE";
         }
@@ -783,7 +854,7 @@ struct Table::Impl {
         std::string vals;
         for (int i = 0; i < totalCols(); ++i) {
             if (i) { sql += ", "; vals += ", "; }
-            sql += quoteId(cols[i]);
+            sql += quoteId(cols()[i]);
             vals += "?" + std::to_string(i + 1);
         }
         return sql + ") VALUES (" + vals + ")";
@@ -819,12 +890,80 @@ struct Table::Impl {
         }
         setupConnection(db);
         mapForReading(db, "main");
+        mapped = readMapping;
         sqlite3_busy_timeout(db, 5000);
         conn = new Conn;
         conn->db = db;
         own = true;
         schema = "main";
         return true;
+    }
+
+    // Keeps the table's own connection after a close instead of closing it;
+    // false when it cannot be kept (the caller then closes it). A connection
+    // that has the file in write-ahead-log mode is not kept: it would hold
+    // the file's read lock and so keep another connection from bringing the
+    // file back to rest.
+    bool park() {
+        if (!keepClosed || !own || !conn || conn->userTxn) return false;
+        conn->commitBatch();
+        invalidateCursor();
+        if (keysDropped || !sqlite3_get_autocommit(conn->db)) return false;
+        sqlite3_stmt* mode = nullptr;
+        const bool wal = fixed("journal_mode", "PRAGMA main.journal_mode", mode) != SQLITE_OK ||
+                         sqlite3_step(mode) != SQLITE_ROW ||
+                         sqlite3_stricmp(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "wal") == 0;
+        if (mode) sqlite3_reset(mode);
+        if (wal) return false;
+        for (auto& [id, s] : stmts) sqlite3_reset(s);
+        dropParked();
+        parked.conn = conn;
+        parked.stmts = std::move(stmts);
+        parked.path = t->path_;
+        parked.readOnly = readOnly;
+        parked.mapped = mapped;
+        parked.dev = fileDev;
+        parked.ino = fileIno;
+        parked.pid = getpid();
+        stmts.clear();
+        cur = nullptr;
+        curDir = 0;
+        conn = nullptr;
+        own = false;
+        return true;
+    }
+
+    // Takes the kept connection back for the file at path (found with st);
+    // false when there is none for it (a kept one of another file is closed).
+    bool unpark(const std::string& path, const struct stat& st) {
+        if (!parked.conn) return false;
+        if (parked.path != path || parked.readOnly != readOnly || parked.dev != st.st_dev ||
+            parked.ino != st.st_ino || parked.pid != getpid()) {
+            dropParked();
+            return false;
+        }
+        finalizeAll();
+        conn = parked.conn;
+        stmts = std::move(parked.stmts);
+        own = true;
+        schema = "main";
+        if (parked.mapped != readMapping) {
+            const std::string sql = std::string("PRAGMA main.mmap_size=") + (readMapping ? "1073741824" : "0");
+            sqlite3_exec(conn->db, sql.c_str(), nullptr, nullptr, nullptr);
+        }
+        mapped = readMapping;
+        parked = Parked{};
+        return true;
+    }
+
+    void dropParked() {
+        if (!parked.conn) return;
+        for (auto& [id, s] : parked.stmts) sqlite3_finalize(s);
+        // A copy inherited by a forked process is closed like the others:
+        // it holds no lock at rest.
+        sqlite3_close_v2(parked.conn->db);
+        delete parked.conn;
+        parked = Parked{};
     }
 
     void detach() {
@@ -897,6 +1036,7 @@ Table::Table(int number, std::string name, std::string prefix, StorageKind kind,
 
 Table::~Table() {
     if (open_) close();
+    impl_->dropParked();
     auto& r = registry();
     r.erase(std::remove(r.begin(), r.end(), this), r.end());
 }
@@ -955,6 +1095,7 @@ void Table::create(const std::string& path) {
     setError(NoError);
     if (int e = checkPath(path)) { setError(e, path); return; }
     if (open_) close();
+    impl_->dropParked();
     redo::recoverDead(engineDirFor(path));
     std::error_code ec;
     fs::remove(path, ec);
@@ -973,7 +1114,7 @@ void Table::create(const std::string& path) {
     std::string sql = "BEGIN; CREATE TABLE r (";
     for (int i = 0; i < im.totalCols(); ++i) {
         if (i) sql += ", ";
-        sql += quoteId(im.cols[i]);
+        sql += quoteId(im.cols()[i]);
         sql += i == im.memoCol ? " BLOB" : "";
     }
     if (im.clusterKey >= 0) sql += ", PRIMARY KEY (" + im.posCol(0) + ", " + im.posCol(1) + ")) WITHOUT ROWID";
@@ -1047,30 +1188,46 @@ int64_t storedRowCount(const std::string& path) {
 void Table::open(const std::string& path, OpenMode mode) {
     setError(NoError);
     if (open_) { setError(ErrFileAlreadyOpen, path_); return; }
-    if (int e = checkPath(path)) { setError(e, path); return; }
-    std::error_code ec;
-    if (!fs::exists(path, ec)) { setError(ErrFileNotFound, path); return; }
+    if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/') {
+        setError(ErrInvalidFileName, path);
+        return;
+    }
     Impl& im = *impl_;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        // Missing: the file, or the directory it would lie in.
+        const int e = checkPath(path);
+        setError(e ? e : ErrFileNotFound, path);
+        im.dropParked();
+        return;
+    }
     im.readOnly = mode == OpenMode::SharedReadOnly;
-    if (access(path.c_str(), R_OK) != 0 || (!im.readOnly && access(path.c_str(), W_OK) != 0)) {
+    if (access(path.c_str(), im.readOnly ? R_OK : R_OK | W_OK) != 0) {
         setError(ErrAccessDenied, path);
         return;
     }
-    // A transaction that a dead process left in part is finished first.
+    // A transaction that a dead process left in part is finished first, at
+    // every opening: also before a kept connection is used again, so that a
+    // writer that died while the table was closed is never read half done.
+    // (The directory is looked through each time: a log made meanwhile by
+    // another process need not change the directory's time stamp in a way
+    // that every file system shows at once.)
     redo::recoverDead(engineDirFor(path));
     path_ = path;
-    if (!im.attachOwn(path)) { path_.clear(); return; }
+    if (!im.unpark(path, st) && !im.attachOwn(path)) { path_.clear(); return; }
+    im.fileDev = st.st_dev;
+    im.fileIno = st.st_ino;
 
     // The checks below read the file in one read transaction instead of one
     // each (the file's lock, journal and log are then looked at once).
-    const bool checkTxn = sqlite3_exec(im.conn->db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    const bool checkTxn = im.execFixed("begin", "BEGIN");
 
     // The stored layout and the state of the keys.
     int err = NoError;
     std::string detail;
     {
         sqlite3_stmt* s = nullptr;
-        int rc = sqlite3_prepare_v2(im.conn->db, "SELECT k, v FROM qb_meta", -1, &s, nullptr);
+        int rc = im.fixed("meta", "SELECT k, v FROM qb_meta", s);
         if (rc != SQLITE_OK) {
             std::string m = sqlite3_errmsg(im.conn->db);
             err = (rc & 0xFF) == SQLITE_ERROR ? ErrInvalidDeclaration : mapSqlite(rc);
@@ -1091,35 +1248,30 @@ void Table::open(const std::string& path, OpenMode mode) {
             else if (layout != layoutSignature(*this)) err = ErrInvalidDeclaration;
             else if (pending) err = ErrKeysNeedRebuild;
         }
-        sqlite3_finalize(s);
+        if (s) sqlite3_reset(s);
     }
     im.clusterKey = -1;
     if (!err) {
+        // The rows' table and the keys as stored, in one pass over the schema.
         // A file without row IDs keeps its rows in the order of the key that
-        // allows it; any other such file is not of this declaration.
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(im.conn->db, "SELECT sql FROM sqlite_master WHERE type='table' AND name='r'", -1, &s,
-                               nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW) {
-            const unsigned char* v = sqlite3_column_text(s, 0);
-            if (v && std::string(reinterpret_cast<const char*>(v)).find("WITHOUT ROWID") != std::string::npos) {
-                im.clusterKey = Impl::clusterableKey(*this);
-                if (im.clusterKey < 0) err = ErrInvalidDeclaration;
-            }
-        }
-        sqlite3_finalize(s);
-    }
-    if (!err) {
-        // Every declared key must be stored as declared.
+        // allows it; any other such file is not of this declaration. Every
+        // declared key must be stored as declared.
         sqlite3_stmt* s = nullptr;
         std::map<std::string, std::string> have;
-        if (sqlite3_prepare_v2(im.conn->db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL",
-                               -1, &s, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(s) == SQLITE_ROW)
-                have[reinterpret_cast<const char*>(sqlite3_column_text(s, 0))] =
-                    reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+        if (im.fixed("schema", "SELECT type, name, sql FROM sqlite_master WHERE sql IS NOT NULL", s) == SQLITE_OK) {
+            while (sqlite3_step(s) == SQLITE_ROW) {
+                const std::string type = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+                std::string name = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+                std::string sql = reinterpret_cast<const char*>(sqlite3_column_text(s, 2));
+                if (type == "index") {
+                    have[std::move(name)] = std::move(sql);
+                } else if (type == "table" && name == "r" && sql.find("WITHOUT ROWID") != std::string::npos) {
+                    im.clusterKey = Impl::clusterableKey(*this);
+                    if (im.clusterKey < 0) err = ErrInvalidDeclaration;
+                }
+            }
+            sqlite3_reset(s);
         }
-        sqlite3_finalize(s);
         for (size_t k = 0; k < keys_.size() && !err; ++k) {
             if (!im.storedAsIndex(k)) continue;
             std::string want = im.indexSql(k);
@@ -1130,7 +1282,7 @@ void Table::open(const std::string& path, OpenMode mode) {
             if (it == have.end() || it->second != want) err = ErrKeysNeedRebuild;
         }
     }
-    if (checkTxn) sqlite3_exec(im.conn->db, "COMMIT", nullptr, nullptr, nullptr);
+    if (checkTxn) im.execFixed("commit", "COMMIT");
     // Access mode against the other openers.
     if (!err || err == ErrKeysNeedRebuild) {
         im.lockFd = ::open((path + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -1171,7 +1323,7 @@ void Table::close() {
     if (!im.own && im.conn && im.conn->userTxn) {
         // Detached after the transaction ends.
         im.finalizeAll();
-    } else im.detach();
+    } else if (!im.park()) im.detach();
     if (im.lockFd >= 0) ::close(im.lockFd);
     im.lockFd = -1;
     open_ = false;
@@ -1193,11 +1345,22 @@ void retireSharedConn() {
 }
 } // namespace
 
+void keepClosedConnections(bool on) {
+    keepClosed = on;
+    if (on) return;
+    for (Table* t : registry()) t->impl()->dropParked();
+}
+
 void closeAllTables() {
     if (txnConn && txnConn->userTxn) rollbackTransaction();
     for (Table* t : registry())
         if (t->isOpen()) t->close();
-    for (Table* t : registry()) t->impl()->detach();
+    // Connections kept for closed tables stay while they are asked for: they
+    // hold no lock and nothing unwritten (and go with the process).
+    for (Table* t : registry()) {
+        t->impl()->detach();
+        if (!keepClosed) t->impl()->dropParked();
+    }
     if (txnConn) closeSharedConn();
 }
 
@@ -1310,7 +1473,7 @@ bool step(Table& t, Table::Impl& im, int dir, bool skipMemo) {
     }
     if (rc == SQLITE_ROW) {
         im.readRow(im.cur, withMemo);
-        if (im.seekKey >= 0) im.seekVals = im.keyValsFromRow(im.cur, im.seekKey);
+        if (im.seekKey >= 0) im.keyValsFromRow(im.cur, im.seekKey, im.seekVals);
         im.pending = Table::Impl::AfterRow;
         return true;
     }
@@ -1388,7 +1551,7 @@ bool Table::put() {
     sqlite3_stmt* s = im.prepare("upd", [&] {
         std::string sql = "UPDATE " + im.tab() + " SET ";
         for (int i = 0; i < im.totalCols(); ++i)
-            sql += (i ? ", " : "") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
+            sql += (i ? ", " : "") + quoteId(im.cols()[i]) + " = ?" + std::to_string(i + 1);
         return sql + " WHERE " + im.posEquals(im.totalCols() + 1);
     });
     if (!s) return false;
@@ -1423,7 +1586,7 @@ bool putFields(Table& t, const std::vector<int>& fields) {
             for (uint32_t e = 0; e < std::max<uint32_t>(defs[f].dim, 1); ++e) written[im.fieldCol[f] + e] = true;
         std::string sql;
         for (int i = 0; i < im.totalCols(); ++i)
-            if (written[i]) sql += (sql.empty() ? "" : ", ") + quoteId(im.cols[i]) + " = ?" + std::to_string(i + 1);
+            if (written[i]) sql += (sql.empty() ? "" : ", ") + quoteId(im.cols()[i]) + " = ?" + std::to_string(i + 1);
         return "UPDATE " + im.tab() + " SET " + sql + " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
     });
     if (!s) return false;
@@ -1506,6 +1669,7 @@ bool Table::remove() {
     setError(NoError);
     std::string p = path_;
     if (open_) close();
+    impl_->dropParked();
     if (p.empty()) { setError(ErrInvalidFileName); return false; }
     std::error_code ec;
     if (!fs::exists(p, ec)) { setError(ErrFileNotFound, p); return false; }

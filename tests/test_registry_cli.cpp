@@ -117,6 +117,26 @@ TEST_F(RegistryCli, AddListSelectRemove) {
     EXPECT_EQ(qbox({"db", "frobnicate"}).status, 1);
 }
 
+// Listing the databases reads the database list and nothing else: it lists
+// them also while the settings file cannot be read, which stops any command
+// that reads it. In a home without a list it starts as every command does.
+TEST_F(RegistryCli, ListReadsTheDatabaseListAlone) {
+    Outcome fresh = qbox({"db", "list"});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_EQ(fresh.out, "");
+    EXPECT_TRUE(fs::exists(home + "/CFG/IDX002.TPS"));
+    ASSERT_EQ(qbox({"db", "add-forum", "Linux MIPS"}).status, 0);
+    const Outcome before = qbox({"db", "list"});
+    ASSERT_EQ(before.status, 0) << before.err;
+    ASSERT_EQ(rows(before.out).size(), 1u);
+
+    writeFile(home + "/CFG/IDX008.TPS", std::string(4096, 'x'));
+    const Outcome list = qbox({"db", "list"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out, before.out);
+    EXPECT_NE(qbox({"db", "select", "Linux MIPS"}).status, 0);
+}
+
 TEST_F(RegistryCli, RebuildDropsLostDirectoriesAndAttachesUnrecordedOnes) {
     ASSERT_EQ(qbox({"db", "add-forum", "Lost"}).status, 0);     // F1
     ASSERT_EQ(qbox({"db", "add-forum", "Kept"}).status, 0);     // F2

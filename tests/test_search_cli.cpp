@@ -118,6 +118,39 @@ TEST_F(SearchCli, SearchLeavesTheSettingsUntouchedAndTheViewAtRest) {
     for (const char* side : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(searchFile + side)) << side;
 }
 
+// A search through the index reads no message: it runs also while the file
+// of the message texts cannot be opened; a phrase, which reads the texts,
+// still stops on it.
+TEST_F(SearchCli, IndexedSearchOpensNoMessageFile) {
+    const std::string texts = tableFileName(MsgText.number());
+    ASSERT_TRUE(fs::exists(texts)) << texts;
+    writeFile(texts, std::string(4096, 'x'));
+    QboxOutcome r = qbox({"search", "Lists", "--and", "zendolyn", "--and", "fantrix"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected({50, 3}));
+    r = qbox({"search", "Lists", "--and", "zendolyn", "--phrase", "plain message"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(fs::path(texts).filename().string()), std::string::npos) << r.err;
+}
+
+// The word definition tables of the settings hold in the search's process:
+// with the hyphen made part of words, a hyphenated word is one word of the
+// index and of the search.
+TEST_F(SearchCli, SearchBreaksWordsByTheStoredWordDefinitions) {
+    selectDatabase(250001);
+    InWordHash[static_cast<unsigned char>('-')] = 0;
+    EndWordHash[static_cast<unsigned char>('-')] = 0;
+    ASSERT_TRUE(saveWordTables());
+    addMail(kBase + kCount + 1, "hyphens", "a quor-bel here");
+    IndexSummary s;
+    ASSERT_TRUE(indexActiveDatabase(false, 40, s));
+    for (Table* t : allTables()) OP_CLOSE(OpForceClose, t->number());
+    closeAllTables();
+    QboxOutcome r = qbox({"search", "Lists", "--and", "quor-bel"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::to_string(kBase + kCount + 1) + "\n");
+}
+
 // A headless command does not load the GUI libraries; the print command,
 // which draws with them, still works (tests/test_export_cli.cpp).
 TEST_F(SearchCli, HeadlessCommandsStartWithoutTheGuiLibraries) {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/fieldput.h"
+#include "core/readbatch.h"
 #include "core/storage.h"
 #include "tests/testutil.h"
 
@@ -687,4 +688,176 @@ TEST_F(Storage, PutOfSomeFieldsLeavesTheOthersAsStoredAlsoFromTheCommitLog) {
     ASSERT_TRUE(Msgs.get(K_Id));
     EXPECT_EQ(M.ALPHA.str(), "renamed");
     EXPECT_EQ(M.DATE, 200);
+}
+
+// ---- a table opened again in the same process
+//
+// A closed table keeps its connection for the next opening of its file; what
+// happened to the file in between must still be seen, and the kept
+// connection must not stand in anyone's way.
+
+namespace {
+
+// Closed tables keep their connections while one of these lives.
+struct KeepClosed {
+    KeepClosed() { keepClosedConnections(true); }
+    ~KeepClosed() { keepClosedConnections(false); }
+};
+
+// The descriptors of this process that refer to path.
+int descriptorsOn(const std::string& path) {
+    int n = 0;
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code lec;
+        if (fs::read_symlink(e.path(), lec) == fs::path(path)) ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST_F(Storage, ReopenedTableSeesWhatAnotherProcessChanged) {
+    const KeepClosed keep;
+    addMsg(1, "one", 10);
+    Msgs.close();
+    int rc = runChild([&] {
+        MsgRec r{};
+        Table again(904, "Msgs", "M", StorageKind::Keyed, &r, sizeof r, msgFields(), msgKeys());
+        again.open(msgs, OpenMode::SharedReadWrite);
+        if (errorCode()) return 1;
+        r.NUMBER = 1;
+        if (!again.get(K_Id)) return 2;
+        r.ALPHA = "changed";
+        if (!again.put()) return 3;
+        again.clearBuffer();
+        r.NUMBER = 2;
+        r.ALPHA = "two";
+        return again.add() ? 0 : 4;
+    });
+    ASSERT_EQ(rc, 0);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    EXPECT_EQ(readAll(K_Id), (std::vector<uint32_t>{2, 1}));
+    M.NUMBER = 1;
+    ASSERT_TRUE(Msgs.get(K_Id));
+    EXPECT_EQ(M.ALPHA.str(), "changed");
+
+    // Keys dropped by another process meanwhile are reported at the opening.
+    Msgs.close();
+    rc = runChild([&] {
+        MsgRec r{};
+        Table again(904, "Msgs", "M", StorageKind::Keyed, &r, sizeof r, msgFields(), msgKeys());
+        again.open(msgs, OpenMode::SharedReadWrite);
+        r.NUMBER = 3;
+        return errorCode() == 0 && again.append() ? 0 : 1;
+    });
+    ASSERT_EQ(rc, 0);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrKeysNeedRebuild);
+    ASSERT_TRUE(Msgs.build()) << errorText();
+    EXPECT_EQ(Msgs.records(), 3);
+}
+
+TEST_F(Storage, ReopenReadsTheFileNowUnderTheName) {
+    const KeepClosed keep;
+    addMsg(1, "old", 10);
+    Msgs.close();
+    // Made anew under the same name by another table object.
+    {
+        MsgRec r{};
+        Table other(904, "Msgs", "M", StorageKind::Keyed, &r, sizeof r, msgFields(), msgKeys());
+        other.create(msgs);
+        ASSERT_EQ(errorCode(), 0) << errorText();
+        other.open(msgs, OpenMode::SharedReadWrite);
+        r.NUMBER = 7;
+        r.ALPHA = "new";
+        ASSERT_TRUE(other.add()) << errorText();
+        other.close();
+    }
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    EXPECT_EQ(readAll(K_Id), (std::vector<uint32_t>{7}));
+    Msgs.close();
+
+    // Made anew with another layout: not this declaration.
+    {
+        TextRec r{};
+        Table other(905, "Other", "T", StorageKind::Keyed, &r, sizeof r, {QB_FIELD(TextRec, NUMBER, "T", ULong, 0)},
+                    {KeyDef{"T:IdKey", {{0, false}}, true, false, true}});
+        other.create(msgs);
+        ASSERT_EQ(errorCode(), 0) << errorText();
+    }
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrInvalidDeclaration);
+    EXPECT_FALSE(Msgs.isOpen());
+
+    // Gone: not found, and the file's last connection is let go.
+    fs::remove(msgs);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrFileNotFound);
+    EXPECT_EQ(descriptorsOn(msgs), 0);
+    Msgs.open(dir.path + "/nowhere/IDX003.TPS", OpenMode::SharedReadWrite);
+    EXPECT_EQ(errorCode(), ErrPathNotFound);
+}
+
+TEST_F(Storage, ClosedTableLeavesItsFileFreeToOthers) {
+    const KeepClosed keep;
+    for (uint32_t n = 1; n <= 3; ++n) addMsg(n, "m" + std::to_string(n), 1);
+    // Closed in the middle of a walk through the rows.
+    Msgs.set(K_Id);
+    ASSERT_TRUE(Msgs.next());
+    Msgs.close();
+    const auto t0 = std::chrono::steady_clock::now();
+    int rc = runChild([&] {
+        MsgRec r{};
+        Table again(904, "Msgs", "M", StorageKind::Keyed, &r, sizeof r, msgFields(), msgKeys());
+        again.open(msgs, OpenMode::Exclusive);
+        if (errorCode()) return 1;
+        r.NUMBER = 4;
+        if (!again.add()) return 2;
+        return again.pack() ? 0 : 3;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2)) << "the writer waited for a lock";
+    Msgs.open(msgs, OpenMode::SharedReadOnly);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    EXPECT_EQ(Msgs.records(), 4);
+    closeAllTables();
+    EXPECT_EQ(descriptorsOn(texts), 1) << "kept for a reopening";
+}
+
+// A writer that dies in its commit while our tables are closed: opening them
+// again finishes its transaction before anything is read.
+TEST_F(Storage, DeadWritersTransactionIsFinishedBeforeAReopenedTableIsRead) {
+    const KeepClosed keep;
+    addMsg(1, "before", 1);
+    Msgs.close();
+    Texts.close();
+    ASSERT_EQ(commitAndDie(msgs, texts, 1, 100, 3), 7);
+    EXPECT_GT(logBytes(dir.path), 0);
+    Msgs.open(msgs, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    Texts.open(texts, OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    EXPECT_EQ(msgNumbers(), (std::set<uint32_t>{1, 100, 101, 102}));
+    EXPECT_EQ(textsByNumber().size(), 3u);
+    EXPECT_EQ(logBytes(dir.path), 0);
+}
+
+// Without the setting a closed table lets go of its file at once; turning the
+// setting off lets go of the connections kept so far.
+TEST_F(Storage, ClosedTablesKeepConnectionsOnlyWhileAsked) {
+    Msgs.close();
+    Texts.close();
+    EXPECT_EQ(descriptorsOn(msgs), 0);
+    {
+        const KeepClosed keep;
+        Msgs.open(msgs, OpenMode::SharedReadWrite);
+        Msgs.close();
+        EXPECT_EQ(descriptorsOn(msgs), 1);
+        EXPECT_EQ(descriptorsOn(texts), 0) << "closed before the setting";
+    }
+    EXPECT_EQ(descriptorsOn(msgs), 0);
+    EXPECT_EQ(descriptorsOn(texts), 0);
 }

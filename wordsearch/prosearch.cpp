@@ -273,21 +273,22 @@ bool pairExists(uint32_t msg, uint32_t word) {
 
 // Membership of many candidates in one word's messages: point lookups for
 // few candidates, one pass over the word's rows for many.
+// The loaded messages are kept sorted in one block (searched by halves):
+// thousands of them take a few pages instead of a node each.
 struct WordSet {
     explicit WordSet(uint32_t wordId) : id(wordId) {}
     uint32_t id;
     bool loaded = false;
-    std::unordered_set<uint32_t> msgs;
+    std::vector<uint32_t> msgs;
     bool has(uint32_t msg, size_t candidates, int32_t wordCount) {
         if (!loaded && static_cast<size_t>(wordCount) <= candidates * 8) {
-            std::vector<uint32_t> all;
             bool done;
             int64_t from = 0;
-            loadWord(id, from, INT64_MAX, all, done);
-            msgs.insert(all.begin(), all.end());
+            loadWord(id, from, INT64_MAX, msgs, done);
+            if (!std::is_sorted(msgs.begin(), msgs.end())) std::sort(msgs.begin(), msgs.end());
             loaded = true;
         }
-        return loaded ? msgs.count(msg) != 0 : pairExists(msg, id);
+        return loaded ? std::binary_search(msgs.begin(), msgs.end(), msg) : pairExists(msg, id);
     }
 };
 
@@ -398,13 +399,24 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
         return SearchOutcome::NothingToSearch;
     }
 
-    OP_CLOSE(OpOpenShared, MasIdx.number(), MsgText.number());
-    if (kind == 2) OP_CLOSE(OpOpenShared, Mail.number());
-    else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    // The message tables are read only by a scan without positive words and
+    // by phrase matching: a search through the index alone opens none.
+    bool messagesOpen = false;
+    auto openMessages = [&] {
+        if (messagesOpen) return;
+        OP_CLOSE(OpOpenShared, MsgText.number());
+        if (kind == 2) OP_CLOSE(OpOpenShared, Mail.number());
+        else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
+        messagesOpen = true;
+    };
     auto closeAll = [&] {
-        OP_CLOSE(OpClose, MasIdx.number(), MsgText.number());
+        OP_CLOSE(OpClose, MasIdx.number());
+        if (!messagesOpen) return;
+        OP_CLOSE(OpClose, MsgText.number());
         if (kind == 2) OP_CLOSE(OpClose, Mail.number());
         else OP_CLOSE(OpClose, MsgNmbr.number(), Threads.number());
+        messagesOpen = false;
     };
 
     std::unordered_set<uint32_t> have(result.begin(), result.end());
@@ -438,6 +450,7 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
             }
         }
         result.clear();
+        openMessages();
         MsgText.skipMemo(true);
         MsgText.clearBuffer();
         if (st.LEFTOFFAT > 0) {
@@ -573,6 +586,7 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
 
     if (st.PHRASEMODE && !result.empty()) {
         if (!unattended()) ui().progress("Phrase Matching...", 0, static_cast<long long>(result.size()));
+        openMessages();
         std::vector<uint32_t> kept;
         std::string heading, body;
         for (uint32_t msg : result) {
