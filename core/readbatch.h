@@ -21,5 +21,6 @@ void endReadBatch(const std::vector<Table*>& tables);
 // pages is cheaper without the map: setting it up, its page faults and the
 // unmapping at close cost more than the read calls they save.
 void setReadMapping(bool on);
+bool readMappingOn();
 
 } // namespace qb

@@ -12,6 +12,7 @@
 // companion file "<table file>-lock": they are seen by every process and vanish
 // with the process that holds them.
 #include "core/storage.h"
+#include "core/bulkappend.h"
 #include "core/fieldput.h"
 #include "core/readbatch.h"
 
@@ -297,6 +298,7 @@ Conn* sharedConn(const std::string& dir) {
 void setEngineDirectory(const std::string& dir) { engineDir = dir; }
 
 void setReadMapping(bool on) { readMapping = on; }
+bool readMappingOn() { return readMapping; }
 
 // ---------------------------------------------------------------- table internals
 
@@ -715,6 +717,8 @@ struct Table::Impl {
     }
 
     // ---- writes
+
+    void setCurrent(Position p) { t->current_ = p; }
 
     bool writable() {
         if (!t->open_) { setError(ErrRecordNotAvailable, "table not open"); return false; }
@@ -1377,6 +1381,102 @@ bool Table::append() {
         im.keysDropped = true;
     }
     return add();
+}
+
+namespace {
+// Rows in one statement of a bulk append (two parameters each).
+constexpr size_t kBulkRows = 256;
+} // namespace
+
+bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater, Position& first) {
+    setError(NoError);
+    first = 0;
+    Table::Impl& im = *t.impl();
+    if (!im.writable()) return false;
+    const auto& fields = t.fields();
+    if (fields.size() != 2 || t.memo() || im.totalCols() != 2 ||
+        std::any_of(fields.begin(), fields.end(), [](const FieldDef& f) { return f.type != FieldType::ULong; })) {
+        setError(ErrInvalidDeclaration, "not a table of two whole numbers");
+        return false;
+    }
+    if (n == 0) return true;
+    if (keysLater && !im.keysDropped) {
+        if (!im.dropKeys()) return false;
+        im.keysDropped = true;
+    }
+    auto toBuffer = [&](uint64_t row) {
+        const uint32_t part[2] = {static_cast<uint32_t>(row >> 32), static_cast<uint32_t>(row)};
+        for (size_t f = 0; f < 2; ++f) std::memcpy(static_cast<char*>(t.buffer()) + fields[f].offset, &part[f], 4);
+    };
+    if (im.logging()) {
+        // The commit log of the open transaction takes each row as add() writes it.
+        for (size_t i = 0; i < n; ++i) {
+            toBuffer(rows[i]);
+            if (!t.add()) return false;
+            if (i == 0) first = t.position();
+        }
+        return true;
+    }
+    im.invalidateCursor();
+    im.conn->commitBatch();
+    Conn& c = *im.conn;
+    if (!c.exec("SAVEPOINT qbbulk")) return false;
+    auto undo = [&] {
+        const SavedError saved;
+        c.exec("ROLLBACK TO qbbulk; RELEASE qbbulk");
+        saved.restore();
+        first = 0;
+        return false;
+    };
+    Position start = 0;
+    if (im.clusterKey >= 0) {
+        start = static_cast<Position>(rows[0]);
+    } else {
+        // New rows take the row IDs after the largest one.
+        sqlite3_stmt* s = im.prepare("maxrow", [&] { return "SELECT max(rowid) FROM " + im.tab(); });
+        if (!s) return undo();
+        const int rc = sqlite3_step(s);
+        if (rc == SQLITE_ROW) start = sqlite3_column_int64(s, 0) + 1;
+        sqlite3_reset(s);
+        if (rc != SQLITE_ROW) {
+            failSqlite(c.db, rc);
+            return undo();
+        }
+    }
+    sqlite3_stmt* many = n >= kBulkRows ? im.prepare("bulk", [&] {
+        std::string sql = "INSERT INTO " + im.tab() + " (" + quoteId(im.cols[0]) + ", " + quoteId(im.cols[1]) + ") VALUES ";
+        for (size_t r = 0; r < kBulkRows; ++r)
+            sql += (r ? ", (?" : "(?") + std::to_string(2 * r + 1) + ", ?" + std::to_string(2 * r + 2) + ")";
+        return sql;
+    }) : nullptr;
+    if (n >= kBulkRows && !many) return undo();
+    size_t i = 0;
+    for (; n - i >= kBulkRows; i += kBulkRows) {
+        for (size_t r = 0; r < kBulkRows; ++r) {
+            sqlite3_bind_int64(many, static_cast<int>(2 * r + 1), static_cast<int64_t>(rows[i + r] >> 32));
+            sqlite3_bind_int64(many, static_cast<int>(2 * r + 2), static_cast<int64_t>(rows[i + r] & 0xFFFFFFFFu));
+        }
+        if (!im.stepWrite(many)) return undo();
+    }
+    if (i < n) {
+        sqlite3_stmt* one = im.prepare("ins", [&] { return im.insertSql(); });
+        if (!one) return undo();
+        for (; i < n; ++i) {
+            sqlite3_bind_int64(one, 1, static_cast<int64_t>(rows[i] >> 32));
+            sqlite3_bind_int64(one, 2, static_cast<int64_t>(rows[i] & 0xFFFFFFFFu));
+            if (!im.stepWrite(one)) return undo();
+        }
+    }
+    if (!c.exec("RELEASE qbbulk")) {
+        const SavedError saved;
+        if (!sqlite3_get_autocommit(c.db)) c.exec("ROLLBACK");
+        saved.restore();
+        return false;
+    }
+    toBuffer(rows[n - 1]);
+    im.setCurrent(im.clusterKey >= 0 ? static_cast<Position>(rows[n - 1]) : start + static_cast<Position>(n) - 1);
+    first = start;
+    return true;
 }
 
 bool Table::put() {
