@@ -7,7 +7,9 @@
 #include <fstream>
 
 #include "core/access.h"
+#include "core/bulkappend.h"
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -193,8 +195,13 @@ void WordIndexer::setPhase(Phase p, const std::string& text) {
 
 void WordIndexer::openTables() {
     if (tablesOpen_) return;
-    OP_CLOSE(OpOpenShared, MsgText.number(), WordList.number(), MasIdx.number(), WordPurge.number(),
-             StopWords.number());
+    // The texts are read once from start to end: page by page, not through
+    // a map of the whole file that would stay in memory to the end of the run.
+    const bool mapped = readMappingOn();
+    setReadMapping(false);
+    OP_CLOSE(OpOpenShared, MsgText.number());
+    setReadMapping(mapped);
+    OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), WordPurge.number(), StopWords.number());
     if (kind_ == 2) OP_CLOSE(OpOpenShared, Mail.number());
     else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
     tablesOpen_ = true;
@@ -543,8 +550,6 @@ bool WordIndexer::stepPrepare() {
     unlockRemoval();
     status_ = "Preparing for Word Indexing";
     cache_.clear();
-    // Short bucket chains: most words looked up are in the table already.
-    cache_.max_load_factor(0.5f);
     cache_.reserve(1 << 17);
     StopWords.setFile();
     if (StopWords.records() == 0) {
@@ -606,7 +611,7 @@ std::string WordIndexer::headingOf(uint32_t threadNumber) {
     return h;
 }
 
-void WordIndexer::moveToIgnoreList(const std::string& word, Entry& e) {
+void WordIndexer::moveToIgnoreList(std::string_view word, Entry& e) {
     status_ = "Moving Word to Stop List...";
     StopWords.clearBuffer();
     STO.THEWORD = word;
@@ -623,8 +628,8 @@ void WordIndexer::moveToIgnoreList(const std::string& word, Entry& e) {
 
 void WordIndexer::onWord(const char* w, size_t len) {
     std::string_view word(w, len);
-    auto it = cache_.find(word);
-    if (it == cache_.end()) {
+    Words::Index at = cache_.indexOf(word);
+    if (at == Words::npos) {
         Entry e;
         if (wordListHadRows_) {
             WordList.clearBuffer();
@@ -650,12 +655,12 @@ void WordIndexer::onWord(const char* w, size_t len) {
             e.id = 0;
             e.count = 0;
         }
-        it = cache_.emplace(std::string(word), e).first;
+        at = cache_.emplace(word, e).first;
     }
-    Entry& e = it->second;
+    Entry& e = cache_.value(at);
     if (e.status == 3) return;
     if (autoStop_ && count_ > 10000 && e.count > static_cast<int32_t>(count_ / 4)) {
-        moveToIgnoreList(it->first, e);
+        moveToIgnoreList(cache_.word(at), e);
         return;
     }
     bool created = false;
@@ -689,6 +694,11 @@ bool WordIndexer::stepIndex() {
         phase_ = Phase::Done;
         return false;
     }
+    // The reads of a batch in one read transaction of each file.
+    std::vector<Table*> reads{&MsgText, &WordList, &MasIdx};
+    if (kind_ == 2) reads.push_back(&Mail);
+    else reads.insert(reads.end(), {&MsgNmbr, &Threads});
+    beginReadBatch(reads);
     if (lastPos_ > 0) MsgText.setRecord(lastPos_ + 1);
     else MsgText.setFile();
     for (int i = 0; i < batch_ && !failed_; ++i) {
@@ -729,6 +739,7 @@ bool WordIndexer::stepIndex() {
         ++count_;
         ++indexedRun_;
     }
+    endReadBatch(reads);
     if (failed_) return false;
     const long long remaining = total_ - done_;
     // Words moved to the ignore list wait for the next flush: their pairs in
@@ -751,7 +762,9 @@ bool WordIndexer::stepIndex() {
 // ---- flushing
 
 bool WordIndexer::anyDirty() const {
-    return std::any_of(cache_.begin(), cache_.end(), [](auto& kv) { return kv.second.dirty; });
+    for (Words::Index i = 0; i < cache_.size(); ++i)
+        if (cache_.value(i).dirty) return true;
+    return false;
 }
 
 bool WordIndexer::stepFlushPairs(bool all) {
@@ -771,33 +784,31 @@ bool WordIndexer::stepFlushPairs(bool all) {
     const size_t chunk = all ? pairs_.size() : static_cast<size_t>(batch_) * 1000;
     const size_t end = std::min(pairs_.size(), pairAt_ + chunk);
     MasIdx.stream();
-    for (; pairAt_ < end; ++pairAt_) {
-        MAS.SYSID = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
-        MAS.WORDID = static_cast<uint32_t>(pairs_[pairAt_]);
-        bool ok = pairsAppend_ ? MasIdx.append() : MasIdx.add();
-        if (!ok) {
-            const std::string err = errorText();
-            MasIdx.flush();
-            tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + err + "|on Message#" +
-                                         std::to_string(MAS.SYSID));
-            if (!rollbackPairs()) {
-                tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(MAS.SYSID));
-                tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
-                flushedPos_ = 0;
-                flushedCount_ = 0;
-                savedPosition_ = true;
-            }
-            fail();
-            return false;
+    // The pairs of this step go in together, or none of them.
+    Position first = 0;
+    if (end > pairAt_ && !appendNumberPairs(MasIdx, pairs_.data() + pairAt_, end - pairAt_, pairsAppend_, first)) {
+        const std::string err = errorText();
+        MasIdx.flush();
+        const uint32_t msg = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
+        tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + err + "|on Message#" + std::to_string(msg));
+        if (!rollbackPairs()) {
+            tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(msg));
+            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+            flushedPos_ = 0;
+            flushedCount_ = 0;
+            savedPosition_ = true;
         }
-        if (firstPairPos_ == 0) {
-            // A master index that keeps its rows in key order gives each row
-            // its key as its position.
-            firstPairPos_ = MasIdx.position();
-            pairPositionsAreKeys_ = static_cast<uint64_t>(firstPairPos_) == pairs_[pairAt_];
-        }
-        ++pairsThisFlush_;
+        fail();
+        return false;
     }
+    if (end > pairAt_ && firstPairPos_ == 0) {
+        // A master index that keeps its rows in key order gives each row
+        // its key as its position.
+        firstPairPos_ = first;
+        pairPositionsAreKeys_ = static_cast<uint64_t>(firstPairPos_) == pairs_[pairAt_];
+    }
+    pairsThisFlush_ += static_cast<uint32_t>(end - pairAt_);
+    pairAt_ = end;
     MasIdx.flush();
     if (pairAt_ >= pairs_.size()) {
         // The pairs are written: what a later failure of this flush takes out
@@ -864,9 +875,12 @@ bool WordIndexer::stepFlushKeys() {
     }
     pairsWritten_ += pairsThisFlush_;
     flushWordKeys_.clear();
-    for (auto& [w, e] : cache_)
-        if (e.dirty && (e.status == 1 || e.status == 2)) flushWordKeys_.push_back(w);
-    std::sort(flushWordKeys_.begin(), flushWordKeys_.end());
+    for (Words::Index i = 0; i < cache_.size(); ++i) {
+        const Entry& e = cache_.value(i);
+        if (e.dirty && (e.status == 1 || e.status == 2)) flushWordKeys_.push_back(i);
+    }
+    std::sort(flushWordKeys_.begin(), flushWordKeys_.end(),
+              [this](Words::Index a, Words::Index b) { return cache_.word(a) < cache_.word(b); });
     wordAt_ = 0;
     // Into an empty list the words are appended and its keys built once.
     wordsAppend_ = WordList.records() == 0;
@@ -933,9 +947,8 @@ bool WordIndexer::stepFlushWords(bool all) {
     const size_t end = std::min(flushWordKeys_.size(), wordAt_ + chunk);
     WordList.stream();
     for (; wordAt_ < end; ++wordAt_) {
-        auto it = cache_.find(flushWordKeys_[wordAt_]);
-        if (it == cache_.end()) continue;
-        Entry& e = it->second;
+        const Words::Index at = flushWordKeys_[wordAt_];
+        Entry& e = cache_.value(at);
         if (!e.dirty || e.status == 3) continue;
         bool ok;
         if (e.status == 1) {
@@ -949,7 +962,7 @@ bool WordIndexer::stepFlushWords(bool all) {
         } else {
             WordList.clearBuffer();
             WOR.WORDID = e.id;
-            WOR.THEWORD = it->first;
+            WOR.THEWORD = cache_.word(at);
             WOR.WORDCOUNT = e.count;
             ok = wordsAppend_ ? WordList.append() : WordList.add();
         }
@@ -957,9 +970,9 @@ bool WordIndexer::stepFlushWords(bool all) {
             const std::string err = errorText();
             WordList.flush();
             return failedFlush("Wordlist(Put)|" + err + "|on Message#" + std::to_string(currentMsg_) + "|Word=" +
-                               it->first);
+                               std::string(cache_.word(at)));
         }
-        wordsHandled_.emplace_back(it->first, e);
+        wordsHandled_.emplace_back(at, e);
     }
     WordList.flush();
     if (wordAt_ < flushWordKeys_.size()) return true;
@@ -971,13 +984,12 @@ bool WordIndexer::stepFlushWords(bool all) {
 
 void WordIndexer::afterFlush() {
     flushMessages_.clear();
-    for (auto& [w, e] : wordsHandled_) {
-        auto it = cache_.find(w);
-        if (it == cache_.end()) continue;
-        if (it->second.status == 2) ++wordRows_;
-        it->second.status = 1;
-        it->second.stored = it->second.count;
-        it->second.dirty = false;
+    for (auto& handled : wordsHandled_) {
+        Entry& e = cache_.value(handled.first);
+        if (e.status == 2) ++wordRows_;
+        e.status = 1;
+        e.stored = e.count;
+        e.dirty = false;
     }
     wordsHandled_.clear();
     flushWordKeys_.clear();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "wordsearch/wordbreak.h"
+#include "wordsearch/wordtable.h"
 
 namespace qb {
 
@@ -46,15 +47,6 @@ std::vector<std::string> shippedStopWords();
 // Fills the ignore list from the shipped list when it holds no word.
 // Opens and closes StopWords itself. The number of words added.
 int seedStopWords();
-
-// Looks words up by string_view without making a string. Deliberately not
-// noexcept: the standard library then keeps each word's hash in its node, and
-// a lookup that walks a bucket does not hash every word it passes again (the
-// main cost of indexing when it was noexcept).
-struct TransparentHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
 
 class WordIndexer {
 public:
@@ -125,7 +117,7 @@ private:
     bool anyDirty() const;
     void indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin, size_t bodyEnd);
     void onWord(const char* w, size_t len);
-    void moveToIgnoreList(const std::string& word, Entry& e);
+    void moveToIgnoreList(std::string_view word, Entry& e);
     bool rollbackPairs();
     void rollbackWords();
     // A flush that could not be taken back: says so, and the next run starts
@@ -164,7 +156,8 @@ private:
     int32_t nextWordId_ = 1;
     int64_t wordRows_ = 0;
 
-    std::unordered_map<std::string, Entry, TransparentHash, std::equal_to<>> cache_;
+    using Words = WordTable<Entry>;
+    Words cache_;
     std::unordered_map<uint32_t, std::string> headings_;
     std::vector<uint64_t> pairs_;
     size_t pairAt_ = 0;
@@ -173,10 +166,10 @@ private:
     std::vector<uint32_t> flushMessages_;  // messages of the pairs written by this flush
     int64_t firstPairPos_ = 0;
     uint32_t pairsThisFlush_ = 0;
-    std::vector<std::string> flushWordKeys_;
+    std::vector<Words::Index> flushWordKeys_;  // in word order
     size_t wordAt_ = 0;
     bool wordsAppend_ = false;
-    std::vector<std::pair<std::string, Entry>> wordsHandled_;
+    std::vector<std::pair<Words::Index, Entry>> wordsHandled_;  // as they were before the flush
 
     // Words whose index rows are to be removed.
     std::vector<int32_t> moved_;
