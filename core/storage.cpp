@@ -273,7 +273,8 @@ Conn* sharedConn(const std::string& dir) {
     fs::create_directories(dir, ec);
     auto* c = new Conn;
     c->shared = true;
-    if (sqlite3_open_v2(path.c_str(), &c->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI,
+    if (sqlite3_open_v2(path.c_str(), &c->db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         failSqlite(c->db, SQLITE_CANTOPEN);
         sqlite3_close(c->db);
@@ -814,7 +815,8 @@ struct Table::Impl {
 
     bool attachOwn(const std::string& path) {
         sqlite3* db = nullptr;
-        int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_URI;
+        // A connection is used by one thread only: no mutex of its own.
+        int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
         int rc = sqlite3_open_v2(fileUri(path, false).c_str(), &db, flags, nullptr);
         if (rc != SQLITE_OK) {
             failSqlite(db, rc);
