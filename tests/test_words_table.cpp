@@ -2,11 +2,13 @@
 // entry numbers and the words kept in the arena.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "wordsearch/indexer.h"
 #include "wordsearch/wordtable.h"
 
 using namespace qb;
@@ -96,6 +98,28 @@ TEST(WordsTable, EmptyTableFindsNothing) {
     EXPECT_EQ(t.find("WORD"), nullptr);
     EXPECT_TRUE(t.emplace("WORD", 1).second);
     EXPECT_EQ(t.size(), 1u);
+}
+
+// Pairs gathered message by message end up as one sort of them all would put
+// them: messages in order, out of order, and one message come back later.
+TEST(WordsTable, PairsSortedMessageByMessageOrAllAtOnce) {
+    std::mt19937 rng(11);
+    auto gathered = [&](const std::vector<uint32_t>& messages) {
+        std::vector<uint64_t> pairs;
+        for (uint32_t m : messages) {
+            const int words = 1 + static_cast<int>(rng() % 40);
+            for (int w = 0; w < words; ++w) pairs.push_back(uint64_t(m) << 32 | (rng() % 5000 + 1));
+        }
+        return pairs;
+    };
+    const std::vector<std::vector<uint32_t>> orders = {
+        {1, 2, 3, 7, 9, 10}, {5, 3, 8, 1}, {1, 2, 3, 2, 4}, {4}, {}, {2, 3, 4, 5, 6, 1}};
+    for (const auto& order : orders) {
+        std::vector<uint64_t> pairs = gathered(order), want = pairs;
+        std::sort(want.begin(), want.end());
+        sortPairs(pairs);
+        EXPECT_EQ(pairs, want) << order.size() << " messages";
+    }
 }
 
 } // namespace

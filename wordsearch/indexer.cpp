@@ -32,6 +32,19 @@ constexpr double kDeleteShare = 0.005;
 
 } // namespace
 
+void sortPairs(std::vector<uint64_t>& pairs) {
+    size_t begin = 0;
+    for (size_t i = 1; i <= pairs.size(); ++i) {
+        if (i < pairs.size() && pairs[i] >> 32 == pairs[begin] >> 32) continue;
+        if (i < pairs.size() && pairs[i] >> 32 < pairs[begin] >> 32) {
+            std::sort(pairs.begin(), pairs.end());
+            return;
+        }
+        std::sort(pairs.begin() + static_cast<std::ptrdiff_t>(begin), pairs.begin() + static_cast<std::ptrdiff_t>(i));
+        begin = i;
+    }
+}
+
 // ---------------------------------------------------------------- ignore list data
 
 std::vector<std::string> shippedStopWords() {
@@ -626,9 +639,8 @@ void WordIndexer::moveToIgnoreList(std::string_view word, Entry& e) {
     ++movedTotal_;
 }
 
-void WordIndexer::onWord(const char* w, size_t len) {
-    std::string_view word(w, len);
-    Words::Index at = cache_.indexOf(word);
+void WordIndexer::onWord(std::string_view word, uint64_t hash) {
+    Words::Index at = cache_.indexOf(word, hash);
     if (at == Words::npos) {
         Entry e;
         if (wordListHadRows_) {
@@ -655,7 +667,7 @@ void WordIndexer::onWord(const char* w, size_t len) {
             e.id = 0;
             e.count = 0;
         }
-        at = cache_.emplace(word, e).first;
+        at = cache_.emplace(word, e, hash).first;
     }
     Entry& e = cache_.value(at);
     if (e.status == 3) return;
@@ -682,11 +694,27 @@ void WordIndexer::indexText(uint32_t msg, std::string_view heading, std::string_
     ++textSeq_;
     currentMsg_ = msg;
     const bool numbers = settings_.indexNumbers != 0;
-    auto cb = [&](const char* w, size_t len, size_t) {
-        if (!failed_) onWord(w, len);
+    textWords_.clear();
+    textWordAt_.clear();
+    auto gather = [&](const char* w, size_t len, size_t) {
+        textWordAt_.push_back({static_cast<uint32_t>(textWords_.size()), static_cast<uint32_t>(len),
+                               cache_.hashOf(std::string_view(w, len))});
+        textWords_.append(w, len);
     };
-    breakWords(rtrim(heading), true, numbers, cb);
-    if (bodyEnd > bodyBegin) breakWords(body.substr(bodyBegin, bodyEnd - bodyBegin), true, numbers, cb);
+    breakWords(rtrim(heading), true, numbers, gather);
+    if (bodyEnd > bodyBegin) breakWords(body.substr(bodyBegin, bodyEnd - bodyBegin), true, numbers, gather);
+    // The words are looked up in text order; the slot of a word some places
+    // ahead, and a little later its entry, are fetched meanwhile (most
+    // lookups would otherwise wait for memory twice).
+    constexpr size_t kSlotAhead = 16, kEntryAhead = 8;
+    const size_t n = textWordAt_.size();
+    for (size_t i = 0; i < n && i < kSlotAhead; ++i) cache_.prefetchSlot(textWordAt_[i].hash);
+    for (size_t i = 0; i < n && !failed_; ++i) {
+        if (i + kSlotAhead < n) cache_.prefetchSlot(textWordAt_[i + kSlotAhead].hash);
+        if (i + kEntryAhead < n) cache_.prefetchEntry(textWordAt_[i + kEntryAhead].hash);
+        const TextWord& w = textWordAt_[i];
+        onWord(std::string_view(textWords_.data() + w.at, w.length), w.hash);
+    }
 }
 
 bool WordIndexer::stepIndex() {
@@ -694,6 +722,9 @@ bool WordIndexer::stepIndex() {
         phase_ = Phase::Done;
         return false;
     }
+    // Room for the pairs up to the next flush at once: the buffer is not
+    // copied as it grows, and only the part used takes memory.
+    if (pairs_.capacity() < kPairFlush) pairs_.reserve(kPairFlush + kPairFlush / 8);
     // The reads of a batch in one read transaction of each file.
     std::vector<Table*> reads{&MsgText, &WordList, &MasIdx};
     if (kind_ == 2) reads.push_back(&Mail);
@@ -717,8 +748,8 @@ bool WordIndexer::stepIndex() {
             MasIdx.setFrom(MAS_by_SysID);
             if (MasIdx.next() && MAS.SYSID == msg) continue;
         }
-        // The memo is read with the row; keep it before reading other tables.
-        const std::string body = TXT_MsgText;
+        // The memo is read with the row; taken over before reading other tables.
+        const std::string body = std::move(TXT_MsgText);
         if (kind_ == 2) {
             Mail.clearBuffer();
             MAI.MAILID = msg;
@@ -769,11 +800,18 @@ bool WordIndexer::anyDirty() const {
 
 bool WordIndexer::stepFlushPairs(bool all) {
     if (pairAt_ == 0) {
-        if (!movedSet_.empty())
+        if (!movedSet_.empty()) {
+            std::vector<bool> moved(static_cast<size_t>(std::max(nextWordId_, 1)));
+            for (uint32_t id : movedSet_)
+                if (id < moved.size()) moved[id] = true;
             pairs_.erase(std::remove_if(pairs_.begin(), pairs_.end(),
-                                        [&](uint64_t p) { return movedSet_.count(static_cast<uint32_t>(p)) != 0; }),
+                                        [&](uint64_t p) {
+                                            const uint32_t id = static_cast<uint32_t>(p);
+                                            return id < moved.size() && moved[id];
+                                        }),
                          pairs_.end());
-        std::sort(pairs_.begin(), pairs_.end());
+        }
+        sortPairs(pairs_);
         firstPairPos_ = 0;
         pairsThisFlush_ = 0;
         // Into a large index the few new rows go with their keys; otherwise

@@ -48,6 +48,11 @@ std::vector<std::string> shippedStopWords();
 // Opens and closes StopWords itself. The number of words added.
 int seedStopWords();
 
+// Sorts (message << 32 | word) pairs gathered message by message: each
+// message's run on its own while the messages come in ascending order (as
+// the texts are read), all of them at once when they do not.
+void sortPairs(std::vector<uint64_t>& pairs);
+
 class WordIndexer {
 public:
     enum class Phase {
@@ -116,7 +121,7 @@ private:
     void afterFlush();
     bool anyDirty() const;
     void indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin, size_t bodyEnd);
-    void onWord(const char* w, size_t len);
+    void onWord(std::string_view word, uint64_t hash);
     void moveToIgnoreList(std::string_view word, Entry& e);
     bool rollbackPairs();
     void rollbackWords();
@@ -159,6 +164,14 @@ private:
     using Words = WordTable<Entry>;
     Words cache_;
     std::unordered_map<uint32_t, std::string> headings_;
+    // The words of the text being indexed, upper-cased one after another,
+    // and where each lies in it with its hash.
+    struct TextWord {
+        uint32_t at, length;
+        uint64_t hash;
+    };
+    std::string textWords_;
+    std::vector<TextWord> textWordAt_;
     std::vector<uint64_t> pairs_;
     size_t pairAt_ = 0;
     bool pairsAppend_ = true;
