@@ -689,31 +689,34 @@ void WordIndexer::onWord(std::string_view word, uint64_t hash) {
     }
 }
 
-void WordIndexer::indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin,
-                            size_t bodyEnd) {
-    ++textSeq_;
-    currentMsg_ = msg;
-    const bool numbers = settings_.indexNumbers != 0;
-    textWords_.clear();
-    textWordAt_.clear();
+void WordIndexer::breakText(BatchText& t, bool numbers) const {
+    t.words.clear();
+    t.wordAt.clear();
+    const WordHash hash;
     auto gather = [&](const char* w, size_t len, size_t) {
-        textWordAt_.push_back({static_cast<uint32_t>(textWords_.size()), static_cast<uint32_t>(len),
-                               cache_.hashOf(std::string_view(w, len))});
-        textWords_.append(w, len);
+        t.wordAt.push_back({static_cast<uint32_t>(t.words.size()), static_cast<uint32_t>(len),
+                            hash(std::string_view(w, len))});
+        t.words.append(w, len);
     };
-    breakWords(rtrim(heading), true, numbers, gather);
-    if (bodyEnd > bodyBegin) breakWords(body.substr(bodyBegin, bodyEnd - bodyBegin), true, numbers, gather);
+    breakWords(rtrim(t.heading), true, numbers, gather);
+    if (t.bodyEnd > t.bodyBegin)
+        breakWords(std::string_view(t.body).substr(t.bodyBegin, t.bodyEnd - t.bodyBegin), true, numbers, gather);
+}
+
+void WordIndexer::lookUpWords(const BatchText& t) {
+    ++textSeq_;
+    currentMsg_ = t.msg;
     // The words are looked up in text order; the slot of a word some places
     // ahead, and a little later its entry, are fetched meanwhile (most
     // lookups would otherwise wait for memory twice).
     constexpr size_t kSlotAhead = 16, kEntryAhead = 8;
-    const size_t n = textWordAt_.size();
-    for (size_t i = 0; i < n && i < kSlotAhead; ++i) cache_.prefetchSlot(textWordAt_[i].hash);
+    const size_t n = t.wordAt.size();
+    for (size_t i = 0; i < n && i < kSlotAhead; ++i) cache_.prefetchSlot(t.wordAt[i].hash);
     for (size_t i = 0; i < n && !failed_; ++i) {
-        if (i + kSlotAhead < n) cache_.prefetchSlot(textWordAt_[i + kSlotAhead].hash);
-        if (i + kEntryAhead < n) cache_.prefetchEntry(textWordAt_[i + kEntryAhead].hash);
-        const TextWord& w = textWordAt_[i];
-        onWord(std::string_view(textWords_.data() + w.at, w.length), w.hash);
+        if (i + kSlotAhead < n) cache_.prefetchSlot(t.wordAt[i + kSlotAhead].hash);
+        if (i + kEntryAhead < n) cache_.prefetchEntry(t.wordAt[i + kEntryAhead].hash);
+        const TextWord& w = t.wordAt[i];
+        onWord(std::string_view(t.words.data() + w.at, w.length), w.hash);
     }
 }
 
@@ -725,14 +728,15 @@ bool WordIndexer::stepIndex() {
     // Room for the pairs up to the next flush at once: the buffer is not
     // copied as it grows, and only the part used takes memory.
     if (pairs_.capacity() < kPairFlush) pairs_.reserve(kPairFlush + kPairFlush / 8);
-    // The reads of a batch in one read transaction of each file.
+    // The texts of the batch are read first, in one read transaction of each file.
     std::vector<Table*> reads{&MsgText, &WordList, &MasIdx};
     if (kind_ == 2) reads.push_back(&Mail);
     else reads.insert(reads.end(), {&MsgNmbr, &Threads});
     beginReadBatch(reads);
     if (lastPos_ > 0) MsgText.setRecord(lastPos_ + 1);
     else MsgText.setFile();
-    for (int i = 0; i < batch_ && !failed_; ++i) {
+    size_t texts = 0;
+    for (int i = 0; i < batch_; ++i) {
         if (!MsgText.next()) {
             endOfTexts_ = true;
             break;
@@ -748,29 +752,37 @@ bool WordIndexer::stepIndex() {
             MasIdx.setFrom(MAS_by_SysID);
             if (MasIdx.next() && MAS.SYSID == msg) continue;
         }
+        if (batchTexts_.size() <= texts) batchTexts_.resize(texts + 1);
+        BatchText& t = batchTexts_[texts];
+        t.msg = msg;
         // The memo is read with the row; taken over before reading other tables.
-        const std::string body = std::move(TXT_MsgText);
+        t.body = std::move(TXT_MsgText);
         if (kind_ == 2) {
             Mail.clearBuffer();
             MAI.MAILID = msg;
             if (!Mail.get(MAI_IdKey)) continue;
-            size_t b = 0, e = 0;
-            if (!mailBodyRange(body, b, e)) b = e = 0;
-            indexText(msg, MAI.SUBJECT.view(), body, b, e);
+            t.heading.assign(MAI.SUBJECT.view());
+            if (!mailBodyRange(t.body, t.bodyBegin, t.bodyEnd)) t.bodyBegin = t.bodyEnd = 0;
         } else {
             MsgNmbr.clearBuffer();
             MSG.MSGNUMBER = msg;
             if (!MsgNmbr.get(MSG_IdKey)) continue;
-            std::string heading = headingOf(MSG.THREADNUMBER);
-            std::string_view bv = rtrim(body);
-            size_t e = dropFooter_ ? bodyEndWithoutFooter(bv) : bv.size();
-            indexText(msg, heading, bv, 0, e);
+            t.heading = headingOf(MSG.THREADNUMBER);
+            const std::string_view bv = rtrim(t.body);
+            t.bodyBegin = 0;
+            t.bodyEnd = dropFooter_ ? bodyEndWithoutFooter(bv) : bv.size();
         }
+        ++texts;
+    }
+    endReadBatch(reads);
+    const bool numbers = settings_.indexNumbers != 0;
+    for (size_t k = 0; k < texts && !failed_; ++k) {
+        breakText(batchTexts_[k], numbers);
+        lookUpWords(batchTexts_[k]);
         if (failed_) break;
         ++count_;
         ++indexedRun_;
     }
-    endReadBatch(reads);
     if (failed_) return false;
     const long long remaining = total_ - done_;
     // Words moved to the ignore list wait for the next flush: their pairs in
@@ -899,8 +911,17 @@ bool WordIndexer::rollbackPairs() {
 }
 
 bool WordIndexer::stepFlushKeys() {
-    if (pairsAppend_ && pairsThisFlush_ > 0 && !MasIdx.build()) {
-        const std::string err = errorText();
+    // The keys are built as the rows were written: without waiting for the
+    // disk at the commit.
+    bool built = true;
+    std::string err;
+    if (pairsAppend_ && pairsThisFlush_ > 0) {
+        MasIdx.stream();
+        built = MasIdx.build();
+        if (!built) err = errorText();
+        MasIdx.flush();
+    }
+    if (!built) {
         tell("Unexpected Error", "Unexpected file error:MASIDX(Build)|" + err + "|on Message#" + std::to_string(currentMsg_));
         tell("Rollback", "Will try to rollback changes.");
         if (rollbackPairs()) {
@@ -1012,10 +1033,18 @@ bool WordIndexer::stepFlushWords(bool all) {
         }
         wordsHandled_.emplace_back(at, e);
     }
+    if (wordAt_ < flushWordKeys_.size()) {
+        WordList.flush();
+        return true;
+    }
+    bool built = true;
+    std::string err;
+    if (wordsAppend_) {
+        built = WordList.build();
+        if (!built) err = errorText();
+    }
     WordList.flush();
-    if (wordAt_ < flushWordKeys_.size()) return true;
-    if (wordsAppend_ && !WordList.build())
-        return failedFlush("Wordlist(Build)|" + errorText() + "|on Message#" + std::to_string(currentMsg_));
+    if (!built) return failedFlush("Wordlist(Build)|" + err + "|on Message#" + std::to_string(currentMsg_));
     afterFlush();
     return phase_ != Phase::Done;
 }

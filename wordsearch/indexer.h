@@ -120,7 +120,9 @@ private:
     bool stepFlushWords(bool all);
     void afterFlush();
     bool anyDirty() const;
-    void indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin, size_t bodyEnd);
+    struct BatchText;
+    void breakText(BatchText& t, bool numbers) const;
+    void lookUpWords(const BatchText& t);
     void onWord(std::string_view word, uint64_t hash);
     void moveToIgnoreList(std::string_view word, Entry& e);
     bool rollbackPairs();
@@ -164,14 +166,20 @@ private:
     using Words = WordTable<Entry>;
     Words cache_;
     std::unordered_map<uint32_t, std::string> headings_;
-    // The words of the text being indexed, upper-cased one after another,
-    // and where each lies in it with its hash.
+    // A text read by a batch, and its words once broken: upper-cased one
+    // after another, and where each lies among them with its hash.
     struct TextWord {
         uint32_t at, length;
         uint64_t hash;
     };
-    std::string textWords_;
-    std::vector<TextWord> textWordAt_;
+    struct BatchText {
+        uint32_t msg = 0;
+        std::string heading, body;
+        size_t bodyBegin = 0, bodyEnd = 0;
+        std::string words;
+        std::vector<TextWord> wordAt;
+    };
+    std::vector<BatchText> batchTexts_;
     std::vector<uint64_t> pairs_;
     size_t pairAt_ = 0;
     bool pairsAppend_ = true;
