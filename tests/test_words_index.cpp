@@ -475,6 +475,61 @@ TEST_F(WordsIndex, FailedPartialFlushKeepsFormerCounts) {
 }
 } // namespace
 
+namespace {
+// The pairs of a flush go in together: one that cannot be written takes the
+// others of its flush with it, the run fails with the storage error, and the
+// next run indexes the message again.
+TEST_F(WordsIndex, FailedPairWriteTakesTheFlushBack) {
+    makeDb("Mail", 2);
+    addMail(1, "alpha beta", "");
+    ASSERT_EQ(run(), 1);
+    const int64_t pairsBefore = rows(MasIdx);
+    addMail(2, "alpha gamma", "");
+    uint32_t pos = 0, count = 0;
+    int32_t upd = 0;
+    ASSERT_TRUE(readIndexFields(pos, count, upd));
+    const uint32_t posBefore = pos;
+    WordIndexer r(ModePartial, 4, pos, Mem.ForumNumber, 2, upd, count);
+    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.step());
+    ASSERT_TRUE(r.step());
+    ASSERT_EQ(r.phase(), WordIndexer::Phase::FlushPairs);
+    // Another writer stores the pair of GAMMA (ID 3), the second of the flush.
+    MasIdx.clearBuffer();
+    MAS.SYSID = 2;
+    MAS.WORDID = 3;
+    ASSERT_TRUE(MasIdx.add()) << errorText();
+    while (r.step()) {
+    }
+    EXPECT_TRUE(r.failed());
+    EXPECT_EQ(r.finish(), 2);
+    EXPECT_TRUE(shownTitle("Unexpected Error"));
+    EXPECT_FALSE(shownTitle("Corrupt Data"));
+    EXPECT_EQ(rows(MasIdx), pairsBefore + 1);  // ALPHA's pair, written first, is gone again
+    EXPECT_FALSE(pair(2, "ALPHA"));
+    EXPECT_EQ(wordCount("ALPHA"), 1);
+    EXPECT_EQ(wordCount("GAMMA"), -1);
+    EXPECT_EQ(pos, posBefore);
+    EXPECT_TRUE(writeIndexFields(pos, count, upd));
+
+    // Without the stray row the next run takes the message.
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    MasIdx.clearBuffer();
+    MAS.SYSID = 2;
+    MAS.WORDID = 3;
+    ASSERT_TRUE(MasIdx.get(MAS_by_SysID));
+    ASSERT_TRUE(MasIdx.erase());
+    OP_CLOSE(OpClose, MasIdx.number());
+    EXPECT_EQ(advice(), AdvicePartial);
+    ASSERT_EQ(run(), 1);
+    EXPECT_EQ(lastRunMessages, 1u);
+    EXPECT_TRUE(pair(2, "ALPHA"));
+    EXPECT_TRUE(pair(2, "GAMMA"));
+    EXPECT_EQ(wordCount("ALPHA"), 2);
+    EXPECT_EQ(rows(MasIdx), pairsBefore + 2);
+}
+} // namespace
+
 // ---- the stored layout of the master index ------------------------------------
 
 #include <sqlite3.h>
