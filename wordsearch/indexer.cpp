@@ -689,34 +689,40 @@ void WordIndexer::onWord(std::string_view word, uint64_t hash) {
     }
 }
 
-void WordIndexer::breakText(BatchText& t, bool numbers) const {
-    t.words.clear();
-    t.wordAt.clear();
+void WordIndexer::breakText(BatchText& t, bool numbers) {
     const WordHash hash;
     auto gather = [&](const char* w, size_t len, size_t) {
-        t.wordAt.push_back({static_cast<uint32_t>(t.words.size()), static_cast<uint32_t>(len),
-                            hash(std::string_view(w, len))});
-        t.words.append(w, len);
+        batchWordAt_.push_back({static_cast<uint32_t>(batchWords_.size()), static_cast<uint32_t>(len),
+                                hash(std::string_view(w, len))});
+        batchWords_.append(w, len);
     };
+    t.firstWord = batchWordAt_.size();
     breakWords(rtrim(t.heading), true, numbers, gather);
     if (t.bodyEnd > t.bodyBegin)
         breakWords(std::string_view(t.body).substr(t.bodyBegin, t.bodyEnd - t.bodyBegin), true, numbers, gather);
+    t.endWord = batchWordAt_.size();
 }
 
-void WordIndexer::lookUpWords(const BatchText& t) {
-    ++textSeq_;
-    currentMsg_ = t.msg;
-    // The words are looked up in text order; the slot of a word some places
-    // ahead, and a little later its entry, are fetched meanwhile (most
-    // lookups would otherwise wait for memory twice).
+void WordIndexer::lookUpWords(size_t texts) {
+    // The words of the batch are looked up in text order; the slot of a word
+    // some places ahead, and a little later its entry, are fetched meanwhile
+    // (most lookups would otherwise wait for memory twice).
     constexpr size_t kSlotAhead = 16, kEntryAhead = 8;
-    const size_t n = t.wordAt.size();
-    for (size_t i = 0; i < n && i < kSlotAhead; ++i) cache_.prefetchSlot(t.wordAt[i].hash);
-    for (size_t i = 0; i < n && !failed_; ++i) {
-        if (i + kSlotAhead < n) cache_.prefetchSlot(t.wordAt[i + kSlotAhead].hash);
-        if (i + kEntryAhead < n) cache_.prefetchEntry(t.wordAt[i + kEntryAhead].hash);
-        const TextWord& w = t.wordAt[i];
-        onWord(std::string_view(t.words.data() + w.at, w.length), w.hash);
+    const size_t n = batchWordAt_.size();
+    for (size_t i = 0; i < n && i < kSlotAhead; ++i) cache_.prefetchSlot(batchWordAt_[i].hash);
+    for (size_t k = 0; k < texts && !failed_; ++k) {
+        const BatchText& t = batchTexts_[k];
+        ++textSeq_;
+        currentMsg_ = t.msg;
+        for (size_t i = t.firstWord; i < t.endWord && !failed_; ++i) {
+            if (i + kSlotAhead < n) cache_.prefetchSlot(batchWordAt_[i + kSlotAhead].hash);
+            if (i + kEntryAhead < n) cache_.prefetchEntry(batchWordAt_[i + kEntryAhead].hash);
+            const TextWord& w = batchWordAt_[i];
+            onWord(std::string_view(batchWords_.data() + w.at, w.length), w.hash);
+        }
+        if (failed_) break;
+        ++count_;
+        ++indexedRun_;
     }
 }
 
@@ -776,13 +782,10 @@ bool WordIndexer::stepIndex() {
     }
     endReadBatch(reads);
     const bool numbers = settings_.indexNumbers != 0;
-    for (size_t k = 0; k < texts && !failed_; ++k) {
-        breakText(batchTexts_[k], numbers);
-        lookUpWords(batchTexts_[k]);
-        if (failed_) break;
-        ++count_;
-        ++indexedRun_;
-    }
+    batchWords_.clear();
+    batchWordAt_.clear();
+    for (size_t k = 0; k < texts; ++k) breakText(batchTexts_[k], numbers);
+    lookUpWords(texts);
     if (failed_) return false;
     const long long remaining = total_ - done_;
     // Words moved to the ignore list wait for the next flush: their pairs in

@@ -121,8 +121,8 @@ private:
     void afterFlush();
     bool anyDirty() const;
     struct BatchText;
-    void breakText(BatchText& t, bool numbers) const;
-    void lookUpWords(const BatchText& t);
+    void breakText(BatchText& t, bool numbers);
+    void lookUpWords(size_t texts);
     void onWord(std::string_view word, uint64_t hash);
     void moveToIgnoreList(std::string_view word, Entry& e);
     bool rollbackPairs();
@@ -166,20 +166,21 @@ private:
     using Words = WordTable<Entry>;
     Words cache_;
     std::unordered_map<uint32_t, std::string> headings_;
-    // A text read by a batch, and its words once broken: upper-cased one
-    // after another, and where each lies among them with its hash.
-    struct TextWord {
-        uint32_t at, length;
-        uint64_t hash;
-    };
+    // The texts read by a batch, and their words once broken: upper-cased
+    // one after another, and where each lies among them with its hash.
     struct BatchText {
         uint32_t msg = 0;
         std::string heading, body;
         size_t bodyBegin = 0, bodyEnd = 0;
-        std::string words;
-        std::vector<TextWord> wordAt;
+        size_t firstWord = 0, endWord = 0;  // its words in batchWordAt_
+    };
+    struct TextWord {
+        uint32_t at, length;
+        uint64_t hash;
     };
     std::vector<BatchText> batchTexts_;
+    std::string batchWords_;
+    std::vector<TextWord> batchWordAt_;
     std::vector<uint64_t> pairs_;
     size_t pairAt_ = 0;
     bool pairsAppend_ = true;
