@@ -553,6 +553,7 @@ bool WordIndexer::stepDeleteWordRows() {
     movedSet_.clear();
     movedRows_ = 0;
     unlockRemoval();
+    endIndexChange();
     setPhase(afterRemoval_, afterRemoval_ == Phase::Index ? "Indexing messages" : "Preparing for Word Indexing");
     return phase_ != Phase::Done;
 }
@@ -827,6 +828,7 @@ bool WordIndexer::stepFlushPairs(bool all) {
                          pairs_.end());
         }
         sortPairs(pairs_);
+        beginIndexChange();
         firstPairPos_ = 0;
         pairsThisFlush_ = 0;
         // Into a large index the few new rows go with their keys; otherwise
@@ -844,7 +846,9 @@ bool WordIndexer::stepFlushPairs(bool all) {
         MasIdx.flush();
         const uint32_t msg = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
         tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + err + "|on Message#" + std::to_string(msg));
-        if (!rollbackPairs()) {
+        if (rollbackPairs()) {
+            endIndexChange();
+        } else {
             tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(msg));
             tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
             flushedPos_ = 0;
@@ -928,6 +932,7 @@ bool WordIndexer::stepFlushKeys() {
         tell("Unexpected Error", "Unexpected file error:MASIDX(Build)|" + err + "|on Message#" + std::to_string(currentMsg_));
         tell("Rollback", "Will try to rollback changes.");
         if (rollbackPairs()) {
+            endIndexChange();
             tell("Rollback Complete", "Rollback was sucessfull.");
         } else {
             flushNotTakenBack("MASIDX");
@@ -996,6 +1001,7 @@ bool WordIndexer::stepFlushWords(bool all) {
         tell("Unexpected Error", "Unexpected file error:" + what);
         rollbackWords();
         if (rollbackPairs()) {
+            endIndexChange();
             flushedPos_ = 0;
             flushedCount_ = 0;
             savedPosition_ = true;
@@ -1052,6 +1058,23 @@ bool WordIndexer::stepFlushWords(bool all) {
     return phase_ != Phase::Done;
 }
 
+// The rows of a flush are written in several commits and over two tables: a
+// run that stops before its flush is done (the process killed) leaves an
+// index whose words and pairs do not agree. Meanwhile the index carries no
+// word rule version, so that the next run builds it again from nothing.
+void WordIndexer::beginIndexChange() {
+    if (indexChanging_) return;
+    std::error_code ec;
+    std::filesystem::remove(wordRuleVersionFile(), ec);
+    indexChanging_ = true;
+}
+
+void WordIndexer::endIndexChange() {
+    if (!indexChanging_) return;
+    indexChanging_ = false;
+    storeWordRuleVersion();
+}
+
 void WordIndexer::afterFlush() {
     flushMessages_.clear();
     for (auto& handled : wordsHandled_) {
@@ -1074,6 +1097,7 @@ void WordIndexer::afterFlush() {
         beginRemoval(movedRows_, next);
     } else {
         movedSet_.clear();
+        endIndexChange();
         setPhase(next, "Indexing messages");
     }
 }

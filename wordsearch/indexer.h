@@ -119,6 +119,8 @@ private:
     bool stepFlushKeys();
     bool stepFlushWords(bool all);
     void afterFlush();
+    void beginIndexChange();
+    void endIndexChange();
     bool anyDirty() const;
     struct BatchText;
     void breakText(BatchText& t, bool numbers);
@@ -150,6 +152,7 @@ private:
     bool started_ = false, tablesOpen_ = false, cancelled_ = false, failed_ = false, endOfTexts_ = false;
     bool removalLocked_ = false, purgeTableLocked_ = false;
     bool prepared_ = false, wordListHadRows_ = false, masHadRows_ = false, savedPosition_ = false;
+    bool indexChanging_ = false;  // a flush has begun and the index is not whole until it ends
     uint8_t savedCircumflex_ = 0;
 
     // Position of the text last read, and the position and count as of the last flush.
