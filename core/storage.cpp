@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -525,8 +526,9 @@ struct Table::Impl {
         }
     }
 
-    void bindRow(sqlite3_stmt* s) const {
-        int param = 1;
+    // The buffer's values as parameters first, first + 1, ...
+    void bindRow(sqlite3_stmt* s, int first = 1) const {
+        int param = first;
         forEachValue([&](int64_t v) { sqlite3_bind_int64(s, param++, v); },
                      [&](const char* p, size_t n) { sqlite3_bind_text(s, param++, p, static_cast<int>(n), SQLITE_TRANSIENT); },
                      [&](const char* p, size_t n) { sqlite3_bind_blob(s, param++, p, static_cast<int>(n), SQLITE_TRANSIENT); });
@@ -1386,19 +1388,17 @@ bool Table::append() {
 }
 
 namespace {
-// Rows in one statement of a bulk append (two parameters each).
-constexpr size_t kBulkRows = 256;
+// Values bound by one statement of a bulk append, at most.
+constexpr size_t kBulkValues = 512;
 } // namespace
 
-bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater, Position& first) {
+bool appendRows(Table& t, size_t n, bool keysLater, Position& first, const std::function<void(size_t)>& fill) {
     setError(NoError);
     first = 0;
     Table::Impl& im = *t.impl();
     if (!im.writable()) return false;
-    const auto& fields = t.fields();
-    if (fields.size() != 2 || t.memo() || im.totalCols() != 2 ||
-        std::any_of(fields.begin(), fields.end(), [](const FieldDef& f) { return f.type != FieldType::ULong; })) {
-        setError(ErrInvalidDeclaration, "not a table of two whole numbers");
+    if (t.memo()) {
+        setError(ErrInvalidDeclaration, "a table with a memo");
         return false;
     }
     if (n == 0) return true;
@@ -1406,14 +1406,10 @@ bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater,
         if (!im.dropKeys()) return false;
         im.keysDropped = true;
     }
-    auto toBuffer = [&](uint64_t row) {
-        const uint32_t part[2] = {static_cast<uint32_t>(row >> 32), static_cast<uint32_t>(row)};
-        for (size_t f = 0; f < 2; ++f) std::memcpy(static_cast<char*>(t.buffer()) + fields[f].offset, &part[f], 4);
-    };
     if (im.logging()) {
         // The commit log of the open transaction takes each row as add() writes it.
         for (size_t i = 0; i < n; ++i) {
-            toBuffer(rows[i]);
+            fill(i);
             if (!t.add()) return false;
             if (i == 0) first = t.position();
         }
@@ -1431,9 +1427,7 @@ bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater,
         return false;
     };
     Position start = 0;
-    if (im.clusterKey >= 0) {
-        start = static_cast<Position>(rows[0]);
-    } else {
+    if (im.clusterKey < 0) {
         // New rows take the row IDs after the largest one.
         sqlite3_stmt* s = im.prepare("maxrow", [&] { return "SELECT max(rowid) FROM " + im.tab(); });
         if (!s) return undo();
@@ -1445,18 +1439,24 @@ bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater,
             return undo();
         }
     }
-    sqlite3_stmt* many = n >= kBulkRows ? im.prepare("bulk", [&] {
-        std::string sql = "INSERT INTO " + im.tab() + " (" + quoteId(im.cols[0]) + ", " + quoteId(im.cols[1]) + ") VALUES ";
-        for (size_t r = 0; r < kBulkRows; ++r)
-            sql += (r ? ", (?" : "(?") + std::to_string(2 * r + 1) + ", ?" + std::to_string(2 * r + 2) + ")";
+    const int cols = im.totalCols();
+    const size_t perStatement = std::max<size_t>(1, kBulkValues / static_cast<size_t>(cols));
+    sqlite3_stmt* many = n >= perStatement ? im.prepare("bulk", [&] {
+        std::string row = "(";
+        for (int k = 0; k < cols; ++k) row += std::string(k ? ", " : "") + "?";
+        row += ")";
+        std::string sql = im.insertSql();
+        sql.erase(sql.find(" VALUES ") + 8);
+        for (size_t r = 0; r < perStatement; ++r) sql += (r ? ", " : "") + row;
         return sql;
     }) : nullptr;
-    if (n >= kBulkRows && !many) return undo();
+    if (n >= perStatement && !many) return undo();
     size_t i = 0;
-    for (; n - i >= kBulkRows; i += kBulkRows) {
-        for (size_t r = 0; r < kBulkRows; ++r) {
-            sqlite3_bind_int64(many, static_cast<int>(2 * r + 1), static_cast<int64_t>(rows[i + r] >> 32));
-            sqlite3_bind_int64(many, static_cast<int>(2 * r + 2), static_cast<int64_t>(rows[i + r] & 0xFFFFFFFFu));
+    for (; n - i >= perStatement; i += perStatement) {
+        for (size_t r = 0; r < perStatement; ++r) {
+            fill(i + r);
+            if (i + r == 0 && im.clusterKey >= 0) start = im.posFromBuffer();
+            im.bindRow(many, static_cast<int>(r) * cols + 1);
         }
         if (!im.stepWrite(many)) return undo();
     }
@@ -1464,8 +1464,9 @@ bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater,
         sqlite3_stmt* one = im.prepare("ins", [&] { return im.insertSql(); });
         if (!one) return undo();
         for (; i < n; ++i) {
-            sqlite3_bind_int64(one, 1, static_cast<int64_t>(rows[i] >> 32));
-            sqlite3_bind_int64(one, 2, static_cast<int64_t>(rows[i] & 0xFFFFFFFFu));
+            fill(i);
+            if (i == 0 && im.clusterKey >= 0) start = im.posFromBuffer();
+            im.bindRow(one);
             if (!im.stepWrite(one)) return undo();
         }
     }
@@ -1475,10 +1476,24 @@ bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater,
         saved.restore();
         return false;
     }
-    toBuffer(rows[n - 1]);
-    im.setCurrent(im.clusterKey >= 0 ? static_cast<Position>(rows[n - 1]) : start + static_cast<Position>(n) - 1);
+    // The buffer holds the last row, and so does the position.
+    im.setCurrent(im.clusterKey >= 0 ? im.posFromBuffer() : start + static_cast<Position>(n) - 1);
     first = start;
     return true;
+}
+
+bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater, Position& first) {
+    const auto& fields = t.fields();
+    if (fields.size() != 2 ||
+        std::any_of(fields.begin(), fields.end(), [](const FieldDef& f) { return f.type != FieldType::ULong || f.dim > 1; })) {
+        setError(ErrInvalidDeclaration, "not a table of two whole numbers");
+        first = 0;
+        return false;
+    }
+    return appendRows(t, n, keysLater, first, [&](size_t i) {
+        const uint32_t part[2] = {static_cast<uint32_t>(rows[i] >> 32), static_cast<uint32_t>(rows[i])};
+        for (size_t f = 0; f < 2; ++f) std::memcpy(static_cast<char*>(t.buffer()) + fields[f].offset, &part[f], 4);
+    });
 }
 
 bool Table::put() {

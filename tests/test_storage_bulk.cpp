@@ -145,6 +145,51 @@ TEST_P(StorageBulk, InsideATransactionTheRowsGoWithIt) {
 INSTANTIATE_TEST_SUITE_P(Layouts, StorageBulk, ::testing::Values(&Clustered, &WithRowIds),
                          [](const auto& info) { return info.param == &Clustered ? "KeyOrder" : "RowIds"; });
 
+// A table of words: a number and a string under a unique key without case.
+struct WordRec {
+    uint32_t ID;
+    Str<12> NAME;
+};
+WordRec W;
+Table Words(914, "Words", "W", StorageKind::Keyed, &W, sizeof W,
+            {QB_FIELD(WordRec, ID, "W", ULong, 0), QB_FIELD(WordRec, NAME, "W", String, 12)},
+            {KeyDef{"W:ById", {{0, false}}, true, false, false, true},
+             KeyDef{"W:ByName", {{1, false}}, true, true, false, true}});
+
+TEST(StorageBulkRows, StringsGoInWholeAndADuplicateTakesItsRowsBack) {
+    TempDir dir;
+    setEngineDirectory(dir.path);
+    Words.create(dir.path + "/IDX928.TPS");
+    Words.open(dir.path + "/IDX928.TPS", OpenMode::SharedReadWrite);
+    ASSERT_EQ(errorCode(), 0) << errorText();
+    std::vector<std::string> names;
+    for (int i = 0; i < 700; ++i) names.push_back("WORD" + std::to_string(i));
+    auto fill = [&](size_t i) {
+        Words.clearBuffer();
+        W.ID = static_cast<uint32_t>(i + 1);
+        W.NAME = names[i];
+    };
+    Position at = 0;
+    ASSERT_TRUE(appendRows(Words, 600, true, at, fill)) << errorText();
+    ASSERT_TRUE(Words.build()) << errorText();
+    EXPECT_EQ(Words.records(), 600);
+    Words.clearBuffer();
+    W.NAME = "word599";
+    ASSERT_TRUE(Words.get(1));
+    EXPECT_EQ(W.ID, 600u);
+    ASSERT_TRUE(Words.reget(at));
+    EXPECT_EQ(W.ID, 1u);
+    // The rest, with one name again in other letters deep among them.
+    names[650] = "Word17";
+    EXPECT_FALSE(appendRows(Words, 100, false, at, [&](size_t i) { fill(600 + i); }));
+    EXPECT_EQ(errorCode(), ErrDuplicateKey) << errorText();
+    EXPECT_EQ(Words.records(), 600);
+    Words.clearBuffer();
+    W.NAME = "WORD601";
+    EXPECT_FALSE(Words.get(1));
+    closeAllTables();
+}
+
 TEST(StorageBulkShape, OnlyTablesOfTwoWholeNumbers) {
     TempDir dir;
     setEngineDirectory(dir.path);

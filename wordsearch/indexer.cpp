@@ -1014,10 +1014,16 @@ bool WordIndexer::stepFlushWords(bool all) {
     const size_t chunk = all ? flushWordKeys_.size() : static_cast<size_t>(batch_) * 250;
     const size_t end = std::min(flushWordKeys_.size(), wordAt_ + chunk);
     WordList.stream();
+    // New words for an empty list are appended together, or none of them.
+    std::vector<Words::Index> appended;
     for (; wordAt_ < end; ++wordAt_) {
         const Words::Index at = flushWordKeys_[wordAt_];
         Entry& e = cache_.value(at);
         if (!e.dirty || e.status == 3) continue;
+        if (wordsAppend_ && e.status != 1) {
+            appended.push_back(at);
+            continue;
+        }
         bool ok;
         if (e.status == 1) {
             WordList.clearBuffer();
@@ -1032,7 +1038,7 @@ bool WordIndexer::stepFlushWords(bool all) {
             WOR.WORDID = e.id;
             WOR.THEWORD = cache_.word(at);
             WOR.WORDCOUNT = e.count;
-            ok = wordsAppend_ ? WordList.append() : WordList.add();
+            ok = WordList.add();
         }
         if (!ok) {
             const std::string err = errorText();
@@ -1042,6 +1048,20 @@ bool WordIndexer::stepFlushWords(bool all) {
         }
         wordsHandled_.emplace_back(at, e);
     }
+    Position first = 0;
+    if (!appended.empty() && !appendRows(WordList, appended.size(), true, first, [&](size_t i) {
+            const Entry& e = cache_.value(appended[i]);
+            WordList.clearBuffer();
+            WOR.WORDID = e.id;
+            WOR.THEWORD = cache_.word(appended[i]);
+            WOR.WORDCOUNT = e.count;
+        })) {
+        const std::string err = errorText();
+        WordList.flush();
+        return failedFlush("Wordlist(Put)|" + err + "|on Message#" + std::to_string(currentMsg_) + "|Word=" +
+                           std::string(cache_.word(appended.front())));
+    }
+    for (Words::Index at : appended) wordsHandled_.emplace_back(at, cache_.value(at));
     if (wordAt_ < flushWordKeys_.size()) {
         WordList.flush();
         return true;
