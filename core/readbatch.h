@@ -21,6 +21,7 @@ void endReadBatch(const std::vector<Table*>& tables);
 // pages is cheaper without the map: setting it up, its page faults and the
 // unmapping at close cost more than the read calls they save.
 void setReadMapping(bool on);
+bool readMappingOn();
 
 // Whether a table closed from now on keeps its connection to the file, with
 // the statements prepared on it, for the next opening of the same file in

@@ -14,6 +14,7 @@
 // companion file "<table file>-lock": they are seen by every process and vanish
 // with the process that holds them.
 #include "core/storage.h"
+#include "core/bulkappend.h"
 #include "core/fieldput.h"
 #include "core/readbatch.h"
 
@@ -27,6 +28,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -284,7 +286,8 @@ Conn* sharedConn(const std::string& dir) {
     fs::create_directories(dir, ec);
     auto* c = new Conn;
     c->shared = true;
-    if (sqlite3_open_v2(path.c_str(), &c->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI,
+    if (sqlite3_open_v2(path.c_str(), &c->db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         failSqlite(c->db, SQLITE_CANTOPEN);
         sqlite3_close(c->db);
@@ -309,6 +312,7 @@ Conn* sharedConn(const std::string& dir) {
 void setEngineDirectory(const std::string& dir) { engineDir = dir; }
 
 void setReadMapping(bool on) { readMapping = on; }
+bool readMappingOn() { return readMapping; }
 
 namespace {
 bool keepClosed = false;  // keepClosedConnections
@@ -588,8 +592,9 @@ struct Table::Impl {
         }
     }
 
-    void bindRow(sqlite3_stmt* s) const {
-        int param = 1;
+    // The buffer's values as parameters first, first + 1, ...
+    void bindRow(sqlite3_stmt* s, int first = 1) const {
+        int param = first;
         forEachValue([&](int64_t v) { sqlite3_bind_int64(s, param++, v); },
                      [&](const char* p, size_t n) { sqlite3_bind_text(s, param++, p, static_cast<int>(n), SQLITE_TRANSIENT); },
                      [&](const char* p, size_t n) { sqlite3_bind_blob(s, param++, p, static_cast<int>(n), SQLITE_TRANSIENT); });
@@ -787,6 +792,8 @@ struct Table::Impl {
 
     // ---- writes
 
+    void setCurrent(Position p) { t->current_ = p; }
+
     bool writable() {
         if (!t->open_) { setError(ErrRecordNotAvailable, "table not open"); return false; }
         if (readOnly) { setError(ErrAccessDenied, "opened read-only"); return false; }
@@ -881,7 +888,8 @@ struct Table::Impl {
 
     bool attachOwn(const std::string& path) {
         sqlite3* db = nullptr;
-        int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_URI;
+        // A connection is used by one thread only: no mutex of its own.
+        int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
         int rc = sqlite3_open_v2(fileUri(path, false).c_str(), &db, flags, nullptr);
         if (rc != SQLITE_OK) {
             failSqlite(db, rc);
@@ -1540,6 +1548,115 @@ bool Table::append() {
         im.keysDropped = true;
     }
     return add();
+}
+
+namespace {
+// Values bound by one statement of a bulk append, at most.
+constexpr size_t kBulkValues = 512;
+} // namespace
+
+bool appendRows(Table& t, size_t n, bool keysLater, Position& first, const std::function<void(size_t)>& fill) {
+    setError(NoError);
+    first = 0;
+    Table::Impl& im = *t.impl();
+    if (!im.writable()) return false;
+    if (t.memo()) {
+        setError(ErrInvalidDeclaration, "a table with a memo");
+        return false;
+    }
+    if (n == 0) return true;
+    if (keysLater && !im.keysDropped) {
+        if (!im.dropKeys()) return false;
+        im.keysDropped = true;
+    }
+    if (im.logging()) {
+        // The commit log of the open transaction takes each row as add() writes it.
+        for (size_t i = 0; i < n; ++i) {
+            fill(i);
+            if (!t.add()) return false;
+            if (i == 0) first = t.position();
+        }
+        return true;
+    }
+    im.invalidateCursor();
+    im.conn->commitBatch();
+    Conn& c = *im.conn;
+    if (!c.exec("SAVEPOINT qbbulk")) return false;
+    auto undo = [&] {
+        const SavedError saved;
+        c.exec("ROLLBACK TO qbbulk; RELEASE qbbulk");
+        saved.restore();
+        first = 0;
+        return false;
+    };
+    Position start = 0;
+    if (im.clusterKey < 0) {
+        // New rows take the row IDs after the largest one.
+        sqlite3_stmt* s = im.prepare("maxrow", [&] { return "SELECT max(rowid) FROM " + im.tab(); });
+        if (!s) return undo();
+        const int rc = sqlite3_step(s);
+        if (rc == SQLITE_ROW) start = sqlite3_column_int64(s, 0) + 1;
+        sqlite3_reset(s);
+        if (rc != SQLITE_ROW) {
+            failSqlite(c.db, rc);
+            return undo();
+        }
+    }
+    const int cols = im.totalCols();
+    const size_t perStatement = std::max<size_t>(1, kBulkValues / static_cast<size_t>(cols));
+    sqlite3_stmt* many = n >= perStatement ? im.prepare("bulk", [&] {
+        std::string row = "(";
+        for (int k = 0; k < cols; ++k) row += std::string(k ? ", " : "") + "?";
+        row += ")";
+        std::string sql = im.insertSql();
+        sql.erase(sql.find(" VALUES ") + 8);
+        for (size_t r = 0; r < perStatement; ++r) sql += (r ? ", " : "") + row;
+        return sql;
+    }) : nullptr;
+    if (n >= perStatement && !many) return undo();
+    size_t i = 0;
+    for (; n - i >= perStatement; i += perStatement) {
+        for (size_t r = 0; r < perStatement; ++r) {
+            fill(i + r);
+            if (i + r == 0 && im.clusterKey >= 0) start = im.posFromBuffer();
+            im.bindRow(many, static_cast<int>(r) * cols + 1);
+        }
+        if (!im.stepWrite(many)) return undo();
+    }
+    if (i < n) {
+        sqlite3_stmt* one = im.prepare("ins", [&] { return im.insertSql(); });
+        if (!one) return undo();
+        for (; i < n; ++i) {
+            fill(i);
+            if (i == 0 && im.clusterKey >= 0) start = im.posFromBuffer();
+            im.bindRow(one);
+            if (!im.stepWrite(one)) return undo();
+        }
+    }
+    if (!c.exec("RELEASE qbbulk")) {
+        const SavedError saved;
+        if (!sqlite3_get_autocommit(c.db)) c.exec("ROLLBACK");
+        saved.restore();
+        return false;
+    }
+    // The buffer holds the last row, and so does the position.
+    im.setCurrent(im.clusterKey >= 0 ? im.posFromBuffer() : start + static_cast<Position>(n) - 1);
+    first = start;
+    return true;
+}
+
+bool appendNumberPairs(Table& t, const uint64_t* rows, size_t n, bool keysLater, Position& first) {
+    const auto& fields = t.fields();
+    if (fields.size() != 2 ||
+        std::any_of(fields.begin(), fields.end(), [](const FieldDef& f) { return f.type != FieldType::ULong || f.dim > 1; })) {
+        setError(ErrInvalidDeclaration, "not a table of two whole numbers");
+        first = 0;
+        return false;
+    }
+    return appendRows(t, n, keysLater, first, [&](size_t i) {
+        const uint32_t part[2] = {static_cast<uint32_t>(rows[i] >> 32), static_cast<uint32_t>(rows[i])};
+        for (size_t f = 0; f < 2; ++f) std::memcpy(static_cast<char*>(t.buffer()) + fields[f].offset, &part[f], 4);
+    });
 }
 
 bool Table::put() {

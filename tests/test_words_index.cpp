@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "tests/words_fixture.h"
@@ -57,6 +58,28 @@ protected:
         bool found = MasIdx.get(MAS_by_SysID);
         OP_CLOSE(OpClose, MasIdx.number());
         return found;
+    }
+
+    // A mail database of one indexed message (subject first), and a partial
+    // run over a second one (subject second), stopped before it writes its pairs.
+    struct HeldRun {
+        uint32_t pos = 0, count = 0;
+        int32_t upd = 0;
+        int64_t pairsBefore = 0;
+        std::unique_ptr<WordIndexer> r;
+    };
+    void partialRunUpToFlush(HeldRun& h, const std::string& first, const std::string& second) {
+        makeDb("Mail", 2);
+        addMail(1, first, "");
+        ASSERT_EQ(run(), 1);
+        h.pairsBefore = rows(MasIdx);
+        addMail(2, second, "");
+        ASSERT_TRUE(readIndexFields(h.pos, h.count, h.upd));
+        h.r = std::make_unique<WordIndexer>(ModePartial, 4, h.pos, Mem.ForumNumber, 2, h.upd, h.count);
+        ASSERT_TRUE(h.r->start());
+        ASSERT_TRUE(h.r->step());
+        ASSERT_TRUE(h.r->step());
+        ASSERT_EQ(h.r->phase(), WordIndexer::Phase::FlushPairs);
     }
 
     uint32_t lastRunMessages = 0;
@@ -450,28 +473,95 @@ TEST_F(WordsIndex, FailedWordWriteRollsTheFlushBack) {
 
 namespace {
 TEST_F(WordsIndex, FailedPartialFlushKeepsFormerCounts) {
-    makeDb("Mail", 2);
-    addMail(1, "alpha", "");
-    ASSERT_EQ(run(), 1);
-    const int64_t pairsBefore = rows(MasIdx);
-    addMail(2, "alpha beta", "");
-    uint32_t pos = 0, count = 0;
-    int32_t upd = 0;
-    ASSERT_TRUE(readIndexFields(pos, count, upd));
-    WordIndexer r(ModePartial, 4, pos, Mem.ForumNumber, 2, upd, count);
-    ASSERT_TRUE(r.start());
-    ASSERT_TRUE(r.step());
-    ASSERT_TRUE(r.step());
-    ASSERT_EQ(r.phase(), WordIndexer::Phase::FlushPairs);
+    HeldRun h;
+    ASSERT_NO_FATAL_FAILURE(partialRunUpToFlush(h, "alpha", "alpha beta"));
     WordList.clearBuffer();
     WOR.WORDID = 2;  // BETA's ID
     WOR.THEWORD = "INTRUDER";
     ASSERT_TRUE(WordList.add());
-    while (r.step()) {
+    while (h.r->step()) {
     }
-    EXPECT_EQ(r.finish(), 2);
+    EXPECT_EQ(h.r->finish(), 2);
     EXPECT_EQ(wordCount("ALPHA"), 1);  // its count before the failed flush
-    EXPECT_EQ(rows(MasIdx), pairsBefore);
+    EXPECT_EQ(rows(MasIdx), h.pairsBefore);
+}
+} // namespace
+
+namespace {
+// The pairs of a flush go in together: one that cannot be written takes the
+// others of its flush with it, the run fails with the storage error, and the
+// next run indexes the message again.
+TEST_F(WordsIndex, FailedPairWriteTakesTheFlushBack) {
+    HeldRun h;
+    ASSERT_NO_FATAL_FAILURE(partialRunUpToFlush(h, "alpha beta", "alpha gamma"));
+    const uint32_t posBefore = h.pos;
+    // Another writer stores the pair of GAMMA (ID 3), the second of the flush.
+    MasIdx.clearBuffer();
+    MAS.SYSID = 2;
+    MAS.WORDID = 3;
+    ASSERT_TRUE(MasIdx.add()) << errorText();
+    while (h.r->step()) {
+    }
+    EXPECT_TRUE(h.r->failed());
+    EXPECT_EQ(h.r->finish(), 2);
+    EXPECT_TRUE(shownTitle("Unexpected Error"));
+    EXPECT_FALSE(shownTitle("Corrupt Data"));
+    EXPECT_EQ(rows(MasIdx), h.pairsBefore + 1);  // ALPHA's pair, written first, is gone again
+    EXPECT_FALSE(pair(2, "ALPHA"));
+    EXPECT_EQ(wordCount("ALPHA"), 1);
+    EXPECT_EQ(wordCount("GAMMA"), -1);
+    EXPECT_EQ(h.pos, posBefore);
+    EXPECT_TRUE(writeIndexFields(h.pos, h.count, h.upd));
+
+    // Without the stray row the next run takes the message.
+    OP_CLOSE(OpOpenShared, MasIdx.number());
+    MasIdx.clearBuffer();
+    MAS.SYSID = 2;
+    MAS.WORDID = 3;
+    ASSERT_TRUE(MasIdx.get(MAS_by_SysID));
+    ASSERT_TRUE(MasIdx.erase());
+    OP_CLOSE(OpClose, MasIdx.number());
+    EXPECT_EQ(advice(), AdvicePartial);
+    ASSERT_EQ(run(), 1);
+    EXPECT_EQ(lastRunMessages, 1u);
+    EXPECT_TRUE(pair(2, "ALPHA"));
+    EXPECT_TRUE(pair(2, "GAMMA"));
+    EXPECT_EQ(wordCount("ALPHA"), 2);
+    EXPECT_EQ(rows(MasIdx), h.pairsBefore + 2);
+}
+} // namespace
+
+namespace {
+// A run that stops within its flush (the process killed) leaves pairs whose
+// words are not all stored: the next run builds the index again.
+TEST_F(WordsIndex, RunStoppedWithinItsFlushIsBuiltAgainByTheNext) {
+    for (WordIndexer::Phase stop : {WordIndexer::Phase::FlushKeys, WordIndexer::Phase::FlushWords}) {
+        makeDb("Mail" + std::to_string(static_cast<int>(stop)), 2, 250001 + static_cast<uint32_t>(stop));
+        addMail(1, "alpha beta", "");
+        addMail(2, "beta gamma", "");
+        {
+            uint32_t pos = 0, count = 0;
+            int32_t upd = 0;
+            ASSERT_TRUE(readIndexFields(pos, count, upd));
+            WordIndexer r(ModeFull, 4, pos, Mem.ForumNumber, 2, upd, count);
+            ASSERT_TRUE(r.start());
+            ASSERT_TRUE(writeIndexFields(pos, count, upd));  // as a run does when it starts
+            while (r.phase() != stop && r.step()) {
+            }
+            ASSERT_EQ(r.phase(), stop);
+            // Nothing more of the run reaches the files.
+        }
+        EXPECT_GT(rows(MasIdx), 0);
+        EXPECT_EQ(rows(WordList), 0);
+        EXPECT_EQ(advice(), AdviceFull);
+        ASSERT_EQ(run(), 1);
+        EXPECT_EQ(lastRunMessages, 2u);
+        EXPECT_EQ(wordCount("BETA"), 2);
+        EXPECT_EQ(wordCount("GAMMA"), 1);
+        EXPECT_TRUE(pair(2, "GAMMA"));
+        EXPECT_FALSE(pair(1, "GAMMA"));
+        EXPECT_EQ(advice(), AdviceNone);
+    }
 }
 } // namespace
 

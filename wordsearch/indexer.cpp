@@ -7,7 +7,9 @@
 #include <fstream>
 
 #include "core/access.h"
+#include "core/bulkappend.h"
 #include "core/globals.h"
+#include "core/readbatch.h"
 #include "core/storage.h"
 #include "core/tables.h"
 #include "core/ui.h"
@@ -29,6 +31,19 @@ constexpr size_t kPairFlush = 4000000;
 constexpr double kDeleteShare = 0.005;
 
 } // namespace
+
+void sortPairs(std::vector<uint64_t>& pairs) {
+    size_t begin = 0;
+    for (size_t i = 1; i <= pairs.size(); ++i) {
+        if (i < pairs.size() && pairs[i] >> 32 == pairs[begin] >> 32) continue;
+        if (i < pairs.size() && pairs[i] >> 32 < pairs[begin] >> 32) {
+            std::sort(pairs.begin(), pairs.end());
+            return;
+        }
+        std::sort(pairs.begin() + static_cast<std::ptrdiff_t>(begin), pairs.begin() + static_cast<std::ptrdiff_t>(i));
+        begin = i;
+    }
+}
 
 // ---------------------------------------------------------------- ignore list data
 
@@ -193,8 +208,13 @@ void WordIndexer::setPhase(Phase p, const std::string& text) {
 
 void WordIndexer::openTables() {
     if (tablesOpen_) return;
-    OP_CLOSE(OpOpenShared, MsgText.number(), WordList.number(), MasIdx.number(), WordPurge.number(),
-             StopWords.number());
+    // The texts are read once from start to end: page by page, not through
+    // a map of the whole file that would stay in memory to the end of the run.
+    const bool mapped = readMappingOn();
+    setReadMapping(false);
+    OP_CLOSE(OpOpenShared, MsgText.number());
+    setReadMapping(mapped);
+    OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), WordPurge.number(), StopWords.number());
     if (kind_ == 2) OP_CLOSE(OpOpenShared, Mail.number());
     else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
     tablesOpen_ = true;
@@ -533,6 +553,7 @@ bool WordIndexer::stepDeleteWordRows() {
     movedSet_.clear();
     movedRows_ = 0;
     unlockRemoval();
+    endIndexChange();
     setPhase(afterRemoval_, afterRemoval_ == Phase::Index ? "Indexing messages" : "Preparing for Word Indexing");
     return phase_ != Phase::Done;
 }
@@ -543,8 +564,6 @@ bool WordIndexer::stepPrepare() {
     unlockRemoval();
     status_ = "Preparing for Word Indexing";
     cache_.clear();
-    // Short bucket chains: most words looked up are in the table already.
-    cache_.max_load_factor(0.5f);
     cache_.reserve(1 << 17);
     StopWords.setFile();
     if (StopWords.records() == 0) {
@@ -606,7 +625,7 @@ std::string WordIndexer::headingOf(uint32_t threadNumber) {
     return h;
 }
 
-void WordIndexer::moveToIgnoreList(const std::string& word, Entry& e) {
+void WordIndexer::moveToIgnoreList(std::string_view word, Entry& e) {
     status_ = "Moving Word to Stop List...";
     StopWords.clearBuffer();
     STO.THEWORD = word;
@@ -621,10 +640,9 @@ void WordIndexer::moveToIgnoreList(const std::string& word, Entry& e) {
     ++movedTotal_;
 }
 
-void WordIndexer::onWord(const char* w, size_t len) {
-    std::string_view word(w, len);
-    auto it = cache_.find(word);
-    if (it == cache_.end()) {
+void WordIndexer::onWord(std::string_view word, uint64_t hash) {
+    Words::Index at = cache_.indexOf(word, hash);
+    if (at == Words::npos) {
         Entry e;
         if (wordListHadRows_) {
             WordList.clearBuffer();
@@ -650,12 +668,12 @@ void WordIndexer::onWord(const char* w, size_t len) {
             e.id = 0;
             e.count = 0;
         }
-        it = cache_.emplace(std::string(word), e).first;
+        at = cache_.emplace(word, e, hash).first;
     }
-    Entry& e = it->second;
+    Entry& e = cache_.value(at);
     if (e.status == 3) return;
     if (autoStop_ && count_ > 10000 && e.count > static_cast<int32_t>(count_ / 4)) {
-        moveToIgnoreList(it->first, e);
+        moveToIgnoreList(cache_.word(at), e);
         return;
     }
     bool created = false;
@@ -672,16 +690,41 @@ void WordIndexer::onWord(const char* w, size_t len) {
     }
 }
 
-void WordIndexer::indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin,
-                            size_t bodyEnd) {
-    ++textSeq_;
-    currentMsg_ = msg;
-    const bool numbers = settings_.indexNumbers != 0;
-    auto cb = [&](const char* w, size_t len, size_t) {
-        if (!failed_) onWord(w, len);
+void WordIndexer::breakText(BatchText& t, bool numbers) {
+    const WordHash hash;
+    auto gather = [&](const char* w, size_t len, size_t) {
+        batchWordAt_.push_back({static_cast<uint32_t>(batchWords_.size()), static_cast<uint32_t>(len),
+                                hash(std::string_view(w, len))});
+        batchWords_.append(w, len);
     };
-    breakWords(rtrim(heading), true, numbers, cb);
-    if (bodyEnd > bodyBegin) breakWords(body.substr(bodyBegin, bodyEnd - bodyBegin), true, numbers, cb);
+    t.firstWord = batchWordAt_.size();
+    breakWords(rtrim(t.heading), true, numbers, gather);
+    if (t.bodyEnd > t.bodyBegin)
+        breakWords(std::string_view(t.body).substr(t.bodyBegin, t.bodyEnd - t.bodyBegin), true, numbers, gather);
+    t.endWord = batchWordAt_.size();
+}
+
+void WordIndexer::lookUpWords(size_t texts) {
+    // The words of the batch are looked up in text order; the slot of a word
+    // some places ahead, and a little later its entry, are fetched meanwhile
+    // (most lookups would otherwise wait for memory twice).
+    constexpr size_t kSlotAhead = 16, kEntryAhead = 8;
+    const size_t n = batchWordAt_.size();
+    for (size_t i = 0; i < n && i < kSlotAhead; ++i) cache_.prefetchSlot(batchWordAt_[i].hash);
+    for (size_t k = 0; k < texts && !failed_; ++k) {
+        const BatchText& t = batchTexts_[k];
+        ++textSeq_;
+        currentMsg_ = t.msg;
+        for (size_t i = t.firstWord; i < t.endWord && !failed_; ++i) {
+            if (i + kSlotAhead < n) cache_.prefetchSlot(batchWordAt_[i + kSlotAhead].hash);
+            if (i + kEntryAhead < n) cache_.prefetchEntry(batchWordAt_[i + kEntryAhead].hash);
+            const TextWord& w = batchWordAt_[i];
+            onWord(std::string_view(batchWords_.data() + w.at, w.length), w.hash);
+        }
+        if (failed_) break;
+        ++count_;
+        ++indexedRun_;
+    }
 }
 
 bool WordIndexer::stepIndex() {
@@ -689,9 +732,18 @@ bool WordIndexer::stepIndex() {
         phase_ = Phase::Done;
         return false;
     }
+    // Room for the pairs up to the next flush at once: the buffer is not
+    // copied as it grows, and only the part used takes memory.
+    if (pairs_.capacity() < kPairFlush) pairs_.reserve(kPairFlush + kPairFlush / 8);
+    // The texts of the batch are read first, in one read transaction of each file.
+    std::vector<Table*> reads{&MsgText, &WordList, &MasIdx};
+    if (kind_ == 2) reads.push_back(&Mail);
+    else reads.insert(reads.end(), {&MsgNmbr, &Threads});
+    beginReadBatch(reads);
     if (lastPos_ > 0) MsgText.setRecord(lastPos_ + 1);
     else MsgText.setFile();
-    for (int i = 0; i < batch_ && !failed_; ++i) {
+    size_t texts = 0;
+    for (int i = 0; i < batch_; ++i) {
         if (!MsgText.next()) {
             endOfTexts_ = true;
             break;
@@ -707,28 +759,34 @@ bool WordIndexer::stepIndex() {
             MasIdx.setFrom(MAS_by_SysID);
             if (MasIdx.next() && MAS.SYSID == msg) continue;
         }
-        // The memo is read with the row; keep it before reading other tables.
-        const std::string body = TXT_MsgText;
+        if (batchTexts_.size() <= texts) batchTexts_.resize(texts + 1);
+        BatchText& t = batchTexts_[texts];
+        t.msg = msg;
+        // The memo is read with the row; taken over before reading other tables.
+        t.body = std::move(TXT_MsgText);
         if (kind_ == 2) {
             Mail.clearBuffer();
             MAI.MAILID = msg;
             if (!Mail.get(MAI_IdKey)) continue;
-            size_t b = 0, e = 0;
-            if (!mailBodyRange(body, b, e)) b = e = 0;
-            indexText(msg, MAI.SUBJECT.view(), body, b, e);
+            t.heading.assign(MAI.SUBJECT.view());
+            if (!mailBodyRange(t.body, t.bodyBegin, t.bodyEnd)) t.bodyBegin = t.bodyEnd = 0;
         } else {
             MsgNmbr.clearBuffer();
             MSG.MSGNUMBER = msg;
             if (!MsgNmbr.get(MSG_IdKey)) continue;
-            std::string heading = headingOf(MSG.THREADNUMBER);
-            std::string_view bv = rtrim(body);
-            size_t e = dropFooter_ ? bodyEndWithoutFooter(bv) : bv.size();
-            indexText(msg, heading, bv, 0, e);
+            t.heading = headingOf(MSG.THREADNUMBER);
+            const std::string_view bv = rtrim(t.body);
+            t.bodyBegin = 0;
+            t.bodyEnd = dropFooter_ ? bodyEndWithoutFooter(bv) : bv.size();
         }
-        if (failed_) break;
-        ++count_;
-        ++indexedRun_;
+        ++texts;
     }
+    endReadBatch(reads);
+    const bool numbers = settings_.indexNumbers != 0;
+    batchWords_.clear();
+    batchWordAt_.clear();
+    for (size_t k = 0; k < texts; ++k) breakText(batchTexts_[k], numbers);
+    lookUpWords(texts);
     if (failed_) return false;
     const long long remaining = total_ - done_;
     // Words moved to the ignore list wait for the next flush: their pairs in
@@ -751,16 +809,26 @@ bool WordIndexer::stepIndex() {
 // ---- flushing
 
 bool WordIndexer::anyDirty() const {
-    return std::any_of(cache_.begin(), cache_.end(), [](auto& kv) { return kv.second.dirty; });
+    for (Words::Index i = 0; i < cache_.size(); ++i)
+        if (cache_.value(i).dirty) return true;
+    return false;
 }
 
 bool WordIndexer::stepFlushPairs(bool all) {
     if (pairAt_ == 0) {
-        if (!movedSet_.empty())
+        if (!movedSet_.empty()) {
+            std::vector<bool> moved(static_cast<size_t>(std::max(nextWordId_, 1)));
+            for (uint32_t id : movedSet_)
+                if (id < moved.size()) moved[id] = true;
             pairs_.erase(std::remove_if(pairs_.begin(), pairs_.end(),
-                                        [&](uint64_t p) { return movedSet_.count(static_cast<uint32_t>(p)) != 0; }),
+                                        [&](uint64_t p) {
+                                            const uint32_t id = static_cast<uint32_t>(p);
+                                            return id < moved.size() && moved[id];
+                                        }),
                          pairs_.end());
-        std::sort(pairs_.begin(), pairs_.end());
+        }
+        sortPairs(pairs_);
+        beginIndexChange();
         firstPairPos_ = 0;
         pairsThisFlush_ = 0;
         // Into a large index the few new rows go with their keys; otherwise
@@ -771,33 +839,33 @@ bool WordIndexer::stepFlushPairs(bool all) {
     const size_t chunk = all ? pairs_.size() : static_cast<size_t>(batch_) * 1000;
     const size_t end = std::min(pairs_.size(), pairAt_ + chunk);
     MasIdx.stream();
-    for (; pairAt_ < end; ++pairAt_) {
-        MAS.SYSID = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
-        MAS.WORDID = static_cast<uint32_t>(pairs_[pairAt_]);
-        bool ok = pairsAppend_ ? MasIdx.append() : MasIdx.add();
-        if (!ok) {
-            const std::string err = errorText();
-            MasIdx.flush();
-            tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + err + "|on Message#" +
-                                         std::to_string(MAS.SYSID));
-            if (!rollbackPairs()) {
-                tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(MAS.SYSID));
-                tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
-                flushedPos_ = 0;
-                flushedCount_ = 0;
-                savedPosition_ = true;
-            }
-            fail();
-            return false;
+    // The pairs of this step go in together, or none of them.
+    Position first = 0;
+    if (end > pairAt_ && !appendNumberPairs(MasIdx, pairs_.data() + pairAt_, end - pairAt_, pairsAppend_, first)) {
+        const std::string err = errorText();
+        MasIdx.flush();
+        const uint32_t msg = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
+        tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + err + "|on Message#" + std::to_string(msg));
+        if (rollbackPairs()) {
+            endIndexChange();
+        } else {
+            tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(msg));
+            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
+            flushedPos_ = 0;
+            flushedCount_ = 0;
+            savedPosition_ = true;
         }
-        if (firstPairPos_ == 0) {
-            // A master index that keeps its rows in key order gives each row
-            // its key as its position.
-            firstPairPos_ = MasIdx.position();
-            pairPositionsAreKeys_ = static_cast<uint64_t>(firstPairPos_) == pairs_[pairAt_];
-        }
-        ++pairsThisFlush_;
+        fail();
+        return false;
     }
+    if (end > pairAt_ && firstPairPos_ == 0) {
+        // A master index that keeps its rows in key order gives each row
+        // its key as its position.
+        firstPairPos_ = first;
+        pairPositionsAreKeys_ = static_cast<uint64_t>(firstPairPos_) == pairs_[pairAt_];
+    }
+    pairsThisFlush_ += static_cast<uint32_t>(end - pairAt_);
+    pairAt_ = end;
     MasIdx.flush();
     if (pairAt_ >= pairs_.size()) {
         // The pairs are written: what a later failure of this flush takes out
@@ -850,11 +918,21 @@ bool WordIndexer::rollbackPairs() {
 }
 
 bool WordIndexer::stepFlushKeys() {
-    if (pairsAppend_ && pairsThisFlush_ > 0 && !MasIdx.build()) {
-        const std::string err = errorText();
+    // The keys are built as the rows were written: without waiting for the
+    // disk at the commit.
+    bool built = true;
+    std::string err;
+    if (pairsAppend_ && pairsThisFlush_ > 0) {
+        MasIdx.stream();
+        built = MasIdx.build();
+        if (!built) err = errorText();
+        MasIdx.flush();
+    }
+    if (!built) {
         tell("Unexpected Error", "Unexpected file error:MASIDX(Build)|" + err + "|on Message#" + std::to_string(currentMsg_));
         tell("Rollback", "Will try to rollback changes.");
         if (rollbackPairs()) {
+            endIndexChange();
             tell("Rollback Complete", "Rollback was sucessfull.");
         } else {
             flushNotTakenBack("MASIDX");
@@ -864,9 +942,12 @@ bool WordIndexer::stepFlushKeys() {
     }
     pairsWritten_ += pairsThisFlush_;
     flushWordKeys_.clear();
-    for (auto& [w, e] : cache_)
-        if (e.dirty && (e.status == 1 || e.status == 2)) flushWordKeys_.push_back(w);
-    std::sort(flushWordKeys_.begin(), flushWordKeys_.end());
+    for (Words::Index i = 0; i < cache_.size(); ++i) {
+        const Entry& e = cache_.value(i);
+        if (e.dirty && (e.status == 1 || e.status == 2)) flushWordKeys_.push_back(i);
+    }
+    std::sort(flushWordKeys_.begin(), flushWordKeys_.end(),
+              [this](Words::Index a, Words::Index b) { return cache_.word(a) < cache_.word(b); });
     wordAt_ = 0;
     // Into an empty list the words are appended and its keys built once.
     wordsAppend_ = WordList.records() == 0;
@@ -920,6 +1001,7 @@ bool WordIndexer::stepFlushWords(bool all) {
         tell("Unexpected Error", "Unexpected file error:" + what);
         rollbackWords();
         if (rollbackPairs()) {
+            endIndexChange();
             flushedPos_ = 0;
             flushedCount_ = 0;
             savedPosition_ = true;
@@ -932,11 +1014,16 @@ bool WordIndexer::stepFlushWords(bool all) {
     const size_t chunk = all ? flushWordKeys_.size() : static_cast<size_t>(batch_) * 250;
     const size_t end = std::min(flushWordKeys_.size(), wordAt_ + chunk);
     WordList.stream();
+    // New words for an empty list are appended together, or none of them.
+    std::vector<Words::Index> appended;
     for (; wordAt_ < end; ++wordAt_) {
-        auto it = cache_.find(flushWordKeys_[wordAt_]);
-        if (it == cache_.end()) continue;
-        Entry& e = it->second;
+        const Words::Index at = flushWordKeys_[wordAt_];
+        Entry& e = cache_.value(at);
         if (!e.dirty || e.status == 3) continue;
+        if (wordsAppend_ && e.status != 1) {
+            appended.push_back(at);
+            continue;
+        }
         bool ok;
         if (e.status == 1) {
             WordList.clearBuffer();
@@ -949,35 +1036,73 @@ bool WordIndexer::stepFlushWords(bool all) {
         } else {
             WordList.clearBuffer();
             WOR.WORDID = e.id;
-            WOR.THEWORD = it->first;
+            WOR.THEWORD = cache_.word(at);
             WOR.WORDCOUNT = e.count;
-            ok = wordsAppend_ ? WordList.append() : WordList.add();
+            ok = WordList.add();
         }
         if (!ok) {
             const std::string err = errorText();
             WordList.flush();
             return failedFlush("Wordlist(Put)|" + err + "|on Message#" + std::to_string(currentMsg_) + "|Word=" +
-                               it->first);
+                               std::string(cache_.word(at)));
         }
-        wordsHandled_.emplace_back(it->first, e);
+        wordsHandled_.emplace_back(at, e);
+    }
+    Position first = 0;
+    if (!appended.empty() && !appendRows(WordList, appended.size(), true, first, [&](size_t i) {
+            const Entry& e = cache_.value(appended[i]);
+            WordList.clearBuffer();
+            WOR.WORDID = e.id;
+            WOR.THEWORD = cache_.word(appended[i]);
+            WOR.WORDCOUNT = e.count;
+        })) {
+        const std::string err = errorText();
+        WordList.flush();
+        return failedFlush("Wordlist(Put)|" + err + "|on Message#" + std::to_string(currentMsg_) + "|Word=" +
+                           std::string(cache_.word(appended.front())));
+    }
+    for (Words::Index at : appended) wordsHandled_.emplace_back(at, cache_.value(at));
+    if (wordAt_ < flushWordKeys_.size()) {
+        WordList.flush();
+        return true;
+    }
+    bool built = true;
+    std::string err;
+    if (wordsAppend_) {
+        built = WordList.build();
+        if (!built) err = errorText();
     }
     WordList.flush();
-    if (wordAt_ < flushWordKeys_.size()) return true;
-    if (wordsAppend_ && !WordList.build())
-        return failedFlush("Wordlist(Build)|" + errorText() + "|on Message#" + std::to_string(currentMsg_));
+    if (!built) return failedFlush("Wordlist(Build)|" + err + "|on Message#" + std::to_string(currentMsg_));
     afterFlush();
     return phase_ != Phase::Done;
 }
 
+// The rows of a flush are written in several commits and over two tables: a
+// run that stops before its flush is done (the process killed) leaves an
+// index whose words and pairs do not agree. Meanwhile the index carries no
+// word rule version, so that the next run builds it again from nothing.
+void WordIndexer::beginIndexChange() {
+    if (indexChanging_) return;
+    std::error_code ec;
+    std::filesystem::remove(wordRuleVersionFile(), ec);
+    indexChanging_ = true;
+}
+
+void WordIndexer::endIndexChange() {
+    if (!indexChanging_) return;
+    indexChanging_ = false;
+    storeWordRuleVersion();
+}
+
 void WordIndexer::afterFlush() {
     flushMessages_.clear();
-    for (auto& [w, e] : wordsHandled_) {
-        auto it = cache_.find(w);
-        if (it == cache_.end()) continue;
-        if (it->second.status == 2) ++wordRows_;
-        it->second.status = 1;
-        it->second.stored = it->second.count;
-        it->second.dirty = false;
+    for (auto& handled : wordsHandled_) {
+        Entry& e = cache_.value(handled.first);
+        if (e.status == 2) ++wordRows_;
+        e.status = 1;
+        e.stored = e.count;
+        e.dirty = false;
     }
     wordsHandled_.clear();
     flushWordKeys_.clear();
@@ -992,6 +1117,7 @@ void WordIndexer::afterFlush() {
         beginRemoval(movedRows_, next);
     } else {
         movedSet_.clear();
+        endIndexChange();
         setPhase(next, "Indexing messages");
     }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "wordsearch/wordbreak.h"
+#include "wordsearch/wordtable.h"
 
 namespace qb {
 
@@ -47,14 +48,10 @@ std::vector<std::string> shippedStopWords();
 // Opens and closes StopWords itself. The number of words added.
 int seedStopWords();
 
-// Looks words up by string_view without making a string. Deliberately not
-// noexcept: the standard library then keeps each word's hash in its node, and
-// a lookup that walks a bucket does not hash every word it passes again (the
-// main cost of indexing when it was noexcept).
-struct TransparentHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
+// Sorts (message << 32 | word) pairs gathered message by message: each
+// message's run on its own while the messages come in ascending order (as
+// the texts are read), all of them at once when they do not.
+void sortPairs(std::vector<uint64_t>& pairs);
 
 class WordIndexer {
 public:
@@ -122,10 +119,14 @@ private:
     bool stepFlushKeys();
     bool stepFlushWords(bool all);
     void afterFlush();
+    void beginIndexChange();
+    void endIndexChange();
     bool anyDirty() const;
-    void indexText(uint32_t msg, std::string_view heading, std::string_view body, size_t bodyBegin, size_t bodyEnd);
-    void onWord(const char* w, size_t len);
-    void moveToIgnoreList(const std::string& word, Entry& e);
+    struct BatchText;
+    void breakText(BatchText& t, bool numbers);
+    void lookUpWords(size_t texts);
+    void onWord(std::string_view word, uint64_t hash);
+    void moveToIgnoreList(std::string_view word, Entry& e);
     bool rollbackPairs();
     void rollbackWords();
     // A flush that could not be taken back: says so, and the next run starts
@@ -151,6 +152,7 @@ private:
     bool started_ = false, tablesOpen_ = false, cancelled_ = false, failed_ = false, endOfTexts_ = false;
     bool removalLocked_ = false, purgeTableLocked_ = false;
     bool prepared_ = false, wordListHadRows_ = false, masHadRows_ = false, savedPosition_ = false;
+    bool indexChanging_ = false;  // a flush has begun and the index is not whole until it ends
     uint8_t savedCircumflex_ = 0;
 
     // Position of the text last read, and the position and count as of the last flush.
@@ -164,8 +166,24 @@ private:
     int32_t nextWordId_ = 1;
     int64_t wordRows_ = 0;
 
-    std::unordered_map<std::string, Entry, TransparentHash, std::equal_to<>> cache_;
+    using Words = WordTable<Entry>;
+    Words cache_;
     std::unordered_map<uint32_t, std::string> headings_;
+    // The texts read by a batch, and their words once broken: upper-cased
+    // one after another, and where each lies among them with its hash.
+    struct BatchText {
+        uint32_t msg = 0;
+        std::string heading, body;
+        size_t bodyBegin = 0, bodyEnd = 0;
+        size_t firstWord = 0, endWord = 0;  // its words in batchWordAt_
+    };
+    struct TextWord {
+        uint32_t at, length;
+        uint64_t hash;
+    };
+    std::vector<BatchText> batchTexts_;
+    std::string batchWords_;
+    std::vector<TextWord> batchWordAt_;
     std::vector<uint64_t> pairs_;
     size_t pairAt_ = 0;
     bool pairsAppend_ = true;
@@ -173,10 +191,10 @@ private:
     std::vector<uint32_t> flushMessages_;  // messages of the pairs written by this flush
     int64_t firstPairPos_ = 0;
     uint32_t pairsThisFlush_ = 0;
-    std::vector<std::string> flushWordKeys_;
+    std::vector<Words::Index> flushWordKeys_;  // in word order
     size_t wordAt_ = 0;
     bool wordsAppend_ = false;
-    std::vector<std::pair<std::string, Entry>> wordsHandled_;
+    std::vector<std::pair<Words::Index, Entry>> wordsHandled_;  // as they were before the flush
 
     // Words whose index rows are to be removed.
     std::vector<int32_t> moved_;
