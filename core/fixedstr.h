@@ -24,7 +24,8 @@ struct Str {
     void clear() { std::memset(c, ' ', N); }
     void set(std::string_view v) {
         size_t n = v.size() < N ? v.size() : N;
-        std::memcpy(c, v.data(), n);
+        // An empty view may carry no pointer at all.
+        if (n) std::memcpy(c, v.data(), n);
         std::memset(c + n, ' ', N - n);
     }
     // The value without trailing blanks.
