@@ -126,10 +126,14 @@ void setupConnection(sqlite3* db) {
 // per page. Writes still go through the write-ahead log.
 bool readMapping = true;
 
-void mapForReading(sqlite3* db, const std::string& schema) {
-    if (!readMapping) return;
-    const std::string sql = "PRAGMA \"" + schema + "\".mmap_size=1073741824";
+// Reads of the file at schema through a map, or page by page.
+void setMapping(sqlite3* db, const std::string& schema, bool on) {
+    const std::string sql = "PRAGMA \"" + schema + "\".mmap_size=" + (on ? "1073741824" : "0");
     sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+void mapForReading(sqlite3* db, const std::string& schema) {
+    if (readMapping) setMapping(db, schema, true);
 }
 
 } // namespace
@@ -955,10 +959,7 @@ struct Table::Impl {
         stmts = std::move(parked.stmts);
         own = true;
         schema = "main";
-        if (parked.mapped != readMapping) {
-            const std::string sql = std::string("PRAGMA main.mmap_size=") + (readMapping ? "1073741824" : "0");
-            sqlite3_exec(conn->db, sql.c_str(), nullptr, nullptr, nullptr);
-        }
+        if (parked.mapped != readMapping) setMapping(conn->db, "main", readMapping);
         mapped = readMapping;
         parked = Parked{};
         return true;
@@ -1704,7 +1705,7 @@ bool putFields(Table& t, const std::vector<int>& fields) {
         std::string sql;
         for (int i = 0; i < im.totalCols(); ++i)
             if (written[i]) sql += (sql.empty() ? "" : ", ") + quoteId(im.cols()[i]) + " = ?" + std::to_string(i + 1);
-        return "UPDATE " + im.tab() + " SET " + sql + " WHERE rowid = ?" + std::to_string(im.totalCols() + 1);
+        return "UPDATE " + im.tab() + " SET " + sql + " WHERE " + im.posEquals(im.totalCols() + 1);
     });
     if (!s) return false;
     im.bindRow(s);
@@ -1717,7 +1718,7 @@ bool putFields(Table& t, const std::vector<int>& fields) {
         const std::string mine(static_cast<const char*>(t.buffer()), t.recordSize());
         const std::string myMemo = t.memo() ? *t.memo() : std::string();
         sqlite3_stmt* r = im.prepare("rowm", [&] {
-            return "SELECT " + im.selectList(true) + " FROM " + im.tab() + " WHERE rowid = ?1";
+            return "SELECT " + im.selectList(true) + " FROM " + im.tab() + " WHERE " + im.posEquals(1);
         });
         if (!r) return false;
         sqlite3_bind_int64(r, 1, row);
