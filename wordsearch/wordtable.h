@@ -94,33 +94,16 @@ public:
     Index indexOf(std::string_view w) const { return indexOf(w, hash_(w)); }
     Index indexOf(std::string_view w, uint64_t h) const {
         if (slots_.empty()) return npos;
-        const uint32_t tag = static_cast<uint32_t>(h);
-        const size_t mask = slots_.size() - 1;
-        for (size_t at = h & mask;; at = (at + 1) & mask) {
-            const Slot& s = slots_[at];
-            if (s.at == 0) return npos;
-            if (s.tag == tag) {
-                const Head* e = head(s.at - 1);
-                if (same(e, w)) return e->number;
-            }
-        }
+        const Slot& s = slots_[probe(w, h)];
+        return s.at == 0 ? npos : head(s.at - 1)->number;
     }
 
     // The entry of w, made with value when w is new; second tells which.
     std::pair<Index, bool> emplace(std::string_view w, const Value& v) { return emplace(w, v, hash_(w)); }
     std::pair<Index, bool> emplace(std::string_view w, const Value& v, uint64_t h) {
         if ((entries_.size() + 1) * 2 > slots_.size()) rehash(slots_.empty() ? 16 : slots_.size() * 2);
-        const uint32_t tag = static_cast<uint32_t>(h);
-        const size_t mask = slots_.size() - 1;
-        size_t at = h & mask;
-        for (;; at = (at + 1) & mask) {
-            const Slot& s = slots_[at];
-            if (s.at == 0) break;
-            if (s.tag == tag) {
-                const Head* e = head(s.at - 1);
-                if (same(e, w)) return {e->number, false};
-            }
-        }
+        const size_t at = probe(w, h);
+        if (slots_[at].at != 0) return {head(slots_[at].at - 1)->number, false};
         const Index number = static_cast<Index>(entries_.size());
         const size_t offset = arena_.size();
         arena_.resize(offset + (sizeof(Head) + w.size() + sizeof(Unit) - 1) / sizeof(Unit));
@@ -130,7 +113,7 @@ public:
         e->value = v;
         if (!w.empty()) std::memcpy(reinterpret_cast<char*>(e + 1), w.data(), w.size());
         entries_.push_back(static_cast<uint32_t>(offset));
-        slots_[at] = Slot{tag, static_cast<uint32_t>(offset + 1)};
+        slots_[at] = Slot{static_cast<uint32_t>(h), static_cast<uint32_t>(offset + 1)};
         return {number, true};
     }
 
@@ -162,6 +145,17 @@ private:
 
     static bool same(const Head* e, std::string_view w) {
         return e->length == w.size() && std::memcmp(e + 1, w.data(), w.size()) == 0;
+    }
+
+    // The slot of w (h its hash), or the free slot where w would go; the
+    // slot array is not empty and never full.
+    size_t probe(std::string_view w, uint64_t h) const {
+        const uint32_t tag = static_cast<uint32_t>(h);
+        const size_t mask = slots_.size() - 1;
+        for (size_t at = h & mask;; at = (at + 1) & mask) {
+            const Slot& s = slots_[at];
+            if (s.at == 0 || (s.tag == tag && same(head(s.at - 1), w))) return at;
+        }
     }
 
     // Every entry again into a slot array of n slots (a power of two below
