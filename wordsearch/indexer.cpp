@@ -45,6 +45,15 @@ void sortPairs(std::vector<uint64_t>& pairs) {
     }
 }
 
+namespace {
+// The messages of pairs [begin, end) (sorted message by message) that are
+// not the last one of out already, added in order.
+void addMessagesOf(const uint64_t* begin, const uint64_t* end, std::vector<uint32_t>& out) {
+    for (const uint64_t* p = begin; p != end; ++p)
+        if (out.empty() || out.back() != static_cast<uint32_t>(*p >> 32)) out.push_back(static_cast<uint32_t>(*p >> 32));
+}
+} // namespace
+
 // ---------------------------------------------------------------- ignore list data
 
 std::vector<std::string> shippedStopWords() {
@@ -846,15 +855,8 @@ bool WordIndexer::stepFlushPairs(bool all) {
         MasIdx.flush();
         const uint32_t msg = static_cast<uint32_t>(pairs_[pairAt_] >> 32);
         tell("Unexpected Error", "Unexpected file error:MASIDX(Append)|" + err + "|on Message#" + std::to_string(msg));
-        if (rollbackPairs()) {
-            endIndexChange();
-        } else {
-            tell("Unexpected Error", "Unexpected file error:MASIDX||on Message#" + std::to_string(msg));
-            tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
-            flushedPos_ = 0;
-            flushedCount_ = 0;
-            savedPosition_ = true;
-        }
+        if (rollbackPairs()) endIndexChange();
+        else flushNotTakenBack("MASIDX", msg);
         fail();
         return false;
     }
@@ -872,9 +874,7 @@ bool WordIndexer::stepFlushPairs(bool all) {
         // again is known by their messages, and the memory goes before the
         // keys are built.
         flushMessages_.clear();
-        for (uint64_t p : pairs_)
-            if (flushMessages_.empty() || flushMessages_.back() != static_cast<uint32_t>(p >> 32))
-                flushMessages_.push_back(static_cast<uint32_t>(p >> 32));
+        addMessagesOf(pairs_.data(), pairs_.data() + pairs_.size(), flushMessages_);
         pairs_.clear();
         pairs_.shrink_to_fit();
         setPhase(Phase::FlushKeys, "Flushing Buffers/Building Indexes");
@@ -891,10 +891,7 @@ bool WordIndexer::rollbackPairs() {
         // its first one in the file. They are the rows of its messages (a
         // message with rows already is not indexed again).
         std::vector<uint32_t> messages = flushMessages_;
-        if (!pairs_.empty())
-            for (size_t i = 0; i < pairAt_ && i < pairs_.size(); ++i)
-                if (messages.empty() || messages.back() != static_cast<uint32_t>(pairs_[i] >> 32))
-                    messages.push_back(static_cast<uint32_t>(pairs_[i] >> 32));
+        addMessagesOf(pairs_.data(), pairs_.data() + std::min(pairAt_, pairs_.size()), messages);
         for (size_t m = 0; m < messages.size() && ok; ++m) {
             std::vector<Position> rows;
             MasIdx.clearBuffer();
@@ -935,7 +932,7 @@ bool WordIndexer::stepFlushKeys() {
             endIndexChange();
             tell("Rollback Complete", "Rollback was sucessfull.");
         } else {
-            flushNotTakenBack("MASIDX");
+            flushNotTakenBack("MASIDX", currentMsg_);
         }
         fail();
         return false;
@@ -955,8 +952,8 @@ bool WordIndexer::stepFlushKeys() {
     return true;
 }
 
-void WordIndexer::flushNotTakenBack(const std::string& table) {
-    tell("Unexpected Error", "Unexpected file error:" + table + "||on Message#" + std::to_string(currentMsg_));
+void WordIndexer::flushNotTakenBack(const std::string& table, uint32_t msg) {
+    tell("Unexpected Error", "Unexpected file error:" + table + "||on Message#" + std::to_string(msg));
     tell("Corrupt Data", "Unable to rollback changes.|The data set is corrupt.|Please restore from a backup.");
     flushedPos_ = 0;
     flushedCount_ = 0;
@@ -995,6 +992,15 @@ void WordIndexer::rollbackWords() {
     WordList.flush();
 }
 
+// The word list's row of a new word, in the record buffer.
+void WordIndexer::newWordRow(Words::Index at) {
+    const Entry& e = cache_.value(at);
+    WordList.clearBuffer();
+    WOR.WORDID = e.id;
+    WOR.THEWORD = cache_.word(at);
+    WOR.WORDCOUNT = e.count;
+}
+
 bool WordIndexer::stepFlushWords(bool all) {
     // A word list write that fails takes the whole flush back.
     auto failedFlush = [this](const std::string& what) {
@@ -1006,7 +1012,7 @@ bool WordIndexer::stepFlushWords(bool all) {
             flushedCount_ = 0;
             savedPosition_ = true;
         } else {
-            flushNotTakenBack("Wordlist");
+            flushNotTakenBack("Wordlist", currentMsg_);
         }
         fail();
         return false;
@@ -1034,10 +1040,7 @@ bool WordIndexer::stepFlushWords(bool all) {
                 ok = WordList.put();
             }
         } else {
-            WordList.clearBuffer();
-            WOR.WORDID = e.id;
-            WOR.THEWORD = cache_.word(at);
-            WOR.WORDCOUNT = e.count;
+            newWordRow(at);
             ok = WordList.add();
         }
         if (!ok) {
@@ -1049,13 +1052,8 @@ bool WordIndexer::stepFlushWords(bool all) {
         wordsHandled_.emplace_back(at, e);
     }
     Position first = 0;
-    if (!appended.empty() && !appendRows(WordList, appended.size(), true, first, [&](size_t i) {
-            const Entry& e = cache_.value(appended[i]);
-            WordList.clearBuffer();
-            WOR.WORDID = e.id;
-            WOR.THEWORD = cache_.word(appended[i]);
-            WOR.WORDCOUNT = e.count;
-        })) {
+    if (!appended.empty() &&
+        !appendRows(WordList, appended.size(), true, first, [&](size_t i) { newWordRow(appended[i]); })) {
         const std::string err = errorText();
         WordList.flush();
         return failedFlush("Wordlist(Put)|" + err + "|on Message#" + std::to_string(currentMsg_) + "|Word=" +

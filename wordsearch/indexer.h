@@ -131,7 +131,7 @@ private:
     void rollbackWords();
     // A flush that could not be taken back: says so, and the next run starts
     // over from the last saved position.
-    void flushNotTakenBack(const std::string& table);
+    void flushNotTakenBack(const std::string& table, uint32_t msg);
     void resetToFullBuild();
     void renewMasterIndexFile();
     void restartAsFullBuild(const std::string& operation);
@@ -167,6 +167,7 @@ private:
     int64_t wordRows_ = 0;
 
     using Words = WordTable<Entry>;
+    void newWordRow(Words::Index at);
     Words cache_;
     std::unordered_map<uint32_t, std::string> headings_;
     // The texts read by a batch, and their words once broken: upper-cased
