@@ -384,13 +384,8 @@ int main(int argc, char** argv) {
     size_t hits = 0;
     for (auto& [a, b] : queries) {
         auto t = Clock::now();
-        LookupHit ha = exactWord(a), hb = exactWord(b);
-        std::vector<ListEntry> andList{{"", ha.word, ha.count, ha.id, false}, {"", hb.word, hb.count, hb.id, false}};
-        std::vector<ListEntry> orList;
-        ProSearchState st;
-        std::vector<uint32_t> result;
-        std::vector<std::string> found;
-        runProSearch(st, andList, orList, {}, 2, result, found, false);
+        const LookupHit ha = exactWord(a), hb = exactWord(b);
+        const std::vector<uint32_t> result = searchAllWords({ha, hb}, 2);
         times.push_back(since(t) * 1000.0);
         if (std::getenv("QB_BENCH_VERBOSE"))
             std::fprintf(stderr, "%8.2f ms  %s(%d) %s(%d) -> %zu\n", times.back(), a.c_str(), ha.count, b.c_str(),

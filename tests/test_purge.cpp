@@ -104,11 +104,7 @@ protected:
     std::vector<uint32_t> searchWord(const std::string& w) {
         LookupHit h = exactWord(w);
         if (h.id == 0) return {};
-        std::vector<ListEntry> andList{ListEntry{"", h.word, h.count, h.id, false}}, orList;
-        ProSearchState st;
-        std::vector<uint32_t> result;
-        std::vector<std::string> found;
-        runProSearch(st, andList, orList, {}, 2, result, found, false);
+        std::vector<uint32_t> result = searchAllWords({h}, 2);
         std::sort(result.begin(), result.end());
         return result;
     }

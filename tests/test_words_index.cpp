@@ -614,13 +614,9 @@ void rewriteInFormerLayout(const std::string& path) {
 // Messages holding both words, newest first, by a professional search.
 std::vector<uint32_t> bothWords(const std::string& a, const std::string& b) {
     OP_CLOSE(OpOpenShared, WordList.number(), MasIdx.number(), MsgText.number(), Mail.number(), StopWords.number());
-    LookupHit ha = exactWord(a), hb = exactWord(b);
-    std::vector<ListEntry> andList{{"", ha.word, ha.count, ha.id, false}, {"", hb.word, hb.count, hb.id, false}};
-    std::vector<ListEntry> orList;
-    ProSearchState st;
+    const LookupHit ha = exactWord(a), hb = exactWord(b);
     std::vector<uint32_t> result;
-    std::vector<std::string> found;
-    if (ha.id != 0 && hb.id != 0) runProSearch(st, andList, orList, {}, 2, result, found, false);
+    if (ha.id != 0 && hb.id != 0) result = searchAllWords({ha, hb}, 2);
     OP_CLOSE(OpClose, WordList.number(), MasIdx.number(), MsgText.number(), Mail.number(), StopWords.number());
     return result;
 }

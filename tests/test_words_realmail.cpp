@@ -76,13 +76,7 @@ std::set<uint32_t> searchWord(const std::string& word) {
     std::vector<std::string> words;
     LookupOptions whole;
     if (!prepareLookup(word, whole, words)) return {};
-    std::vector<ListEntry> andList, orList;
-    for (const LookupHit& h : lookupWords(words, whole)) andList.push_back(ListEntry{"", h.word, h.count, h.id, false});
-    if (andList.empty()) return {};
-    ProSearchState st;
-    std::vector<uint32_t> result;
-    std::vector<std::string> found;
-    runProSearch(st, andList, orList, {}, 2, result, found, false);
+    const std::vector<uint32_t> result = searchAllWords(lookupWords(words, whole), 2);
     return {result.begin(), result.end()};
 }
 

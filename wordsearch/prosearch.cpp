@@ -403,19 +403,20 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
     // The message tables are read only by a scan without positive words and
     // by phrase matching: a search through the index alone opens none.
     bool messagesOpen = false;
+    auto messageTables = [&](int action) {
+        OP_CLOSE(action, MsgText.number());
+        if (kind == 2) OP_CLOSE(action, Mail.number());
+        else OP_CLOSE(action, MsgNmbr.number(), Threads.number());
+    };
     auto openMessages = [&] {
         if (messagesOpen) return;
-        OP_CLOSE(OpOpenShared, MsgText.number());
-        if (kind == 2) OP_CLOSE(OpOpenShared, Mail.number());
-        else OP_CLOSE(OpOpenShared, MsgNmbr.number(), Threads.number());
+        messageTables(OpOpenShared);
         messagesOpen = true;
     };
     auto closeAll = [&] {
         OP_CLOSE(OpClose, MasIdx.number());
         if (!messagesOpen) return;
-        OP_CLOSE(OpClose, MsgText.number());
-        if (kind == 2) OP_CLOSE(OpClose, Mail.number());
-        else OP_CLOSE(OpClose, MsgNmbr.number(), Threads.number());
+        messageTables(OpClose);
         messagesOpen = false;
     };
 
@@ -610,6 +611,17 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
         return SearchOutcome::NoMatches;
     }
     return SearchOutcome::Found;
+}
+
+std::vector<uint32_t> searchAllWords(const std::vector<LookupHit>& words, int kind) {
+    std::vector<ListEntry> andList, orList;
+    for (const LookupHit& h : words) andList.push_back(ListEntry{"", h.word, h.count, h.id, false});
+    std::vector<uint32_t> result;
+    if (andList.empty()) return result;
+    ProSearchState st;
+    std::vector<std::string> found;
+    runProSearch(st, andList, orList, {}, kind, result, found, false);
+    return result;
 }
 
 bool storeSearchResult(const std::vector<uint32_t>& result) {

@@ -80,6 +80,10 @@ SearchOutcome runProSearch(ProSearchState& st, std::vector<ListEntry>& andList, 
                            const std::vector<std::string>& phrase, int kind, std::vector<uint32_t>& result,
                            std::vector<std::string>& foundWords, bool ask = true);
 
+// The messages holding every one of the given indexed words (plain AND
+// entries: no NOT, no OR words, no phrase), newest first; kind as above.
+std::vector<uint32_t> searchAllWords(const std::vector<LookupHit>& words, int kind);
+
 // Keeps the messages of result that hold at least one word of every group
 // (a group: the indexed words one wildcard stands for).
 void keepMessagesWithEveryGroup(std::vector<uint32_t>& result, const std::vector<std::vector<ListEntry>>& groups);
