@@ -97,9 +97,9 @@ int runSearch(CliContext& ctx) {
     const int kept[] = {Control.number(), StopWords.number(), WordList.number(), MasIdx.number()};
     for (int n : kept) OP_CLOSE(OpOpenShared, n);
     struct CloseKept {
-        const int* tables;
+        const int (&tables)[4];
         ~CloseKept() {
-            for (int i = 0; i < 4; ++i) OP_CLOSE(OpClose, tables[i]);
+            for (int n : tables) OP_CLOSE(OpClose, n);
         }
     } closeKept{kept};
     // The word definition tables were read by the start-up, with the word
